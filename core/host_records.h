@@ -1,0 +1,96 @@
+// The host's records as the filter core reads them.
+//
+// The host hands the filter pointers to records it owns; these declarations
+// follow the host's published 32-bit layout member for member (the asserts at
+// the bottom pin it), so the same core serves the real host and a native build.
+// Only the members the filter uses are named; the others keep their places.
+#ifndef DELBRIN_HOST_RECORDS_H
+#define DELBRIN_HOST_RECORDS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+struct PatchSettings;
+struct FilterDefinition;  // host/host_interface.h
+struct PreviewInterface;  // host/host_interface.h: the core only passes it on
+
+// A frame bitmap: 32-bit pixels, rows stored bottom-up.
+struct HostBitmap {
+    void*     hostVtable;  // the host's own; never touched
+    uint32_t* data;        // the first stored row, the bottom row of the image
+    uint32_t* palette;
+    int32_t   depth;       // bits per pixel, 32 here
+    int32_t   width;
+    int32_t   height;
+    ptrdiff_t pitch;       // bytes from one stored row to the next
+    ptrdiff_t modulo;
+    ptrdiff_t size;
+    ptrdiff_t offset;
+    uint32_t  flags;       // more host members follow, unused by the filter
+};
+
+struct FrameState {
+    int32_t currentFrame;  // the number of the frame being processed
+    // timing members follow, unused by the filter
+};
+
+// One per filter instance, passed to every callback.
+struct Activation {
+    FilterDefinition* definition;  // the host's copy of the registered record
+    PatchSettings*    settings;    // the instance data
+    HostBitmap*       destination;
+    HostBitmap*       source;
+    HostBitmap*       reserved;
+    HostBitmap*       previousFrame;
+    uint32_t          crop[4];
+    FrameState*       frameState;
+    PreviewInterface* preview;
+};
+
+// One argument of a script function call.
+enum ScriptValueType {
+    kScriptVoid    = 0,
+    kScriptInt     = 1,
+    kScriptString  = 3,
+    kScriptInt64   = 9,
+};
+
+struct ScriptValue {
+    int32_t type;
+    void*   object;
+    union {
+        int32_t number;  // also the low half of a 64-bit integer
+        char**  text;    // the host's pointer to the text
+        int64_t wide;
+    } value;
+};
+
+#if INTPTR_MAX == INT32_MAX
+static_assert(sizeof(HostBitmap) == 44, "bitmap layout");
+static_assert(offsetof(HostBitmap, data) == 4, "bitmap layout");
+static_assert(offsetof(HostBitmap, depth) == 12, "bitmap layout");
+static_assert(offsetof(HostBitmap, width) == 16, "bitmap layout");
+static_assert(offsetof(HostBitmap, height) == 20, "bitmap layout");
+static_assert(offsetof(HostBitmap, pitch) == 24, "bitmap layout");
+static_assert(offsetof(HostBitmap, modulo) == 28, "bitmap layout");
+static_assert(offsetof(HostBitmap, size) == 32, "bitmap layout");
+static_assert(offsetof(HostBitmap, offset) == 36, "bitmap layout");
+static_assert(offsetof(HostBitmap, flags) == 40, "bitmap layout");
+static_assert(offsetof(FrameState, currentFrame) == 0, "frame state layout");
+static_assert(sizeof(Activation) == 48, "activation layout");
+static_assert(offsetof(Activation, definition) == 0, "activation layout");
+static_assert(offsetof(Activation, settings) == 4, "activation layout");
+static_assert(offsetof(Activation, destination) == 8, "activation layout");
+static_assert(offsetof(Activation, source) == 12, "activation layout");
+static_assert(offsetof(Activation, reserved) == 16, "activation layout");
+static_assert(offsetof(Activation, previousFrame) == 20, "activation layout");
+static_assert(offsetof(Activation, crop) == 24, "activation layout");
+static_assert(offsetof(Activation, frameState) == 40, "activation layout");
+static_assert(offsetof(Activation, preview) == 44, "activation layout");
+static_assert(sizeof(ScriptValue) == 16, "script value layout");
+static_assert(offsetof(ScriptValue, type) == 0, "script value layout");
+static_assert(offsetof(ScriptValue, object) == 4, "script value layout");
+static_assert(offsetof(ScriptValue, value) == 8, "script value layout");
+#endif
+
+#endif

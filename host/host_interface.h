@@ -1,0 +1,117 @@
+// The host's side of the plug-in interface: the records and operations that
+// only the module and the dialog see. The records the core reads are in
+// core/host_records.h. Layout is the host's published 32-bit one.
+#ifndef DELBRIN_HOST_INTERFACE_H
+#define DELBRIN_HOST_INTERFACE_H
+
+#include <windows.h>
+
+#include "host_records.h"
+
+struct HostFunctions;
+
+// The host's record of a loaded module.
+struct ModuleRecord {
+    ModuleRecord* next;
+    ModuleRecord* previous;
+    HINSTANCE     instance;   // the module's instance handle
+    void*         initEntry;
+    void*         extendedInitEntry;
+    void*         deinitEntry;
+};
+
+typedef int  (*FilterInitProc)(Activation*, const HostFunctions*);
+typedef void (*FilterDeinitProc)(Activation*, const HostFunctions*);
+typedef int  (*FilterRunProc)(const Activation*, const HostFunctions*);
+typedef long (*FilterParamProc)(Activation*, const HostFunctions*);
+typedef int  (*FilterConfigProc)(Activation*, const HostFunctions*, HWND parent);
+typedef void (*FilterStringProc)(const Activation*, const HostFunctions*, char* buffer);
+typedef int  (*FilterStartProc)(Activation*, const HostFunctions*);
+typedef int  (*FilterEndProc)(Activation*, const HostFunctions*);
+typedef bool (*FilterScriptStringProc)(Activation*, const HostFunctions*, char* buffer, int capacity);
+typedef void (*ScriptFunctionProc)(void* interpreter, void* activation,
+                                   const ScriptValue* arguments, int count);
+
+struct ScriptFunctionEntry {
+    ScriptFunctionProc handler;
+    const char*        name;
+    const char*        signature;
+};
+
+struct ScriptObject {
+    void*                lookup;
+    ScriptFunctionEntry* functions;
+    void*                objects;
+    void*                reserved;
+};
+
+// The filter definition record: 18 slots the host reads.
+struct FilterDefinition {
+    FilterDefinition*      next;
+    FilterDefinition*      previous;
+    ModuleRecord*          module;
+    const char*            name;
+    const char*            description;
+    const char*            maker;
+    void*                  privateData;
+    int                    instanceDataSize;
+    FilterInitProc         init;
+    FilterDeinitProc       deinit;
+    FilterRunProc          run;
+    FilterParamProc        param;
+    FilterConfigProc       config;
+    FilterStringProc       string;
+    FilterStartProc        start;
+    FilterEndProc          end;
+    ScriptObject*          script;
+    FilterScriptStringProc scriptString;
+};
+
+struct HostFunctions {
+    FilterDefinition* (*addFilter)(ModuleRecord* module, FilterDefinition* definition,
+                                   int recordLength);
+    void (*removeFilter)(FilterDefinition* definition);
+    void* otherServices[7];  // unused by the filter
+};
+
+// The host's preview window, a C++ object: the slots must line up with the
+// host's v-table, so all twelve methods are declared, in the host's order.
+struct PreviewInterface {
+    virtual void SetButtonCallback(void (*callback)(bool, void*), void* data) = 0;
+    virtual void SetSampleCallback(void (*callback)(HostBitmap*, long, long, void*), void* data) = 0;
+    virtual bool isPreviewEnabled() = 0;
+    virtual void Toggle(HWND parent) = 0;
+    virtual void Display(HWND parent, bool show) = 0;
+    virtual void RedoFrame() = 0;
+    virtual void RedoSystem() = 0;
+    virtual void UndoSystem() = 0;
+    virtual void InitButton(HWND button) = 0;
+    virtual void Close() = 0;
+    virtual bool SampleCurrentFrame() = 0;
+    virtual long SampleFrames() = 0;
+};
+
+static_assert(sizeof(void*) == 4, "the host is a 32-bit program");
+static_assert(sizeof(ModuleRecord) == 24, "module record layout");
+static_assert(offsetof(ModuleRecord, instance) == 8, "module record layout");
+static_assert(sizeof(FilterDefinition) == 72, "filter definition layout");
+static_assert(offsetof(FilterDefinition, module) == 8, "filter definition layout");
+static_assert(offsetof(FilterDefinition, name) == 12, "filter definition layout");
+static_assert(offsetof(FilterDefinition, maker) == 20, "filter definition layout");
+static_assert(offsetof(FilterDefinition, instanceDataSize) == 28, "filter definition layout");
+static_assert(offsetof(FilterDefinition, init) == 32, "filter definition layout");
+static_assert(offsetof(FilterDefinition, deinit) == 36, "filter definition layout");
+static_assert(offsetof(FilterDefinition, run) == 40, "filter definition layout");
+static_assert(offsetof(FilterDefinition, param) == 44, "filter definition layout");
+static_assert(offsetof(FilterDefinition, config) == 48, "filter definition layout");
+static_assert(offsetof(FilterDefinition, string) == 52, "filter definition layout");
+static_assert(offsetof(FilterDefinition, start) == 56, "filter definition layout");
+static_assert(offsetof(FilterDefinition, end) == 60, "filter definition layout");
+static_assert(offsetof(FilterDefinition, script) == 64, "filter definition layout");
+static_assert(offsetof(FilterDefinition, scriptString) == 68, "filter definition layout");
+static_assert(sizeof(ScriptObject) == 16, "script object layout");
+static_assert(sizeof(ScriptFunctionEntry) == 12, "script function entry layout");
+static_assert(sizeof(HostFunctions) == 36, "functions table layout");
+static_assert(offsetof(HostFunctions, removeFilter) == 4, "functions table layout");
+
+#endif

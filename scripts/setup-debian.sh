@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing Delbrin needs on a Debian 12 machine,
+# skipping what is already there. Runs as root, or through sudo.
+set -euo pipefail
+
+packages=(
+  # native build, unit tests, benchmarks
+  cmake g++ make pkg-config libgtest-dev libbenchmark-dev
+  # the 32-bit Windows module
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  # running the module and its dialog for real
+  wine wine32:i386 xvfb xauth fonts-wqy-microhei imagemagick
+  # the delbrin command
+  ffmpeg
+  # fuzzing and sanitizers
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "installing: ${missing[*]}"
+$sudo dpkg --add-architecture i386
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
