@@ -193,7 +193,9 @@ void CaseClamping()
             EXPECT_EQ_STR(ControlText(dialog, IDC_FEATHER_WIDTH), "21");
             EXPECT_EQ_INT(preview.redoCount, redo + 1);
 
-            // The upper arrow of the y up-down moves the rectangle up.
+            // The upper arrow of the y up-down moves the rectangle up. The
+            // up-down steps from the field's number when that lies in its range.
+            TypeText(dialog, IDC_Y, "300");
             redo = preview.redoCount;
             HWND spin = GetDlgItem(dialog, IDC_Y_SPIN);
             RECT box;
@@ -201,10 +203,10 @@ void CaseClamping()
             const LPARAM upperArrow = MAKELPARAM(box.right / 2, 2);
             SendMessageA(spin, WM_LBUTTONDOWN, MK_LBUTTON, upperArrow);
             SendMessageA(spin, WM_LBUTTONUP, 0, upperArrow);
-            EXPECT_EQ_INT(s->y, 460);
-            EXPECT_EQ_STR(ControlText(dialog, IDC_Y), "460");
+            EXPECT_EQ_INT(s->y, 299);
+            EXPECT_EQ_STR(ControlText(dialog, IDC_Y), "299");
             EXPECT_EQ_INT(preview.redoCount, redo + 1);
-            ExpectSpinRange(dialog, IDC_HEIGHT_SPIN, 116, 1);
+            ExpectSpinRange(dialog, IDC_HEIGHT_SPIN, 576 - 299, 1);
 
             // Escape, as a key and as the command it becomes, keeps the dialog open.
             redo = preview.redoCount;
