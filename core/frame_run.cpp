@@ -25,7 +25,8 @@ int FrameAlpha(const PatchSettings* settings, int32_t cur)
     const int32_t count = settings->rangeCount < kMaxRanges ? settings->rangeCount : kMaxRanges;
 
     // The first range that claims the frame decides, even when a later one
-    // would have claimed it at a higher strength.
+    // would have claimed it at a higher strength. A damaged count never
+    // reads past the table.
     for (int32_t i = 0; i < count; i++) {
         const int64_t s = settings->rangeStart[i];
         const int64_t t = settings->rangeEnd[i];
@@ -154,9 +155,12 @@ int RunFrame(const Activation* activation)
         return 0;
     PatchSettings* settings = activation->settings;
 
-    // The cached size comes through the record's own activation; a record
-    // copied from another instance keeps pointing at that one until the
-    // dialog or init resets it, which only affects the cached size.
+    // The host duplicates an instance by copying its record byte for byte,
+    // so a copy still designates the activation of the instance it came
+    // from, which may since have been deleted. The activation the host runs
+    // this record with is the record's own: adopt it before reading the
+    // frame size through it.
+    settings->activation = (Activation*)activation;
     CacheFrameSize(settings, settings->activation);
 
     HostBitmap* source      = activation->source;

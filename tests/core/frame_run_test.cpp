@@ -330,10 +330,13 @@ TEST(RunFrame, CopiedRecordGivesTheSameFrame)
     a.settings.featherWidth = 2;
     RunFrame(&a.activation);
     memcpy(&b.settings, &a.settings, sizeof b.settings);  // still a's activation
-    a.source.width = 77;
+    // The instance copied from is gone: its records must not be followed.
+    memset(&a.activation, 0xFF, sizeof a.activation);
+    b.source.width = 21;  // one column more, outside the rectangle
     RunFrame(&b.activation);
     EXPECT_EQ(a.bytes, b.bytes);
-    EXPECT_EQ(b.settings.frameWidth, 77);  // the cached size follows a
+    EXPECT_EQ(b.settings.activation, &b.activation);
+    EXPECT_EQ(b.settings.frameWidth, 21);
 }
 
 TEST(RunFrame, UnusableInputLeavesTheFrameAlone)
