@@ -353,6 +353,16 @@ void CaseRestored()
     });
     EXPECT_EQ_INT(result, 0);
 
+    // A rectangle wider than the frame: x is bounded first, and the bound
+    // below it wins, then the width takes what is left.
+    const int32_t wide[kConfigNumberCount] = {800, 2, 5, 7, 0, 0, 0, 0, 0, 0, 10, 5};
+    StoreConfig(in->settings, wide, "");
+    result = RunDialogScript([&] { return Open(in.get()); }, {
+        [&](HWND dialog) { Click(dialog, IDOK); },
+    });
+    EXPECT_EQ_INT(result, 0);
+    ExpectRectangle(s, 720, 2, 0, 7);
+
     // A script that stored the defaults gets the centred proposal.
     const int32_t defaults[kConfigNumberCount] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5};
     StoreConfig(in->settings, defaults, "");

@@ -174,8 +174,10 @@ static bool   scriptBusy;
 
 static void CALLBACK OnStepTimer(HWND, UINT, UINT_PTR, DWORD)
 {
+    // The modal loop shows the dialog the first time it finds no message;
+    // until then the user could not act on it either.
     HWND dialog = FindSettingsDialog();
-    if (!dialog || scriptBusy)
+    if (!dialog || !IsWindowVisible(dialog) || scriptBusy)
         return;
     scriptBusy = true;
     if (scriptNext < scriptSteps->size()) {
