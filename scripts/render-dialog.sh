@@ -22,6 +22,7 @@ LC_ALL=zh_CN.UTF-8 WINEPREFIX="$prefix" WINEDEBUG=-all \
 
 mkdir -p doc
 convert "$work/dialog.bmp" doc/settings-dialog.png
-convert "$work/before.bmp" "$work/after.bmp" -bordercolor white -border 4 +append \
+# Doubled, pixel for pixel, so that the one-pixel dotted border stays visible.
+convert "$work/before.bmp" "$work/after.bmp" -scale 200% -bordercolor white -border 4 +append \
   doc/patch-before-after.png
 echo "wrote doc/settings-dialog.png and doc/patch-before-after.png"

@@ -391,7 +391,6 @@ void CasePictures(const char* dialogPath, const char* beforePath, const char* af
     const int result = RunDialogScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             Click(dialog, IDC_BORDER);
-            Click(dialog, IDC_FEATHER_ON);
             TypeText(dialog, IDC_RANGES, "0 100\r\n200 300");
             Click(dialog, IDC_UPDATE);
             SetFocus(GetDlgItem(dialog, IDOK));
