@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <stdio.h>
+#include <string.h>
 
 static int failureCount;
 
@@ -162,9 +163,23 @@ bool CaptureWindowBmp(HWND window, const char* path)
     return written;
 }
 
+static BOOL CALLBACK KeepIfSettingsDialog(HWND window, LPARAM found)
+{
+    char className[16], caption[16];
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, caption, sizeof caption);
+    if (strcmp(className, "#32770") != 0 || strcmp(caption, "Tavrel") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// Only this thread's: tests running side by side share one window system.
 HWND FindSettingsDialog()
 {
-    return FindWindowA("#32770", "Tavrel");
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), KeepIfSettingsDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 // The script being run; one at a time, on the dialog's own thread.

@@ -107,7 +107,7 @@ void InstallFaultHandler();
 int RunDialogScript(const std::function<int()>& open,
                     const std::vector<std::function<void(HWND)>>& steps);
 
-// The dialog currently open, as found by its caption.
+// The settings dialog this thread has open, found by its caption.
 HWND FindSettingsDialog();
 
 // Control helpers in the terms a user would use.
