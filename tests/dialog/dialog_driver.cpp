@@ -60,14 +60,6 @@ int Open(Instance* in)
     return ShowSettingsDialog(&in->activation, nullptr);
 }
 
-void ExpectRectangle(const PatchSettings* s, int width, int height, int x, int y)
-{
-    EXPECT_EQ_INT(s->width, width);
-    EXPECT_EQ_INT(s->height, height);
-    EXPECT_EQ_INT(s->x, x);
-    EXPECT_EQ_INT(s->y, y);
-}
-
 void ExpectSpinRange(HWND dialog, int id, int lower, int upper)
 {
     int actualLower, actualUpper;

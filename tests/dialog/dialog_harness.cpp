@@ -18,6 +18,14 @@ int FailureCount()
     return failureCount;
 }
 
+void ExpectRectangle(const PatchSettings* settings, int width, int height, int x, int y)
+{
+    EXPECT_EQ_INT(settings->width, width);
+    EXPECT_EQ_INT(settings->height, height);
+    EXPECT_EQ_INT(settings->x, x);
+    EXPECT_EQ_INT(settings->y, y);
+}
+
 static LONG CALLBACK OnFault(EXCEPTION_POINTERS* info)
 {
     const DWORD code = info->ExceptionRecord->ExceptionCode;

@@ -96,6 +96,9 @@ int  FailureCount();
             Fail(__FILE__, __LINE__, std::string(#condition) + " is false");         \
     } while (0)
 
+// Expects the settings' rectangle to be width x height at (x, y).
+void ExpectRectangle(const PatchSettings* settings, int width, int height, int x, int y);
+
 // Turns faults into a failing exit: a dialog procedure's faults are otherwise
 // swallowed by the message dispatch on some systems.
 void InstallFaultHandler();

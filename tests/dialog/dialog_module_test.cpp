@@ -11,14 +11,6 @@
 
 namespace {
 
-void ExpectRectangle(const PatchSettings* s, int width, int height, int x, int y)
-{
-    EXPECT_EQ_INT(s->width, width);
-    EXPECT_EQ_INT(s->height, height);
-    EXPECT_EQ_INT(s->x, x);
-    EXPECT_EQ_INT(s->y, y);
-}
-
 // A fresh instance: the centred proposal, every change one redraw of the
 // filter's real output, the border while open, OK closing with 0.
 void CheckFreshInstance(StandinHost* host)
