@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "frame_ranges.h"
+#include "frame_run.h"
 #include "script_line.h"
+#include "test_frames.h"
 
 namespace {
 
@@ -17,10 +19,7 @@ namespace {
 PatchSettings FreshSettings()
 {
     PatchSettings settings = {};
-    settings.width = 1;
-    settings.height = 1;
-    settings.featherWidth = 10;
-    settings.fadeFrames = 5;
+    InitSettings(&settings, NULL);
     return settings;
 }
 
@@ -291,6 +290,43 @@ TEST(ConfigLineRoundTrip, RestoresEverySavedField)
             ASSERT_EQ(restored.rangeEnd[i], saved.rangeEnd[i]);
         }
     }
+}
+
+// The ranges of a replayed line decide which frames the run patches.
+TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
+{
+    TestFrame frame;
+    InitTestFrame(&frame, 16, 12);
+    const int32_t numbers[12] = {4, 4, 3, 2, 0, 1, 0, 0, 0, 0, 10, 5};
+    ScriptCall call;
+    call.text = "100,200\r\n300, 250\r\n400 500, 7";
+    SetNumbers(&call, numbers);
+    Apply(&frame.settings, &call);
+    ASSERT_STREQ(frame.settings.rangeText, "100 200\r\n400 500\r\n");
+
+    // Fade in before 100, full inside, nothing around the dropped 300/250
+    // pair or the lone 7, fade out after 500.
+    const struct {
+        int32_t frame;
+        int alpha;
+    } expected[] = {{7, 0},   {95, 0},    {96, 51},  {99, 204}, {100, 255},
+                    {150, 255}, {250, 0}, {300, 0},  {450, 255}, {504, 51}, {505, 0}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(FrameAlpha(&frame.settings, e.frame), e.alpha) << e.frame;
+
+        std::vector<uint8_t> before = frame.bytes;
+        frame.state.currentFrame = e.frame;
+        RunFrame(&frame.activation);
+        EXPECT_EQ(BytesChangedOutside(&frame, before, 3, 2, 4, 4), 0) << e.frame;
+        EXPECT_EQ(frame.bytes != before, e.alpha != 0) << e.frame;
+        frame.bytes = before;
+    }
+
+    // An empty text opens every frame again.
+    call.text = ", ";
+    SetNumbers(&call, numbers);
+    Apply(&frame.settings, &call);
+    EXPECT_EQ(FrameAlpha(&frame.settings, 250), 255);
 }
 
 TEST(FormatSummary, PutsHeightBeforeWidthAndStaysWithin50Characters)
