@@ -205,6 +205,26 @@ static void DumpTexts()
     Finish(&host);
 }
 
+// The dialog reaches the host's preview through v-table slots 3, 5 and 8;
+// calling those slots as the host numbers them reaches the stand-in's
+// Toggle, RedoFrame and InitButton.
+typedef void (__attribute__((thiscall)) *WindowSlot)(void* self, HWND window);
+typedef void (__attribute__((thiscall)) *PlainSlot)(void* self);
+
+static void TestPreviewSlots()
+{
+    StandinPreview preview = StandinPreview();
+    void** vtable = *(void***)&preview;
+    HWND window = (HWND)0x1234;
+    ((WindowSlot)vtable[3])(&preview, window);
+    ((PlainSlot)vtable[5])(&preview);
+    ((WindowSlot)vtable[8])(&preview, window);
+    CHECK(preview.toggleCalls == 1 && preview.lastToggleWindow == window);
+    CHECK(preview.redoFrameCalls == 1);
+    CHECK(preview.initButtonCalls == 1 && preview.lastButton == window);
+    CHECK(preview.otherCalls == 0);
+}
+
 // ---- the life cycle -----------------------------------------------------------
 
 static bool IsPatchedFrame(int32_t frame)
@@ -237,8 +257,12 @@ static void TestLifeCycle()
     CHECK(settings->rangeCount == 0);
     CHECK(ScriptLine(instance) == "Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")");
 
+    // Hosts that pass the integers as 64-bit values restore the same settings.
     ConfigNumbers numbers = Numbers(64, 48, 10, 20, 1, 0, 10, 5);
+    CHECK(StandinCallConfigFunction(instance, numbers.values, "100 200, 300 400, ", true));
+    std::string wideLine = ScriptLine(instance);
     CHECK(StandinCallConfigFunction(instance, numbers.values, "100 200, 300 400, ", false));
+    CHECK(ScriptLine(instance) == wideLine);
     CHECK(settings->width == 64 && settings->height == 48);
     CHECK(settings->x == 10 && settings->y == 20);
     CHECK(settings->featherOn == 1 && settings->fadeOn == 0);
@@ -331,7 +355,7 @@ static void TestConfigCallback()
     CHECK(StandinCallInit(instance) == 0);
     instance->preview.hook = PressOkWhenReady;
     bool hasDialog = FindResourceA(host.library, MAKEINTRESOURCEA(kDialogTemplate),
-                                   MAKEINTRESOURCEA(5)) != nullptr;  // RT_DIALOG
+                                   RT_DIALOG) != nullptr;
     int result = StandinCallConfig(instance, nullptr);
     if (hasDialog) {
         CHECK(result == 0);
@@ -631,6 +655,7 @@ struct NamedTest {
 static const NamedTest kTests[] = {
     { "registration", TestRegistration },
     { "failed-init", TestFailedInit },
+    { "preview-slots", TestPreviewSlots },
     { "life-cycle", TestLifeCycle },
     { "config-callback", TestConfigCallback },
     { "bad-config", TestBadConfig },
