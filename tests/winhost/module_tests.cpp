@@ -462,6 +462,42 @@ static void TestBadConfig()
     Finish(&host);
 }
 
+// The host duplicates an instance byte for byte, so the copy's record still
+// designates the original's activation and its larger frame. Run over a
+// smaller frame, the copy must keep to the frame it is given.
+static void TestCopyOverSmallerFrame()
+{
+    StandinHost host;
+    if (!LoadAndInit(&host)) {
+        gFailures++;
+        return;
+    }
+    StandinInstance* original = StandinCreateInstance(&host, 320, 240);
+    StandinInstance* copy = StandinCreateInstance(&host, 64, 48);
+    CHECK(original && copy);
+    if (original && copy) {
+        CHECK(StandinCallInit(original) == 0);
+        ConfigNumbers numbers = Numbers(60, 30, 250, 200, 1, 0, 10, 5);
+        CHECK(StandinCallConfigFunction(original, numbers.values, "", false));
+        CHECK(StandinCallStart(original) == 0);
+        CHECK(StandinCallRun(original, 0) == 0);
+
+        memcpy(copy->settings, original->settings, sizeof(PatchSettings));
+        CHECK(StandinCallParam(copy) == 0);
+        CHECK(StandinCallStart(copy) == 0);
+        for (int32_t frame = 0; frame < 3; frame++) {
+            StandinPaintFrame(copy, (uint32_t)frame);
+            CHECK(StandinCallRun(copy, frame) == 0);
+        }
+        CHECK(StandinCallEnd(copy) == 0);
+        CHECK(StandinInstanceIntact(copy));
+        CHECK(StandinInstanceIntact(original));
+    }
+    StandinDestroyInstance(copy);
+    StandinDestroyInstance(original);
+    Finish(&host);
+}
+
 // The script line goes into the host's buffer with at most capacity bytes,
 // cut short when it does not fit.
 static void TestScriptStringCapacity()
@@ -659,6 +695,7 @@ static const NamedTest kTests[] = {
     { "life-cycle", TestLifeCycle },
     { "config-callback", TestConfigCallback },
     { "bad-config", TestBadConfig },
+    { "copy-over-smaller-frame", TestCopyOverSmallerFrame },
     { "script-string-capacity", TestScriptStringCapacity },
     { "version-record", TestVersionRecord },
     { "dump-texts", DumpTexts },

@@ -28,6 +28,9 @@
 //   StandinDeinitModule(&host);
 //   StandinUnload(&host);
 //
+// To play a host whose definition copy has no module slot, set
+// host.registered.module to null after StandinInitModule.
+//
 // One host at a time: the host's add and remove filter operations take no
 // context, so they reach the loaded StandinHost through a global.
 #ifndef DELBRIN_STANDIN_HOST_H
