@@ -122,7 +122,9 @@ void OnEditChanged(HWND dialog, int id, PatchSettings* settings)
     RedoPreview(settings);
 }
 
-static void SetSpinRange(HWND dialog, int id, int32_t lowest, int32_t highest)
+// The limits are differences of values a script may have set to anything, so
+// they are taken in 64 bits; the message keeps 16 bits of each.
+static void SetSpinRange(HWND dialog, int id, int64_t lowest, int64_t highest)
 {
     SendDlgItemMessageA(dialog, id, UDM_SETRANGE, 0,
                         MAKELPARAM(static_cast<WORD>(highest), static_cast<WORD>(lowest)));
@@ -132,10 +134,10 @@ void UpdateSpinRanges(HWND dialog, const PatchSettings* settings)
 {
     // The y and height up-downs count the other way round, so that their
     // upper arrow moves the top edge up and shrinks the height.
-    SetSpinRange(dialog, IDC_WIDTH_SPIN, 1, settings->frameWidth - settings->x);
-    SetSpinRange(dialog, IDC_HEIGHT_SPIN, settings->frameHeight - settings->y, 1);
-    SetSpinRange(dialog, IDC_X_SPIN, 0, settings->frameWidth - settings->width);
-    SetSpinRange(dialog, IDC_Y_SPIN, settings->frameHeight - settings->height, 0);
+    SetSpinRange(dialog, IDC_WIDTH_SPIN, 1, int64_t{settings->frameWidth} - settings->x);
+    SetSpinRange(dialog, IDC_HEIGHT_SPIN, int64_t{settings->frameHeight} - settings->y, 1);
+    SetSpinRange(dialog, IDC_X_SPIN, 0, int64_t{settings->frameWidth} - settings->width);
+    SetSpinRange(dialog, IDC_Y_SPIN, int64_t{settings->frameHeight} - settings->height, 0);
     SetSpinRange(dialog, IDC_FEATHER_SPIN, 0, kMaxAmount);
     SetSpinRange(dialog, IDC_FADE_SPIN, 0, kMaxAmount);
 }

@@ -112,11 +112,6 @@ std::string Narrow(const std::wstring& text)
     return utf8;
 }
 
-bool SameIgnoringCase(const std::wstring& a, const wchar_t* b)
-{
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b, -1) == CSTR_EQUAL;
-}
-
 }  // namespace
 
 bool CheckSettingsTemplate(HMODULE module)
@@ -186,10 +181,8 @@ bool CheckSettingsTemplate(HMODULE module)
                  "x" + std::to_string(cy));
         if (textOrdinal != 0 || text != want.text)
             Fail(__FILE__, __LINE__, where + "text \"" + Narrow(text) + "\"");
-        // The resource compiler stores class names in capitals; the system
-        // looks class names up without regard to case.
         const bool classMatches = want.classOrdinal == kNamedClass
-                                      ? SameIgnoringCase(className, kUpDown)
+                                      ? className == kUpDown
                                       : className.empty() && classOrdinal == want.classOrdinal;
         if (!classMatches)
             Fail(__FILE__, __LINE__, where + "class \"" + Narrow(className) + "\" ordinal " +
