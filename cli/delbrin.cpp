@@ -514,8 +514,12 @@ int Apply(const Options& options, const VideoTools& tools, const std::string& in
         std::string what = decoderStatus != 0 || readFailed ? "decoding " + input
                            : done == 0                      ? "decoding " + input + " gave no frames"
                                                             : "encoding " + output;
+        std::string hint = what.compare(0, 8, "encoding") == 0
+                               ? " (the other streams are copied as they are: the OUTPUT container "
+                                 "must be able to hold them, .mkv holds nearly anything)"
+                               : "";
         return Fail(kExitFailed, "ffmpeg failed " + what + " (after " + std::to_string(done) +
-                                     " frames); " + output + " was not written");
+                                     " frames); " + output + " was not written" + hint);
     }
     if (rename(temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
