@@ -86,6 +86,7 @@ struct Options {
     std::string command;
     std::vector<std::string> positional;
     ConfigCall  config;
+    bool        haveSettings = false;  // a Config line, a script or --rect was given
     bool        border = false;
     std::string codec;
     std::string crf;
@@ -171,6 +172,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             return true;
         };
         bool ok = true;
+        if (arg == "--config" || arg == "--script" || arg == "--rect") options->haveSettings = true;
         if (arg == "--config") {
             if (!needValue()) return false;
             if (!ParseConfigCall(value.c_str(), &options->config, error)) {
@@ -691,6 +693,11 @@ int main(int argc, char** argv) {
         return Fail(kExitUsage, "apply takes INPUT and OUTPUT; see delbrin --help");
     if (options.command == "preview" && (args.size() != 1 || options.frame < 0 || options.previewPath.empty()))
         return Fail(kExitUsage, "preview takes INPUT, --frame N and -o OUT.png; see delbrin --help");
+    // A fresh instance patches one pixel in the corner, which in the host
+    // only marks settings the dialog has not seen yet; a run without a
+    // rectangle is a forgotten option, not a wish.
+    if (options.command != "demo" && !options.haveSettings)
+        return Fail(kExitUsage, "no rectangle given: use --config, --script or --rect; see delbrin --help");
     if (options.command == "demo" && args.size() > 1)
         return Fail(kExitUsage, "demo takes at most a directory; see delbrin --help");
 

@@ -237,18 +237,20 @@ TEST_F(CommandTest, BadInputIsReportedWithItsExitCode) {
     EXPECT_EQ(Shell("PATH=/nonexistent " + Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 5);
     EXPECT_NE(log.find("ffmpeg"), std::string::npos) << log;
 
-    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("missing.mkv")) + " " + Quote(Path("x.mkv"))), &log), 3);
+    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("missing.mkv")) + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 3);
     EXPECT_NE(log.find("cannot read"), std::string::npos) << log;
     Shell("echo not a video > " + Quote(Path("notes.txt")));
-    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("notes.txt")) + " " + Quote(Path("x.mkv"))), &log), 3) << log;
+    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("notes.txt")) + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 3) << log;
     Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=0.2 -y " + Quote(Path("tone.wav")));
-    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("tone.wav")) + " " + Quote(Path("x.mkv"))), &log), 3);
+    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("tone.wav")) + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 3);
     EXPECT_NE(log.find("no video"), std::string::npos) << log;
 
     EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) +
                           " --config 'Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")'"), &log), 2);
     EXPECT_NE(log.find("argument 3 (x)"), std::string::npos) << log;
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) + " --bogus"), &log), 2);
+    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4 --bogus"), &log), 2);
+    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv"))), &log), 2);
+    EXPECT_NE(log.find("no rectangle"), std::string::npos) << log;
     EXPECT_FALSE(Exists(Path("x.mkv")));
 
     // A rectangle reaching out of the 48x32 frame is cut to it, with a warning.
