@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # native build, unit tests, benchmarks
-  cmake g++ make pkg-config libgtest-dev libbenchmark-dev
+  cmake g++ make pkg-config python3 libgtest-dev libbenchmark-dev
   # the 32-bit Windows module
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   # running the module and its dialog for real

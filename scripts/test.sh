@@ -1,9 +1,47 @@
 #!/usr/bin/env bash
-# Sets up a Debian machine if needed, builds everything and runs every test.
+# Sets up a Debian machine if needed, builds everything and runs every test:
+# the native unit tests, the module and its dialog under wine, the delbrin
+# command end to end, then the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Ends with one line "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup-debian.sh
+jobs=$(nproc)
+passed=0
+failed=0
+
+# Runs ctest in a build folder and adds its counts to the totals.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  ctest --test-dir "$1" --output-on-failure -j2 "${@:2}" 2>&1 | tee "$log" || true
+  local summary total bad
+  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  rm -f "$log"
+  if [ -z "$summary" ]; then
+    echo "ctest in $1 gave no summary" >&2
+    failed=$((failed + 1))
+    return
+  fi
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+echo "== build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j2
+cmake --build build -j"$jobs"
+echo "== tests"
+run_ctest build
+
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DDELBRIN_WIN32=OFF \
+  -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build build-sanitize -j"$jobs" --target core_tests
+run_ctest build-sanitize -L unit
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,64 @@
+// RunFrame on full frames, to measure later speed work against.
+#include <benchmark/benchmark.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "frame_run.h"
+
+// Frame width, frame height, rectangle width, rectangle height, and whether
+// feather and fade are on.
+static void BM_RunFrame(benchmark::State& state)
+{
+    const int32_t fw = (int32_t)state.range(0), fh = (int32_t)state.range(1);
+    const int32_t rw = (int32_t)state.range(2), rh = (int32_t)state.range(3);
+    const bool blended = state.range(4) != 0;
+
+    std::vector<uint32_t> pixels((size_t)fw * fh);
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = (uint32_t)(i * 2654435761u);
+
+    HostBitmap source{}, destination{};
+    source.data = pixels.data();
+    source.width = fw;
+    source.height = fh;
+    source.pitch = 4 * fw;
+    FrameState frame{};
+    frame.currentFrame = 150;
+    PatchSettings settings;
+    memset(&settings, 0, sizeof settings);
+    Activation activation{};
+    activation.settings = &settings;
+    activation.source = &source;
+    activation.destination = &destination;
+    activation.frameState = &frame;
+    InitSettings(&settings, &activation);
+    settings.width = rw;
+    settings.height = rh;
+    settings.x = fw / 2 - rw / 2;
+    settings.y = fh / 2 - rh / 2;
+    settings.featherOn = settings.fadeOn = blended;
+    settings.rangeCount = 1;
+    settings.rangeStart[0] = 0;
+    settings.rangeEnd[0] = 152;  // frame 150 is inside, at full strength
+
+    for (auto _ : state) {
+        RunFrame(&activation);
+        benchmark::DoNotOptimize(pixels.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["ns_per_rect_pixel"] = benchmark::Counter(
+        (double)state.iterations() * rw * rh,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_RunFrame)
+    ->ArgNames({ "fw", "fh", "rw", "rh", "feather_fade" })
+    ->Args({ 1920, 1080, 480, 270, 1 })
+    ->Args({ 1920, 1080, 480, 270, 0 })
+    ->Args({ 720, 576, 144, 115, 1 })
+    ->Args({ 720, 576, 144, 115, 0 })
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
