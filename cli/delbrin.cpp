@@ -41,7 +41,7 @@ enum ExitCode {
 const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N] [--pix-fmt FMT]\n"
-    "                             [--force] [--quiet]\n"
+    "                             [--force] [--quiet] [--print-config]\n"
     "  delbrin preview INPUT --frame N -o OUT.png [settings]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR]\n"
@@ -548,6 +548,7 @@ int DecodeOneFrame(const VideoTools& tools, const std::string& input, const Vide
         return Fail(kExitFailed, std::string("cannot start ffmpeg: ") + strerror(errno));
     frame->resize(static_cast<size_t>(info.width) * info.height * 4);
     int got = ReadFully(reader.fd, frame->data(), frame->size());
+    if (g_stopSignal) StopChild(&reader);
     int status = FinishChild(&reader);
     if (g_stopSignal) return Fail(kExitInterrupted, "interrupted");
     if (status != 0) return Fail(kExitFailed, "ffmpeg failed decoding " + input);
@@ -680,11 +681,11 @@ int main(int argc, char** argv) {
     InstallStopHandlers();
     const std::vector<std::string>& args = options.positional;
 
-    if (options.command == "preview" && options.printConfig) {
+    if (options.printConfig && options.command != "demo") {
         static FilterInstance instance;
         InitInstance(&instance, options);
         PrintConfig(instance.settings);
-        if (args.empty()) return kExitOk;
+        if (options.command == "preview" && args.empty()) return kExitOk;
     }
 
     if (options.command != "apply" && options.command != "preview" && options.command != "demo")
