@@ -447,10 +447,6 @@ int Apply(const Options& options, const VideoTools& tools, const std::string& in
     std::vector<std::string> encoder = {
         tools.ffmpeg, "-hide_banner", "-nostdin", "-v", "error",
         "-f", "rawvideo", "-pix_fmt", "bgr0", "-s", size, "-r", info.frameRate};
-    if (info.startOffset > 0) {
-        encoder.push_back("-itsoffset");
-        encoder.push_back(std::to_string(info.startOffset));
-    }
     for (const char* a : {"-i", "pipe:0", "-i"}) encoder.push_back(a);
     encoder.push_back(input);
     // The patched video replaces the first video stream; everything else is
@@ -459,6 +455,15 @@ int Apply(const Options& options, const VideoTools& tools, const std::string& in
                           "-map_chapters", "1", "-c", "copy"})
         encoder.push_back(a);
     for (const std::string& a : EncoderOptions(options, tools, info)) encoder.push_back(a);
+    // Every frame that comes in goes out, none duplicated or dropped; a video
+    // that starts after the file's other streams keeps its delay (to the
+    // nearest frame), which an input offset would lose to ffmpeg's own
+    // alignment of the inputs' start times.
+    for (const char* a : {"-fps_mode:v:0", "passthrough"}) encoder.push_back(a);
+    if (info.startOffset > 0) {
+        encoder.push_back("-filter:v:0");
+        encoder.push_back("setpts=PTS+round(" + std::to_string(info.startOffset) + "/TB)");
+    }
     encoder.push_back("-y");
     encoder.push_back(temporary);
 

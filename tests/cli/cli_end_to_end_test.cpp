@@ -201,6 +201,15 @@ TEST_F(CommandTest, AudioFrameCountAndRateSurvive) {
     EXPECT_EQ(StreamDigest(Path("kept.mkv"), "a:0"), audio);
     const char* entries = "stream=codec_type,r_frame_rate,nb_read_frames";
     EXPECT_EQ(Probe(Path("kept.mkv"), entries), Probe(Path("clip.mkv"), entries));
+
+    // A video that starts half a second after its sound still does.
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=2 -itsoffset 0.5 -i " +
+                    Quote(Path("clip.mkv")) + " -map 1:v -map 0:a -c:v copy -c:a pcm_s16le -y " +
+                    Quote(Path("late.mkv")), &log), 0) << log;
+    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("late.mkv")) + " " + Quote(Path("late-out.mkv")) +
+                            " --codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
+    const char* timing = "stream=codec_type,start_time,nb_read_frames";
+    EXPECT_EQ(Probe(Path("late-out.mkv"), timing), Probe(Path("late.mkv"), timing));
 }
 
 TEST_F(CommandTest, DefaultEncoderMakesAPlayableFile) {
