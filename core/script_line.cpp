@@ -1,1 +1,146 @@
-// placeholder
+// The Config line the host saves in its processing script and replays through
+// the script function, and the summary it shows in its filter list.
+//
+// A saved line reads
+//   Config(64, 48, 10, 20, 1, 0, 0, 0, 0, 0, 10, 5, "100 200, 300 400, ")
+// The range text travels with each line break written as ", ": both are
+// range delimiters, so replaying the line rebuilds the same table and the
+// same normal form.
+#include "script_line.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "frame_ranges.h"
+
+const char kConfigFunctionName[] = "Config";
+const char kConfigFunctionSignature[] = "0iiiiiiiiiiiis";
+
+enum {
+    kConfigArgumentCount = kConfigNumberCount + 1,  // the numbers, then the text
+    // Longest line of any record: "Config(" 7, twelve numbers of at most 11
+    // characters each followed by ", " 156, the quote 1, the text 1024, "\")" 2.
+    kConfigLineRoom = 7 + kConfigNumberCount * 13 + 1 + kRangeTextSize + 2 + 1,
+};
+
+// The saved text: line breaks become delimiters that fit on one script line.
+// Anything else that the normal form never holds but that could end the quoted
+// string or the line early (a quote, a backslash, a control character) is
+// written as a space, so a record whose text was not set by ParseRanges still
+// gives a well-formed line. The text is read only within its 1024 bytes,
+// whether or not they hold a terminator.
+static void ScriptRangeText(const PatchSettings* settings, char out[kRangeTextSize + 1])
+{
+    const char* text = settings->rangeText;
+    const void* terminator = memchr(text, '\0', kRangeTextSize);
+    size_t length = terminator ? (size_t)((const char*)terminator - text) : (size_t)kRangeTextSize;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (c == '\r') {
+            out[i] = ',';
+        } else if (c == '\n') {
+            out[i] = ' ';
+        } else if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+            out[i] = ' ';
+        } else {
+            out[i] = (char)c;
+        }
+    }
+    out[length] = '\0';
+}
+
+bool FormatConfigLine(const PatchSettings* settings, char* buffer, int capacity)
+{
+    if (buffer == NULL || capacity <= 0) {
+        return true;
+    }
+    if (settings == NULL) {
+        buffer[0] = '\0';
+        return true;
+    }
+
+    char ranges[kRangeTextSize + 1];
+    ScriptRangeText(settings, ranges);
+
+    // The whole line is formatted aside, then cut to what the host's buffer
+    // holds: the host is told nothing about a cut, so the copy always ends
+    // in a terminator for the host to stop at.
+    char line[kConfigLineRoom];
+    int length = snprintf(line, sizeof line,
+                          "Config(%d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, \"%s\")",
+                          (int)settings->width, (int)settings->height,
+                          (int)settings->x, (int)settings->y,
+                          settings->featherOn ? 1 : 0, settings->fadeOn ? 1 : 0,
+                          settings->cancelTop ? 1 : 0, settings->cancelBottom ? 1 : 0,
+                          settings->cancelLeft ? 1 : 0, settings->cancelRight ? 1 : 0,
+                          (int)settings->featherWidth, (int)settings->fadeFrames, ranges);
+    if (length < 0) {
+        length = 0;
+    }
+    if (length > capacity - 1) {
+        length = capacity - 1;
+    }
+    memcpy(buffer, line, (size_t)length);
+    buffer[length] = '\0';
+    return true;
+}
+
+void StoreConfig(PatchSettings* settings, const int32_t numbers[kConfigNumberCount],
+                 const char* rangeText)
+{
+    if (settings == NULL || numbers == NULL) {
+        return;
+    }
+    // Only the dialog clamps: a script may place the rectangle anywhere.
+    settings->width = numbers[0];
+    settings->height = numbers[1];
+    settings->x = numbers[2];
+    settings->y = numbers[3];
+    settings->featherOn = numbers[4] != 0;
+    settings->fadeOn = numbers[5] != 0;
+    settings->cancelTop = numbers[6] != 0;
+    settings->cancelBottom = numbers[7] != 0;
+    settings->cancelLeft = numbers[8] != 0;
+    settings->cancelRight = numbers[9] != 0;
+    settings->featherWidth = numbers[10];
+    settings->fadeFrames = numbers[11];
+    ParseRanges(settings, rangeText != NULL ? rangeText : "");
+}
+
+void ApplyConfig(void* interpreter, void* activation, const ScriptValue* arguments, int count)
+{
+    (void)interpreter;
+    Activation* instance = (Activation*)activation;
+    // The host checks a call against the signature before it calls, so a
+    // short call never arrives; should one, the arguments it lacks are not
+    // there to be read.
+    if (instance == NULL || instance->settings == NULL || arguments == NULL ||
+        count < kConfigArgumentCount) {
+        return;
+    }
+
+    // Some hosts pass the integers as 64-bit values; their low 32 bits sit
+    // where a 32-bit integer would, so the tag is not looked at.
+    int32_t numbers[kConfigNumberCount];
+    for (int i = 0; i < kConfigNumberCount; ++i) {
+        numbers[i] = arguments[i].value.number;
+    }
+    char** text = arguments[kConfigNumberCount].value.text;
+    StoreConfig(instance->settings, numbers, text != NULL ? *text : NULL);
+}
+
+void FormatSummary(const PatchSettings* settings, char* buffer)
+{
+    if (buffer == NULL) {
+        return;
+    }
+    if (settings == NULL) {
+        buffer[0] = '\0';
+        return;
+    }
+    // Four numbers of at most 11 characters and six fixed ones: the summary
+    // is at most 50 characters whatever the record holds, and the bound
+    // below makes sure of it. Height comes before width.
+    snprintf(buffer, kSummaryMaxLength + 1, " %dx%d @ %d,%d", (int)settings->height,
+             (int)settings->width, (int)settings->x, (int)settings->y);
+}

@@ -1,0 +1,116 @@
+// Invariant checks shared by the fuzz targets. A failed check aborts, which
+// libFuzzer reports as a crash with the input that caused it.
+#ifndef DELBRIN_FUZZ_CHECKS_H
+#define DELBRIN_FUZZ_CHECKS_H
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "patch_settings.h"
+
+#define FUZZ_CHECK(condition)                                                       \
+    do {                                                                            \
+        if (!(condition)) {                                                         \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            abort();                                                                \
+        }                                                                           \
+    } while (0)
+
+// A settings record between guard bytes, to catch writes just outside it.
+struct GuardedSettings {
+    unsigned char before[64];
+    PatchSettings settings;
+    unsigned char after[64];
+};
+
+inline void FillGuards(GuardedSettings* guarded)
+{
+    memset(guarded->before, 0xA5, sizeof guarded->before);
+    memset(guarded->after, 0xA5, sizeof guarded->after);
+}
+
+inline void CheckGuards(const GuardedSettings* guarded)
+{
+    for (unsigned char byte : guarded->before) {
+        FUZZ_CHECK(byte == 0xA5);
+    }
+    for (unsigned char byte : guarded->after) {
+        FUZZ_CHECK(byte == 0xA5);
+    }
+}
+
+// The table and its text agree: every range has start < end and its line in
+// the text, in table order, and the text holds nothing else.
+inline bool RangeTableAgrees(const PatchSettings* settings)
+{
+    if (settings->rangeCount < 0 || settings->rangeCount > kMaxRanges ||
+        memchr(settings->rangeText, '\0', kRangeTextSize) == NULL) {
+        return false;
+    }
+    std::string normal;
+    for (int i = 0; i < settings->rangeCount; ++i) {
+        if (settings->rangeStart[i] >= settings->rangeEnd[i]) {
+            return false;
+        }
+        normal += std::to_string(settings->rangeStart[i]) + " " +
+                  std::to_string(settings->rangeEnd[i]) + "\r\n";
+    }
+    return normal == settings->rangeText;
+}
+
+inline void CheckRangeTable(const PatchSettings* settings)
+{
+    FUZZ_CHECK(RangeTableAgrees(settings));
+}
+
+// The thirteen arguments of a Config call as the host hands them over.
+struct ScriptCall {
+    ScriptValue arguments[13];
+    char* text;
+};
+
+inline void MakeScriptCall(ScriptCall* call, const int32_t numbers[12], const char* text)
+{
+    memset(call->arguments, 0, sizeof call->arguments);
+    for (int i = 0; i < 12; ++i) {
+        call->arguments[i].type = kScriptInt;
+        call->arguments[i].value.number = numbers[i];
+    }
+    call->text = const_cast<char*>(text);
+    call->arguments[12].type = kScriptString;
+    call->arguments[12].value.text = &call->text;
+}
+
+// Reads a Config line back as the host's script reader would: twelve decimal
+// integers and one quoted string. False if the line is malformed.
+inline bool ReadConfigLine(const char* line, int32_t numbers[12], std::string* text)
+{
+    const char prefix[] = "Config(";
+    if (strncmp(line, prefix, strlen(prefix)) != 0) {
+        return false;
+    }
+    const char* p = line + strlen(prefix);
+    for (int i = 0; i < 12; ++i) {
+        char* end;
+        long long value = strtoll(p, &end, 10);
+        if (end == p || value < INT32_MIN || value > INT32_MAX || strncmp(end, ", ", 2) != 0) {
+            return false;
+        }
+        numbers[i] = (int32_t)value;
+        p = end + 2;
+    }
+    if (*p != '"') {
+        return false;
+    }
+    const char* close = strchr(p + 1, '"');
+    if (close == NULL || strcmp(close, "\")") != 0) {
+        return false;
+    }
+    text->assign(p + 1, close);
+    return true;
+}
+
+#endif
