@@ -284,20 +284,17 @@ void RunInstance(FilterInstance* instance, int32_t frameNumber) {
 // A rectangle from a script is not checked by the host; the core patches only
 // the part inside the frame. Say what that part is.
 void WarnAboutRectangle(const PatchSettings& s, int32_t frameWidth, int32_t frameHeight) {
-    long long x0 = s.x, y0 = s.y;
-    long long x1 = x0 + s.width, y1 = y0 + s.height;
-    if (x0 >= 0 && y0 >= 0 && s.width >= 1 && s.height >= 1 && x1 <= frameWidth && y1 <= frameHeight)
+    const PatchRect inside = RectInFrame(&s, frameWidth, frameHeight);
+    if (inside.width > 0 && inside.x == s.x && inside.y == s.y && inside.width == s.width &&
+        inside.height == s.height)
         return;
     fprintf(stderr, "delbrin: warning: the rectangle %d,%d %dx%d does not lie inside the %dx%d frame; ",
             s.x, s.y, s.width, s.height, frameWidth, frameHeight);
-    x0 = x0 < 0 ? 0 : x0;
-    y0 = y0 < 0 ? 0 : y0;
-    x1 = x1 > frameWidth ? frameWidth : x1;
-    y1 = y1 > frameHeight ? frameHeight : y1;
-    if (x1 <= x0 || y1 <= y0)
+    if (inside.width == 0 || inside.height == 0)
         fprintf(stderr, "nothing will be patched\n");
     else
-        fprintf(stderr, "patching %lld,%lld %lldx%lld, the part inside\n", x0, y0, x1 - x0, y1 - y0);
+        fprintf(stderr, "patching %d,%d %dx%d, the part inside\n", inside.x, inside.y, inside.width,
+                inside.height);
 }
 
 void PrintConfig(const PatchSettings& settings) {

@@ -53,8 +53,7 @@ int CacheFrameSize(PatchSettings* settings, const Activation* activation)
     return 0;
 }
 
-// The settings' rectangle cut to a frame of the given size.
-static PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight)
+PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight)
 {
     int64_t left   = Clamp64(settings->x, 0, frameWidth);
     int64_t top    = Clamp64(settings->y, 0, frameHeight);

@@ -6,6 +6,10 @@
 
 #include "patch_synthesis.h"
 
+// The settings' rectangle cut to a frame of the given size: the pixels a
+// frame run actually patches.
+PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight);
+
 // How strongly frame cur is patched: 1...255, or 0 when it is not patched.
 int FrameAlpha(const PatchSettings* settings, int32_t cur);
 

@@ -7,5 +7,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
-mkdir -p demo
-./build/tools/frame_demo demo
+mkdir -p demo/frame demo/video
+./build/tools/frame_demo demo/frame
+./build/cli/delbrin demo demo/video
