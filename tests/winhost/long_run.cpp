@@ -70,6 +70,13 @@ void ReplaceSettings(StandinInstance* instance, uint32_t* random, int32_t frame)
         int32_t end = start + RandomBetween(random, -10, 200);
         text += std::to_string(start) + " " + std::to_string(end) + ", ";
     }
+    if (NextRandom(random) % 32 == 0) {
+        // Now and then a script text longer than the table and its text hold.
+        for (int i = 0; i < 600; ++i) {
+            int32_t start = frame + RandomBetween(random, -1000, 100000);
+            text += std::to_string(start) + "," + std::to_string(start + 7) + "\r\n";
+        }
+    }
     StandinCallConfigFunction(instance, numbers, text.c_str(), NextRandom(random) % 2 == 0);
     instance->settings->showBorder = NextRandom(random) % 4 == 0;
 }
