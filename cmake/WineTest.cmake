@@ -19,4 +19,9 @@ function(add_wine_test)
   add_test(NAME ${arg_NAME}
     COMMAND ${DELBRIN_RUN_WINE} ${DELBRIN_WINEPREFIX} ${display} ${arg_COMMAND})
   set_tests_properties(${arg_NAME} PROPERTIES FIXTURES_REQUIRED wine)
+  if(arg_DISPLAY)
+    # xvfb-run -a can hand two programs started together the same display,
+    # which then dies under one of them when the other ends.
+    set_tests_properties(${arg_NAME} PROPERTIES RESOURCE_LOCK virtual_display)
+  endif()
 endfunction()

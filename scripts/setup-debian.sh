@@ -14,6 +14,8 @@ packages=(
   ffmpeg
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
+  # the dialog template keeps its class names as written
+  llvm
 )
 
 missing=()

@@ -7,6 +7,14 @@ export WINEPREFIX="$1" WINEDEBUG=-all
 shift
 if [ "${1:-}" = --display ]; then
   shift
-  exec xvfb-run -a -s '-screen 0 1024x768x24' wine "$@"
+  # Programs with windows use a prefix of their own, one at a time (the tests
+  # share a lock), and let its wine server end before their display does:
+  # wine's desktop process keeps the display of the program that started the
+  # server, so windows cannot be made while a program without a display, or
+  # one whose display has gone, started it.
+  export WINEPREFIX="$WINEPREFIX-display"
+  bash "$(dirname "$0")/make-prefix.sh" "$WINEPREFIX"
+  exec xvfb-run -a -s '-screen 0 1024x768x24' \
+    sh -c 'wine "$@"; status=$?; wineserver -w; exit $status' wine "$@"
 fi
 exec wine "$@"

@@ -1,0 +1,132 @@
+// Opens the settings dialog the way the host does: through the config
+// callback of Delbrin.vdf, loaded by the stand-in host, over a guarded frame.
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "dialog_harness.h"
+#include "dialog_ids.h"
+#include "standin_host.h"
+#include "template_check.h"
+
+namespace {
+
+// A fresh instance: the centred proposal, every change one redraw of the
+// filter's real output, the border while open, OK closing with 0.
+void CheckFreshInstance(StandinHost* host)
+{
+    StandinInstance* in = StandinCreateInstance(host, 352, 288);
+    EXPECT_TRUE(in != nullptr);
+    if (!in)
+        return;
+    StandinCallInit(in);
+    StandinCallStart(in);
+    in->preview.redoRunsFilter = true;
+    const PatchSettings* s = in->settings;
+
+    const int result = RunDialogScript([&] { return StandinCallConfig(in, nullptr); }, {
+        [&](HWND dialog) {
+            ExpectRectangle(s, 70, 57, 141, 116);
+            EXPECT_EQ_INT(in->preview.redoFrameCalls, 6);
+            EXPECT_EQ_INT(in->preview.initButtonCalls, 1);
+            EXPECT_TRUE(in->preview.lastButton == GetDlgItem(dialog, IDC_PREVIEW));
+
+            Click(dialog, IDC_BORDER);
+            EXPECT_EQ_INT(in->preview.redoFrameCalls, 7);
+            EXPECT_EQ_INT(*StandinPixel(&in->source, 141, 116), 0xFFFFFFFF);
+            EXPECT_EQ_INT(*StandinPixel(&in->source, 142, 116), 0x00000000);
+
+            TypeText(dialog, IDC_X, "1000");
+            EXPECT_EQ_INT(s->x, 352 - 70);
+            EXPECT_EQ_INT(in->preview.redoFrameCalls, 8);
+            Click(dialog, IDC_PREVIEW);
+            EXPECT_EQ_INT(in->preview.toggleCalls, 1);
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            Click(dialog, IDOK);
+        },
+    });
+    EXPECT_EQ_INT(result, 0);
+    EXPECT_EQ_INT(s->showBorder, 0);
+
+    // Processed output after OK carries no border.
+    StandinCallRun(in, 0);
+    EXPECT_TRUE(*StandinPixel(&in->source, 282, 116) != 0xFFFFFFFF);
+    EXPECT_TRUE(StandinInstanceIntact(in));
+    StandinDestroyInstance(in);
+}
+
+// Settings replayed from a script line are clamped on opening, and Update
+// rewrites the range field in normal form.
+void CheckRestoredInstance(StandinHost* host)
+{
+    StandinInstance* in = StandinCreateInstance(host, 720, 576);
+    EXPECT_TRUE(in != nullptr);
+    if (!in)
+        return;
+    StandinBlankBitmaps(in);  // some hosts hand over empty bitmaps here
+    StandinCallInit(in);
+    const int32_t line[12] = {300, 100, 600, 500, 1, 1, 0, 0, 0, 0, 60, 70};
+    EXPECT_TRUE(StandinCallConfigFunction(in, line, "100 200, ", false));
+    StandinFillBitmaps(in);
+    const PatchSettings* s = in->settings;
+
+    const int result = RunDialogScript([&] { return StandinCallConfig(in, nullptr); }, {
+        [&](HWND dialog) {
+            ExpectRectangle(s, 300, 100, 420, 476);
+            EXPECT_EQ_INT(s->featherWidth, 50);
+            EXPECT_EQ_INT(s->fadeFrames, 50);
+            EXPECT_TRUE(IsChecked(dialog, IDC_FEATHER_ON) && IsChecked(dialog, IDC_FADE_ON));
+            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n");
+
+            TypeText(dialog, IDC_RANGES, "100,200\r\n300, 250\r\n400 500");
+            Click(dialog, IDC_UPDATE);
+            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n400 500\r\n");
+            EXPECT_EQ_INT(s->rangeCount, 2);
+            Click(dialog, IDOK);
+        },
+    });
+    EXPECT_EQ_INT(result, 0);
+    EXPECT_TRUE(StandinInstanceIntact(in));
+    StandinDestroyInstance(in);
+}
+
+// A host whose copy of the definition has no module record: the dialog still
+// comes from the module's own resources.
+void CheckWithoutModuleRecord(StandinHost* host)
+{
+    StandinInstance* in = StandinCreateInstance(host, 320, 240);
+    EXPECT_TRUE(in != nullptr);
+    if (!in)
+        return;
+    StandinCallInit(in);
+    ModuleRecord* kept = host->registered.module;
+    host->registered.module = nullptr;
+    const int result = RunDialogScript([&] { return StandinCallConfig(in, nullptr); }, {
+        [&](HWND dialog) { Click(dialog, IDOK); },
+    });
+    host->registered.module = kept;
+    EXPECT_EQ_INT(result, 0);
+    ExpectRectangle(in->settings, 64, 48, 128, 96);
+    StandinDestroyInstance(in);
+}
+
+}  // namespace
+
+int main()
+{
+    StandinInstallFaultHandler();
+    StandinHost host;
+    if (!StandinLoad(&host, nullptr) || StandinInitModule(&host) != 0) {
+        fprintf(stderr, "the module did not load\n");
+        return 1;
+    }
+    CheckSettingsTemplate(host.library);
+    CheckFreshInstance(&host);
+    CheckRestoredInstance(&host);
+    CheckWithoutModuleRecord(&host);
+    StandinDeinitModule(&host);
+    StandinUnload(&host);
+    printf("dialog through the module: %d failure(s)\n", FailureCount());
+    return FailureCount() ? 1 : 0;
+}
