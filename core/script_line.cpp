@@ -17,7 +17,6 @@ const char kConfigFunctionName[] = "Config";
 const char kConfigFunctionSignature[] = "0iiiiiiiiiiiis";
 
 enum {
-    kConfigArgumentCount = kConfigNumberCount + 1,  // the numbers, then the text
     // Longest line of any record: "Config(" 7, twelve numbers of at most 11
     // characters each followed by ", " 156, the quote 1, the text 1024, "\")" 2.
     kConfigLineRoom = 7 + kConfigNumberCount * 13 + 1 + kRangeTextSize + 2 + 1,
@@ -111,11 +110,11 @@ void ApplyConfig(void* interpreter, void* activation, const ScriptValue* argumen
 {
     (void)interpreter;
     Activation* instance = (Activation*)activation;
-    // The host checks a call against the signature before it calls, so a
-    // short call never arrives; should one, the arguments it lacks are not
-    // there to be read.
-    if (instance == NULL || instance->settings == NULL || arguments == NULL ||
-        count < kConfigArgumentCount) {
+    // The host checks a call against the signature before it calls, so the
+    // thirteen arguments are there; the count is not looked at, as hosts
+    // differ in what they pass for it.
+    (void)count;
+    if (instance == NULL || instance->settings == NULL || arguments == NULL) {
         return;
     }
 

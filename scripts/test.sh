@@ -2,7 +2,8 @@
 # Sets up a Debian machine if needed, builds everything and runs every test:
 # the native unit tests, the module and its dialog under wine, the delbrin
 # command end to end, then the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Ends with one line "N passed, N failed".
+# UndefinedBehaviorSanitizer, then each fuzz target for a minute. Ends with
+# one line "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +43,11 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DDELBRIN_WIN32=OFF \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-sanitize -j"$jobs" --target core_tests
 run_ctest build-sanitize -L unit
+
+echo "== fuzz targets, a minute each"
+cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz -j"$jobs"
+run_ctest build-fuzz -L fuzz
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -206,12 +206,15 @@ TEST(ApplyConfig, ReadsAMissingTextAsEmpty)
     EXPECT_EQ(settings.rangeCount, 0);
     EXPECT_STREQ(settings.rangeText, "");
 
-    // A call short of its thirteen arguments is not read at all.
+    // The count a host passes is not looked at.
     ParseRanges(&settings, "1 2");
+    call.text = "3 4";
+    call.textPointer = &call.text[0];
+    call.arguments[12].value.text = &call.textPointer;
     Activation activation = {};
     activation.settings = &settings;
-    ApplyConfig(NULL, &activation, call.arguments, 12);
-    EXPECT_EQ(settings.rangeCount, 1);
+    ApplyConfig(NULL, &activation, call.arguments, 0);
+    EXPECT_STREQ(settings.rangeText, "3 4\r\n");
 }
 
 int32_t RandomNumber(std::mt19937& random)
