@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "config_line_reader.h"
 #include "patch_settings.h"
 
 #define FUZZ_CHECK(condition)                                                       \
@@ -82,35 +83,6 @@ inline void MakeScriptCall(ScriptCall* call, const int32_t numbers[12], const ch
     call->text = const_cast<char*>(text);
     call->arguments[12].type = kScriptString;
     call->arguments[12].value.text = &call->text;
-}
-
-// Reads a Config line back as the host's script reader would: twelve decimal
-// integers and one quoted string. False if the line is malformed.
-inline bool ReadConfigLine(const char* line, int32_t numbers[12], std::string* text)
-{
-    const char prefix[] = "Config(";
-    if (strncmp(line, prefix, strlen(prefix)) != 0) {
-        return false;
-    }
-    const char* p = line + strlen(prefix);
-    for (int i = 0; i < 12; ++i) {
-        char* end;
-        long long value = strtoll(p, &end, 10);
-        if (end == p || value < INT32_MIN || value > INT32_MAX || strncmp(end, ", ", 2) != 0) {
-            return false;
-        }
-        numbers[i] = (int32_t)value;
-        p = end + 2;
-    }
-    if (*p != '"') {
-        return false;
-    }
-    const char* close = strchr(p + 1, '"');
-    if (close == NULL || strcmp(close, "\")") != 0) {
-        return false;
-    }
-    text->assign(p + 1, close);
-    return true;
 }
 
 #endif

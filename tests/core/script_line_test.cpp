@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame_ranges.h"
+#include "config_line_reader.h"
 #include "frame_run.h"
 #include "script_line.h"
 #include "test_frames.h"
@@ -49,33 +50,12 @@ void SetNumbers(ScriptCall* call, const int32_t numbers[12])
     call->arguments[12].value.text = &call->textPointer;
 }
 
-// Reads a saved line back the way the host's script reader does: twelve
-// decimal integers and one quoted string. False if the line is malformed.
+// Reads a saved line back into the arguments the host would pass.
 bool ReadConfigLine(const std::string& line, ScriptCall* call)
 {
-    const char prefix[] = "Config(";
-    if (line.compare(0, strlen(prefix), prefix) != 0) {
-        return false;
-    }
-    const char* p = line.c_str() + strlen(prefix);
     int32_t numbers[12];
-    for (int i = 0; i < 12; ++i) {
-        char* end;
-        long long value = strtoll(p, &end, 10);
-        if (end == p || value < INT32_MIN || value > INT32_MAX || strncmp(end, ", ", 2) != 0) {
-            return false;
-        }
-        numbers[i] = (int32_t)value;
-        p = end + 2;
-    }
-    if (*p != '"') {
+    if (!::ReadConfigLine(line.c_str(), numbers, &call->text))
         return false;
-    }
-    const char* close = strchr(p + 1, '"');
-    if (close == NULL || strcmp(close, "\")") != 0) {
-        return false;
-    }
-    call->text.assign(p + 1, close);
     SetNumbers(call, numbers);
     return true;
 }
