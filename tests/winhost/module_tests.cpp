@@ -42,21 +42,43 @@ static ConfigNumbers Numbers(int32_t width, int32_t height, int32_t x, int32_t y
     return numbers;
 }
 
-static bool LoadAndInit(StandinHost* host)
+// Loads the module and, when asked, registers its filter; a module that
+// does not load or refuses to register fails the test.
+static bool LoadModule(StandinHost* host, bool registerFilter)
 {
-    if (!StandinLoad(host, nullptr))
+    if (!StandinLoad(host, nullptr)) {
+        gFailures++;
         return false;
-    if (StandinInitModule(host) != 0) {
+    }
+    if (registerFilter && StandinInitModule(host) != 0) {
         fprintf(stderr, "FAIL: module init refused\n");
+        gFailures++;
         return false;
     }
     return true;
 }
 
-static void Finish(StandinHost* host)
+// Deinit hands the host back the record add filter returned, once.
+static void DeinitRemovingFilter(StandinHost* host)
 {
     StandinDeinitModule(host);
-    StandinUnload(host);
+    CHECK(host->removeFilterCalls == 1);
+    CHECK(host->removedDefinition == &host->registered);
+}
+
+static void Configure(StandinInstance* instance, const ConfigNumbers& numbers, const char* ranges,
+                      bool wideIntegers = false)
+{
+    CHECK(StandinCallConfigFunction(instance, numbers.values, ranges, wideIntegers));
+}
+
+// Paints the frame's own pattern into the source and runs the filter on it;
+// the filter patches in place and hands the source on as the destination.
+static void RunOnFrame(StandinInstance* instance, int32_t frame)
+{
+    StandinPaintFrame(instance, (uint32_t)frame);
+    CHECK(StandinCallRun(instance, frame) == 0);
+    CHECK(instance->destination.bitmap.data == instance->source.bitmap.data);
 }
 
 // Counts the source pixels that differ from the painted pattern, inside and
@@ -106,21 +128,16 @@ static std::string ScriptLine(StandinInstance* instance)
 
 // Module init hands the host the full record once and answers the interface
 // versions; deinit hands back what add filter returned, once.
-static void TestRegistration()
+static void TestRegistration(StandinHost* host)
 {
-    StandinHost host;
-    if (!StandinLoad(&host, nullptr)) {
-        gFailures++;
-        return;
-    }
-    CHECK(StandinInitModule(&host) == 0);
-    CHECK(host.version == 7);
-    CHECK(host.compatibleVersion == 4);
-    CHECK(host.addFilterCalls == 1);
-    CHECK(host.addFilterLength == 72);
-    CHECK(host.addFilterModule == &host.module);
+    CHECK(StandinInitModule(host) == 0);
+    CHECK(host->version == 7);
+    CHECK(host->compatibleVersion == 4);
+    CHECK(host->addFilterCalls == 1);
+    CHECK(host->addFilterLength == 72);
+    CHECK(host->addFilterModule == &host->module);
 
-    const FilterDefinition* record = host.addFilterSource;
+    const FilterDefinition* record = host->addFilterSource;
     CHECK(record->next == nullptr);
     CHECK(record->previous == nullptr);
     CHECK(record->module == nullptr);
@@ -149,52 +166,36 @@ static void TestRegistration()
         }
     }
 
-    StandinDeinitModule(&host);
-    CHECK(host.removeFilterCalls == 1);
-    CHECK(host.removedDefinition == &host.registered);
+    DeinitRemovingFilter(host);
     // A second deinit finds nothing left to remove.
-    StandinDeinitModule(&host);
-    CHECK(host.removeFilterCalls == 1);
-    StandinUnload(&host);
+    StandinDeinitModule(host);
+    CHECK(host->removeFilterCalls == 1);
 }
 
 // When add filter fails, init says so and writes nothing else, and a later
 // deinit does not hand the host a null record.
-static void TestFailedInit()
+static void TestFailedInit(StandinHost* host)
 {
-    StandinHost host;
-    if (!StandinLoad(&host, nullptr)) {
-        gFailures++;
-        return;
-    }
-    host.refuseAddFilter = true;
-    CHECK(StandinInitModule(&host) == 1);
-    CHECK(host.addFilterCalls == 1);
-    CHECK(host.version == -1);
-    CHECK(host.compatibleVersion == -1);
-    StandinDeinitModule(&host);
-    CHECK(host.removeFilterCalls == 0);
+    host->refuseAddFilter = true;
+    CHECK(StandinInitModule(host) == 1);
+    CHECK(host->addFilterCalls == 1);
+    CHECK(host->version == -1);
+    CHECK(host->compatibleVersion == -1);
+    StandinDeinitModule(host);
+    CHECK(host->removeFilterCalls == 0);
 
     // The module can still register after the failure.
-    host.refuseAddFilter = false;
-    CHECK(StandinInitModule(&host) == 0);
-    StandinDeinitModule(&host);
-    CHECK(host.removeFilterCalls == 1);
-    CHECK(host.removedDefinition == &host.registered);
-    StandinUnload(&host);
+    host->refuseAddFilter = false;
+    CHECK(StandinInitModule(host) == 0);
+    DeinitRemovingFilter(host);
 }
 
 // The definition's three texts as hex bytes, one per line, for a comparison
 // with their GBK encoding outside wine.
-static void DumpTexts()
+static void DumpTexts(StandinHost* host)
 {
-    StandinHost host;
-    if (!LoadAndInit(&host)) {
-        gFailures++;
-        return;
-    }
-    const char* texts[3] = { host.registered.name, host.registered.maker,
-                             host.registered.description };
+    const char* texts[3] = { host->registered.name, host->registered.maker,
+                             host->registered.description };
     const char* labels[3] = { "name", "maker", "description" };
     for (int i = 0; i < 3; i++) {
         printf("%s ", labels[i]);
@@ -202,7 +203,6 @@ static void DumpTexts()
             printf("%02x", *p);
         printf("\n");
     }
-    Finish(&host);
 }
 
 // The dialog reaches the host's preview through v-table slots 3, 5 and 8;
@@ -211,7 +211,7 @@ static void DumpTexts()
 typedef void (__attribute__((thiscall)) *WindowSlot)(void* self, HWND window);
 typedef void (__attribute__((thiscall)) *PlainSlot)(void* self);
 
-static void TestPreviewSlots()
+static void TestPreviewSlots(StandinHost*)
 {
     StandinPreview preview = StandinPreview();
     void** vtable = *(void***)&preview;
@@ -235,14 +235,9 @@ static bool IsPatchedFrame(int32_t frame)
 
 // init, Config, string, script string, param, start, run over many frames,
 // end, and deinit, the way the host calls them.
-static void TestLifeCycle()
+static void TestLifeCycle(StandinHost* host)
 {
-    StandinHost host;
-    if (!LoadAndInit(&host)) {
-        gFailures++;
-        return;
-    }
-    StandinInstance* instance = StandinCreateInstance(&host, 320, 240);
+    StandinInstance* instance = StandinCreateInstance(host, 320, 240);
     CHECK(instance != nullptr);
     if (!instance)
         return;
@@ -258,10 +253,10 @@ static void TestLifeCycle()
     CHECK(ScriptLine(instance) == "Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")");
 
     // Hosts that pass the integers as 64-bit values restore the same settings.
-    ConfigNumbers numbers = Numbers(64, 48, 10, 20, 1, 0, 10, 5);
-    CHECK(StandinCallConfigFunction(instance, numbers.values, "100 200, 300 400, ", true));
+    const ConfigNumbers numbers = Numbers(64, 48, 10, 20, 1, 0, 10, 5);
+    Configure(instance, numbers, "100 200, 300 400, ", true);
     std::string wideLine = ScriptLine(instance);
-    CHECK(StandinCallConfigFunction(instance, numbers.values, "100 200, 300 400, ", false));
+    Configure(instance, numbers, "100 200, 300 400, ");
     CHECK(ScriptLine(instance) == wideLine);
     CHECK(settings->width == 64 && settings->height == 48);
     CHECK(settings->x == 10 && settings->y == 20);
@@ -287,9 +282,7 @@ static void TestLifeCycle()
 
     int patchedFrames = 0;
     for (int32_t frame = 0; frame < 450; frame++) {
-        StandinPaintFrame(instance, (uint32_t)frame);
-        CHECK(StandinCallRun(instance, frame) == 0);
-        CHECK(instance->destination.bitmap.data == instance->source.bitmap.data);
+        RunOnFrame(instance, frame);
         CHECK(settings->patchPixels == nullptr);
         PixelChanges changes = CountChanges(instance, (uint32_t)frame, 10, 20, 64, 48);
         CHECK(changes.outside == 0);
@@ -310,7 +303,7 @@ static void TestLifeCycle()
 
     // The host duplicates an instance by copying its data byte for byte; the
     // copy patches a frame exactly as the original does.
-    StandinInstance* copy = StandinCreateInstance(&host, 320, 240);
+    StandinInstance* copy = StandinCreateInstance(host, 320, 240);
     CHECK(copy != nullptr);
     if (copy) {
         memcpy(copy->settings, settings, sizeof(PatchSettings));
@@ -330,10 +323,7 @@ static void TestLifeCycle()
     }
 
     StandinDestroyInstance(instance);
-    StandinDeinitModule(&host);
-    CHECK(host.removeFilterCalls == 1);
-    CHECK(host.removedDefinition == &host.registered);
-    StandinUnload(&host);
+    DeinitRemovingFilter(host);
 }
 
 // The config callback passes the dialog's result through unchanged: 0 after
@@ -344,17 +334,12 @@ static void PressOkWhenReady(StandinPreviewEvent event, HWND window, void*)
         PostMessageA(GetParent(window), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
-static void TestConfigCallback()
+static void TestConfigCallback(StandinHost* host)
 {
-    StandinHost host;
-    if (!LoadAndInit(&host)) {
-        gFailures++;
-        return;
-    }
-    StandinInstance* instance = StandinCreateInstance(&host, 352, 288);
+    StandinInstance* instance = StandinCreateInstance(host, 352, 288);
     CHECK(StandinCallInit(instance) == 0);
     instance->preview.hook = PressOkWhenReady;
-    bool hasDialog = FindResourceA(host.library, MAKEINTRESOURCEA(kDialogTemplate),
+    bool hasDialog = FindResourceA(host->library, MAKEINTRESOURCEA(kDialogTemplate),
                                    RT_DIALOG) != nullptr;
     int result = StandinCallConfig(instance, nullptr);
     if (hasDialog) {
@@ -366,7 +351,6 @@ static void TestConfigCallback()
     CHECK(instance->preview.otherCalls == 0);
     CHECK(StandinInstanceIntact(instance));
     StandinDestroyInstance(instance);
-    Finish(&host);
 }
 
 // ---- bad saved settings -----------------------------------------------------------
@@ -390,7 +374,7 @@ static void RunBadConfig(StandinHost* host, const BadConfig& bad, bool wideInteg
     int before = gFailures;
     StandinBlankBitmaps(instance);
     CHECK(StandinCallInit(instance) == 0);
-    CHECK(StandinCallConfigFunction(instance, bad.numbers.values, bad.ranges, wideIntegers));
+    Configure(instance, bad.numbers, bad.ranges, wideIntegers);
     StandinFillBitmaps(instance);
 
     PatchSettings* settings = instance->settings;
@@ -401,11 +385,8 @@ static void RunBadConfig(StandinHost* host, const BadConfig& bad, bool wideInteg
     CHECK(StandinCallParam(instance) == 0);
     CHECK(StandinCallStart(instance) == 0);
     const int32_t frames[] = { INT_MIN, -1, 0, 1, 2, 99, 100, 150, 200, 203, 1000, INT_MAX };
-    for (int32_t frame : frames) {
-        StandinPaintFrame(instance, (uint32_t)frame);
-        CHECK(StandinCallRun(instance, frame) == 0);
-        CHECK(instance->destination.bitmap.data == instance->source.bitmap.data);
-    }
+    for (int32_t frame : frames)
+        RunOnFrame(instance, frame);
     CHECK(StandinCallEnd(instance) == 0);
     CHECK(StandinInstanceIntact(instance));
     if (gFailures != before)
@@ -413,13 +394,8 @@ static void RunBadConfig(StandinHost* host, const BadConfig& bad, bool wideInteg
     StandinDestroyInstance(instance);
 }
 
-static void TestBadConfig()
+static void TestBadConfig(StandinHost* host)
 {
-    StandinHost host;
-    if (!LoadAndInit(&host)) {
-        gFailures++;
-        return;
-    }
     std::string pairs;        // far more pairs than the table holds
     while (pairs.size() < 10000)
         pairs += "1 2, ";
@@ -456,64 +432,48 @@ static void TestBadConfig()
         { "10,000 characters of junk", Numbers(20, 20, 5, 5, 1, 1, 10, 5), noise.c_str() },
     };
     for (const BadConfig& bad : cases) {
-        RunBadConfig(&host, bad, false);
-        RunBadConfig(&host, bad, true);
+        RunBadConfig(host, bad, false);
+        RunBadConfig(host, bad, true);
     }
-    Finish(&host);
 }
 
 // The host duplicates an instance byte for byte, so the copy's record still
 // designates the original's activation and its larger frame. Run over a
 // smaller frame, the copy must keep to the frame it is given.
-static void TestCopyOverSmallerFrame()
+static void TestCopyOverSmallerFrame(StandinHost* host)
 {
-    StandinHost host;
-    if (!LoadAndInit(&host)) {
-        gFailures++;
-        return;
-    }
-    StandinInstance* original = StandinCreateInstance(&host, 320, 240);
-    StandinInstance* copy = StandinCreateInstance(&host, 64, 48);
+    StandinInstance* original = StandinCreateInstance(host, 320, 240);
+    StandinInstance* copy = StandinCreateInstance(host, 64, 48);
     CHECK(original && copy);
     if (original && copy) {
         CHECK(StandinCallInit(original) == 0);
-        ConfigNumbers numbers = Numbers(60, 30, 250, 200, 1, 0, 10, 5);
-        CHECK(StandinCallConfigFunction(original, numbers.values, "", false));
+        Configure(original, Numbers(60, 30, 250, 200, 1, 0, 10, 5), "");
         CHECK(StandinCallStart(original) == 0);
         CHECK(StandinCallRun(original, 0) == 0);
 
         memcpy(copy->settings, original->settings, sizeof(PatchSettings));
         CHECK(StandinCallParam(copy) == 0);
         CHECK(StandinCallStart(copy) == 0);
-        for (int32_t frame = 0; frame < 3; frame++) {
-            StandinPaintFrame(copy, (uint32_t)frame);
-            CHECK(StandinCallRun(copy, frame) == 0);
-        }
+        for (int32_t frame = 0; frame < 3; frame++)
+            RunOnFrame(copy, frame);
         CHECK(StandinCallEnd(copy) == 0);
         CHECK(StandinInstanceIntact(copy));
         CHECK(StandinInstanceIntact(original));
     }
     StandinDestroyInstance(copy);
     StandinDestroyInstance(original);
-    Finish(&host);
 }
 
 // The script line goes into the host's buffer with at most capacity bytes,
 // cut short when it does not fit.
-static void TestScriptStringCapacity()
+static void TestScriptStringCapacity(StandinHost* host)
 {
-    StandinHost host;
-    if (!LoadAndInit(&host)) {
-        gFailures++;
-        return;
-    }
-    StandinInstance* instance = StandinCreateInstance(&host, 320, 240);
+    StandinInstance* instance = StandinCreateInstance(host, 320, 240);
     CHECK(StandinCallInit(instance) == 0);
     std::string ranges;
     for (int i = 0; i < 40; i++)
         ranges += std::to_string(1000 * i) + " " + std::to_string(1000 * i + 500) + ", ";
-    ConfigNumbers numbers = Numbers(64, 48, 10, 20, 1, 1, 10, 5);
-    CHECK(StandinCallConfigFunction(instance, numbers.values, ranges.c_str(), false));
+    Configure(instance, Numbers(64, 48, 10, 20, 1, 1, 10, 5), ranges.c_str());
     std::string full = ScriptLine(instance);
     CHECK(full.size() > 300);
 
@@ -534,7 +494,6 @@ static void TestScriptStringCapacity()
     }
     CHECK(StandinInstanceIntact(instance));
     StandinDestroyInstance(instance);
-    Finish(&host);
 }
 
 // ---- the version record ---------------------------------------------------------
@@ -612,15 +571,10 @@ static std::vector<std::wstring> StringTableNames(const uint8_t* record)
     return names;
 }
 
-static void TestVersionRecord()
+static void TestVersionRecord(StandinHost* host)
 {
-    StandinHost host;
-    if (!StandinLoad(&host, nullptr)) {
-        gFailures++;
-        return;
-    }
     char path[MAX_PATH];
-    GetModuleFileNameA(host.library, path, sizeof(path));
+    GetModuleFileNameA(host->library, path, sizeof(path));
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeA(path, &ignored);
     CHECK(size > 0);
@@ -678,28 +632,47 @@ static void TestVersionRecord()
             listed = listed || name == wide;
         CHECK(listed);
     }
-    StandinUnload(&host);
 }
 
 // ---- main -------------------------------------------------------------------------
 
+// What a test needs done before it runs; main undoes it afterwards.
+enum Setup {
+    kNoModule,
+    kLoaded,      // the module loaded, not yet initialised
+    kRegistered,  // the module loaded and its filter registered
+};
+
 struct NamedTest {
     const char* name;
-    void (*run)();
+    Setup       setup;
+    void (*run)(StandinHost* host);
 };
 
 static const NamedTest kTests[] = {
-    { "registration", TestRegistration },
-    { "failed-init", TestFailedInit },
-    { "preview-slots", TestPreviewSlots },
-    { "life-cycle", TestLifeCycle },
-    { "config-callback", TestConfigCallback },
-    { "bad-config", TestBadConfig },
-    { "copy-over-smaller-frame", TestCopyOverSmallerFrame },
-    { "script-string-capacity", TestScriptStringCapacity },
-    { "version-record", TestVersionRecord },
-    { "dump-texts", DumpTexts },
+    { "registration", kLoaded, TestRegistration },
+    { "failed-init", kLoaded, TestFailedInit },
+    { "preview-slots", kNoModule, TestPreviewSlots },
+    { "life-cycle", kRegistered, TestLifeCycle },
+    { "config-callback", kRegistered, TestConfigCallback },
+    { "bad-config", kRegistered, TestBadConfig },
+    { "copy-over-smaller-frame", kRegistered, TestCopyOverSmallerFrame },
+    { "script-string-capacity", kRegistered, TestScriptStringCapacity },
+    { "version-record", kLoaded, TestVersionRecord },
+    { "dump-texts", kRegistered, DumpTexts },
 };
+
+static void RunTest(const NamedTest& test)
+{
+    StandinHost host;
+    if (test.setup != kNoModule && !LoadModule(&host, test.setup == kRegistered))
+        return;
+    test.run(&host);
+    if (test.setup == kRegistered)
+        StandinDeinitModule(&host);  // after the test's own deinit, a no-op
+    if (test.setup != kNoModule)
+        StandinUnload(&host);
+}
 
 int main(int argc, char** argv)
 {
@@ -707,7 +680,7 @@ int main(int argc, char** argv)
     if (argc == 2)
         for (const NamedTest& test : kTests)
             if (strcmp(argv[1], test.name) == 0) {
-                test.run();
+                RunTest(test);
                 fflush(stdout);
                 return gFailures ? 1 : 0;
             }
