@@ -88,7 +88,7 @@ void CaseProposal()
     };
     for (const Proposal& p : proposals) {
         auto in = NewInstance(p.frameWidth, p.frameHeight);
-        const int result = RunDialogScript([&] { return Open(in.get()); }, {
+        RunOkScript([&] { return Open(in.get()); }, {
             [&](HWND dialog) {
                 const PatchSettings* s = in->settings;
                 ExpectRectangle(s, p.width, p.height, p.x, p.y);
@@ -113,17 +113,13 @@ void CaseProposal()
                 Click(dialog, IDOK);
             },
         });
-        EXPECT_EQ_INT(result, 0);
     }
 
     // A host that leaves the module slot empty: the template comes from the
     // image the dialog code lives in.
     auto in = NewInstance(352, 288);
     in->definition.module = nullptr;
-    const int result = RunDialogScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) { Click(dialog, IDOK); },
-    });
-    EXPECT_EQ_INT(result, 0);
+    OpenAndPressOk([&] { return Open(in.get()); });
     ExpectRectangle(in->settings, 70, 57, 141, 116);
 }
 
@@ -134,7 +130,7 @@ void CaseClamping()
     const PatchSettings* s = in->settings;
     CountingPreview& preview = in->preview;
     int redo = 0;
-    const int result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             ExpectRectangle(s, 144, 115, 288, 231);
             redo = preview.redoCount;
@@ -211,7 +207,6 @@ void CaseClamping()
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
     EXPECT_EQ_INT(preview.toggleCount, 0);
 }
 
@@ -229,7 +224,7 @@ void CaseCheckBoxes()
         {IDC_FEATHER_ON, &s->featherOn},     {IDC_FADE_ON, &s->fadeOn},
         {IDC_BORDER, &s->showBorder},
     };
-    int result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             for (const Box& box : boxes) {
                 const int redo = preview.redoCount;
@@ -255,18 +250,16 @@ void CaseCheckBoxes()
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
     EXPECT_EQ_INT(s->showBorder, 0);
 
     // The next opening shows the box unticked and the output has no border.
-    result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             EXPECT_TRUE(!IsChecked(dialog, IDC_BORDER));
             EXPECT_TRUE(FramePixel(&in->frame, 141, 116) != 0xFFFFFFFF);
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
 }
 
 // The range field is applied only by Update, which shows the normal form.
@@ -275,7 +268,7 @@ void CaseRanges()
     auto in = NewInstance(352, 288);
     const PatchSettings* s = in->settings;
     CountingPreview& preview = in->preview;
-    int result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             const int redo = preview.redoCount;
             TypeText(dialog, IDC_RANGES, "100,200\r\n300, 250\r\n400 500");
@@ -300,17 +293,15 @@ void CaseRanges()
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
     EXPECT_EQ_STR(s->rangeText, "1 2\r\n");
     EXPECT_EQ_INT(s->rangeCount, 1);
 
-    result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "1 2\r\n");
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
 }
 
 // Settings restored from a script are clamped when the dialog opens.
@@ -322,7 +313,7 @@ void CaseRestored()
     // cancelLeft, cancelRight, featherWidth, fadeFrames
     const int32_t line[kConfigNumberCount] = {0, 900, 1000, -5, 1, 0, 1, 0, 0, 1, 99, -2};
     StoreConfig(in->settings, line, "10 20");
-    int result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             // x against the old width (at least one pixel), y against the
             // old height, then width and height against the new position.
@@ -343,25 +334,18 @@ void CaseRestored()
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
 
     // A rectangle wider than the frame: x is bounded first, and the bound
     // below it wins, then the width takes what is left.
     const int32_t wide[kConfigNumberCount] = {800, 2, 5, 7, 0, 0, 0, 0, 0, 0, 10, 5};
     StoreConfig(in->settings, wide, "");
-    result = RunDialogScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) { Click(dialog, IDOK); },
-    });
-    EXPECT_EQ_INT(result, 0);
+    OpenAndPressOk([&] { return Open(in.get()); });
     ExpectRectangle(s, 720, 2, 0, 7);
 
     // A script that stored the defaults gets the centred proposal.
     const int32_t defaults[kConfigNumberCount] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5};
     StoreConfig(in->settings, defaults, "");
-    result = RunDialogScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) { Click(dialog, IDOK); },
-    });
-    EXPECT_EQ_INT(result, 0);
+    OpenAndPressOk([&] { return Open(in.get()); });
     ExpectRectangle(s, 144, 115, 288, 231);
 }
 
@@ -380,7 +364,7 @@ void CasePictures(const char* dialogPath, const char* beforePath, const char* af
 {
     auto in = NewInstance(480, 270);
     EXPECT_TRUE(WriteFrameBmp(&in->frame, beforePath));
-    const int result = RunDialogScript([&] { return Open(in.get()); }, {
+    RunOkScript([&] { return Open(in.get()); }, {
         [&](HWND dialog) {
             Click(dialog, IDC_BORDER);
             TypeText(dialog, IDC_RANGES, "0 100\r\n200 300");
@@ -395,7 +379,6 @@ void CasePictures(const char* dialogPath, const char* beforePath, const char* af
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
 }
 
 }  // namespace

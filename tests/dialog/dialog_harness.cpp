@@ -226,6 +226,17 @@ int RunDialogScript(const std::function<int()>& open,
     return result;
 }
 
+void RunOkScript(const std::function<int()>& open,
+                 const std::vector<std::function<void(HWND)>>& steps)
+{
+    EXPECT_EQ_INT(RunDialogScript(open, steps), 0);
+}
+
+void OpenAndPressOk(const std::function<int()>& open)
+{
+    RunOkScript(open, { [](HWND dialog) { Click(dialog, IDOK); } });
+}
+
 std::string ControlText(HWND dialog, int id)
 {
     char text[2048];

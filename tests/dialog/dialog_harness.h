@@ -109,6 +109,11 @@ void InstallFaultHandler();
 // Returns open()'s result.
 int RunDialogScript(const std::function<int()>& open,
                     const std::vector<std::function<void(HWND)>>& steps);
+// For a script whose last step presses OK: expects open() to return 0.
+void RunOkScript(const std::function<int()>& open,
+                 const std::vector<std::function<void(HWND)>>& steps);
+// Opens the dialog and presses OK as soon as it is up: what opening alone does.
+void OpenAndPressOk(const std::function<int()>& open);
 
 // The settings dialog this thread has open, found by its caption.
 HWND FindSettingsDialog();

@@ -24,7 +24,7 @@ void CheckFreshInstance(StandinHost* host)
     in->preview.redoRunsFilter = true;
     const PatchSettings* s = in->settings;
 
-    const int result = RunDialogScript([&] { return StandinCallConfig(in, nullptr); }, {
+    RunOkScript([&] { return StandinCallConfig(in, nullptr); }, {
         [&](HWND dialog) {
             ExpectRectangle(s, 70, 57, 141, 116);
             EXPECT_EQ_INT(in->preview.redoFrameCalls, 6);
@@ -46,7 +46,6 @@ void CheckFreshInstance(StandinHost* host)
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
     EXPECT_EQ_INT(s->showBorder, 0);
 
     // Processed output after OK carries no border.
@@ -71,7 +70,7 @@ void CheckRestoredInstance(StandinHost* host)
     StandinFillBitmaps(in);
     const PatchSettings* s = in->settings;
 
-    const int result = RunDialogScript([&] { return StandinCallConfig(in, nullptr); }, {
+    RunOkScript([&] { return StandinCallConfig(in, nullptr); }, {
         [&](HWND dialog) {
             ExpectRectangle(s, 300, 100, 420, 476);
             EXPECT_EQ_INT(s->featherWidth, 50);
@@ -86,7 +85,6 @@ void CheckRestoredInstance(StandinHost* host)
             Click(dialog, IDOK);
         },
     });
-    EXPECT_EQ_INT(result, 0);
     EXPECT_TRUE(StandinInstanceIntact(in));
     StandinDestroyInstance(in);
 }
@@ -102,11 +100,8 @@ void CheckWithoutModuleRecord(StandinHost* host)
     StandinCallInit(in);
     ModuleRecord* kept = host->registered.module;
     host->registered.module = nullptr;
-    const int result = RunDialogScript([&] { return StandinCallConfig(in, nullptr); }, {
-        [&](HWND dialog) { Click(dialog, IDOK); },
-    });
+    OpenAndPressOk([&] { return StandinCallConfig(in, nullptr); });
     host->registered.module = kept;
-    EXPECT_EQ_INT(result, 0);
     ExpectRectangle(in->settings, 64, 48, 128, 96);
     StandinDestroyInstance(in);
 }
