@@ -1,11 +1,8 @@
 // RunFrame on full frames, to measure later speed work against.
 #include <benchmark/benchmark.h>
 
-#include <string.h>
-
-#include <vector>
-
 #include "frame_run.h"
+#include "test_frames.h"
 
 // Frame width, frame height, rectangle width, rectangle height, and whether
 // feather and fade are on.
@@ -15,25 +12,13 @@ static void BM_RunFrame(benchmark::State& state)
     const int32_t rw = (int32_t)state.range(2), rh = (int32_t)state.range(3);
     const bool blended = state.range(4) != 0;
 
-    std::vector<uint32_t> pixels((size_t)fw * fh);
-    for (size_t i = 0; i < pixels.size(); i++)
+    TestFrame frame;
+    InitTestFrame(&frame, fw, fh, 0);  // rows exactly as long as their pixels
+    uint32_t* pixels = frame.source.data;
+    for (size_t i = 0; i < (size_t)fw * fh; i++)
         pixels[i] = (uint32_t)(i * 2654435761u);
-
-    HostBitmap source{}, destination{};
-    source.data = pixels.data();
-    source.width = fw;
-    source.height = fh;
-    source.pitch = 4 * fw;
-    FrameState frame{};
-    frame.currentFrame = 150;
-    PatchSettings settings;
-    memset(&settings, 0, sizeof settings);
-    Activation activation{};
-    activation.settings = &settings;
-    activation.source = &source;
-    activation.destination = &destination;
-    activation.frameState = &frame;
-    InitSettings(&settings, &activation);
+    frame.state.currentFrame = 150;
+    PatchSettings& settings = frame.settings;
     settings.width = rw;
     settings.height = rh;
     settings.x = fw / 2 - rw / 2;
@@ -44,8 +29,8 @@ static void BM_RunFrame(benchmark::State& state)
     settings.rangeEnd[0] = 152;  // frame 150 is inside, at full strength
 
     for (auto _ : state) {
-        RunFrame(&activation);
-        benchmark::DoNotOptimize(pixels.data());
+        RunFrame(&frame.activation);
+        benchmark::DoNotOptimize(pixels);
         benchmark::ClobberMemory();
     }
     state.counters["ns_per_rect_pixel"] = benchmark::Counter(

@@ -3,13 +3,13 @@
 // after as DIR/before.ppm, DIR/after.ppm and the same as PNG.
 #include <stdint.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #include "frame_run.h"
+#include "test_frames.h"
 
 enum { kWidth = 480, kHeight = 270 };
 
@@ -178,40 +178,25 @@ int main(int argc, char** argv)
     std::string dir = argv[1];
     mkdir(dir.c_str(), 0777);  // an existing directory is fine
 
-    // Stored bottom-up, as the host hands frames over.
-    std::vector<uint32_t> pixels((size_t)kWidth * kHeight);
-    HostBitmap source{}, destination{};
-    source.data = pixels.data();
-    source.depth = 32;
-    source.width = kWidth;
-    source.height = kHeight;
-    source.pitch = 4 * kWidth;
-    FrameState state{};
-    PatchSettings settings;
-    memset(&settings, 0, sizeof settings);
-    Activation activation{};
-    activation.settings = &settings;
-    activation.source = &source;
-    activation.destination = &destination;
-    activation.frameState = &state;
-    InitSettings(&settings, &activation);
-
-    FrameView view = { (uint8_t*)pixels.data(), kWidth, kHeight, 4 * kWidth };
-    FillFrame(&view);
-    if (!WriteImages(dir, "before", &view)) {
+    // Stored bottom-up, as the host hands frames over, rows without padding.
+    TestFrame frame;
+    InitTestFrame(&frame, kWidth, kHeight, 0);
+    FillFrame(&frame.view);
+    if (!WriteImages(dir, "before", &frame.view)) {
         fprintf(stderr, "frame_demo: cannot write into %s\n", dir.c_str());
         return 1;
     }
 
+    PatchSettings& settings = frame.settings;
     settings.x = kRectX;
     settings.y = kRectY;
     settings.width = kRectW;
     settings.height = kRectH;
     settings.featherOn = 1;
     settings.featherWidth = 6;
-    RunFrame(&activation);
+    RunFrame(&frame.activation);
 
-    if (!WriteImages(dir, "after", &view)) {
+    if (!WriteImages(dir, "after", &frame.view)) {
         fprintf(stderr, "frame_demo: cannot write into %s\n", dir.c_str());
         return 1;
     }
