@@ -18,6 +18,7 @@
 
 #include "frame_run.h"
 #include "script_line.h"
+#include "test_frames.h"
 
 namespace {
 
@@ -83,37 +84,24 @@ std::string Probe(const std::string& file, const char* entries) {
 
 // What the host would give: frame n through RunFrame on a bottom-up bitmap.
 Frame CoreResult(const Frame& topDown, const char* config, int32_t n) {
-    static PatchSettings settings;
-    HostBitmap source = {}, destination = {};
-    FrameState state = {n};
-    Activation activation = {};
-    activation.settings = &settings;
-    activation.source = &source;
-    activation.destination = &destination;
-    activation.frameState = &state;
-    memset(&settings, 0, sizeof settings);
-    InitSettings(&settings, &activation);
+    TestFrame frame;
+    InitTestFrame(&frame, kWidth, kHeight, 0);
+    frame.state.currentFrame = n;
 
     // The test's own reading of the line: numbers between the parentheses.
     int32_t numbers[kConfigNumberCount];
     const char* p = strchr(config, '(') + 1;
     for (int i = 0; i < kConfigNumberCount; i++) numbers[i] = static_cast<int32_t>(strtol(p, const_cast<char**>(&p), 10)), p++;
     std::string ranges(strchr(config, '"') + 1, strrchr(config, '"'));
-    StoreConfig(&settings, numbers, ranges.c_str());
+    StoreConfig(&frame.settings, numbers, ranges.c_str());
 
     const int rowBytes = kWidth * 4;
-    Frame bottomUp(topDown.size());
     for (int r = 0; r < kHeight; r++)
-        memcpy(&bottomUp[(kHeight - 1 - r) * rowBytes], &topDown[r * rowBytes], rowBytes);
-    source.data = reinterpret_cast<uint32_t*>(bottomUp.data());
-    source.width = kWidth;
-    source.height = kHeight;
-    source.pitch = rowBytes;
-    source.depth = 32;
-    RunFrame(&activation);
+        memcpy(PixelAt(&frame.view, 0, r), &topDown[r * rowBytes], rowBytes);
+    RunFrame(&frame.activation);
     Frame result(topDown.size());
     for (int r = 0; r < kHeight; r++)
-        memcpy(&result[r * rowBytes], &bottomUp[(kHeight - 1 - r) * rowBytes], rowBytes);
+        memcpy(&result[r * rowBytes], PixelAt(&frame.view, 0, r), rowBytes);
     return result;
 }
 
