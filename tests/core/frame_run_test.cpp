@@ -93,17 +93,9 @@ TEST(InitSettings, FreshRecordDefaults)
     Activation activation{};
     EXPECT_EQ(InitSettings(&s, &activation), 0);
     EXPECT_EQ(s.activation, &activation);
-    EXPECT_EQ(s.width, 1);
-    EXPECT_EQ(s.height, 1);
-    EXPECT_EQ(s.x, 0);
-    EXPECT_EQ(s.y, 0);
-    EXPECT_EQ(s.featherWidth, 10);
-    EXPECT_EQ(s.fadeFrames, 5);
+    EXPECT_EQ(SavedNumbersOf(s), (SavedNumbers{ 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5 }));
+    EXPECT_EQ(s.showBorder, 0);
     EXPECT_EQ(s.rangeCount, 0);
-    const uint8_t switches[] = { s.showBorder, s.cancelTop, s.cancelBottom, s.cancelLeft,
-                                 s.cancelRight, s.featherOn, s.fadeOn };
-    for (uint8_t b : switches)
-        EXPECT_EQ(b, 0);
     // Left alone: the cached size and the range table.
     EXPECT_EQ(s.frameWidth, (int32_t)0xCDCDCDCD);
     EXPECT_EQ(s.rangeStart[0], (int32_t)0xCDCDCDCD);
@@ -229,8 +221,7 @@ TEST(RunFrame, RangeGatingWithoutFade)
         TestFrame f;
         InitTestFrame(&f, 8, 8);
         std::vector<uint8_t> before = f.bytes;
-        f.settings.x = f.settings.y = 2;
-        f.settings.width = f.settings.height = 4;
+        SetRectangle(&f.settings, 4, 4, 2, 2);
         SetRanges(&f.settings, { { 10, 20 } });
         f.state.currentFrame = cur;
         RunFrame(&f.activation);
@@ -248,8 +239,7 @@ TEST(RunFrame, TopRowIsTheLastStoredRow)
 {
     TestFrame f;
     InitTestFrame(&f, 5, 4);
-    f.settings.width = 3;
-    f.settings.height = 2;
+    SetRectangle(&f.settings, 3, 2, 0, 0);
     f.settings.showBorder = 1;
     RunFrame(&f.activation);
     const uint8_t* lastStored = f.bytes.data() + kGuardBytes + 3 * f.view.pitch;
@@ -282,18 +272,12 @@ TEST(RunFrame, RectangleCutToTheFrame)
             t->settings.featherWidth = 2;
         }
         std::vector<uint8_t> before = f.bytes;
-        f.settings.x = c.x;
-        f.settings.y = c.y;
-        f.settings.width = c.w;
-        f.settings.height = c.h;
+        SetRectangle(&f.settings, c.w, c.h, c.x, c.y);
         RunFrame(&f.activation);
         EXPECT_EQ(BytesChangedOutside(&f, before, c.cx, c.cy, c.cw, c.ch), 0) << c.x << "," << c.y;
 
         if (c.cw > 0) {
-            clipped.settings.x = c.cx;
-            clipped.settings.y = c.cy;
-            clipped.settings.width = c.cw;
-            clipped.settings.height = c.ch;
+            SetRectangle(&clipped.settings, c.cw, c.ch, c.cx, c.cy);
             RunFrame(&clipped.activation);
             EXPECT_EQ(f.bytes, clipped.bytes) << c.x << "," << c.y;
         }
@@ -305,10 +289,7 @@ TEST(RunFrame, SmallerSourceThanTheRectangleWasSetFor)
     TestFrame f;
     InitTestFrame(&f, 16, 12);
     std::vector<uint8_t> before = f.bytes;
-    f.settings.x = 10;
-    f.settings.y = 8;
-    f.settings.width = 30;
-    f.settings.height = 20;
+    SetRectangle(&f.settings, 30, 20, 10, 8);
     f.settings.frameWidth = 64;
     f.settings.frameHeight = 48;
     RunFrame(&f.activation);
@@ -322,10 +303,7 @@ TEST(RunFrame, CopiedRecordGivesTheSameFrame)
     TestFrame a, b;
     InitTestFrame(&a, 20, 10, 4);
     InitTestFrame(&b, 20, 10, 4);
-    a.settings.x = 3;
-    a.settings.y = 2;
-    a.settings.width = 9;
-    a.settings.height = 6;
+    SetRectangle(&a.settings, 9, 6, 3, 2);
     a.settings.featherOn = a.settings.cancelLeft = 1;
     a.settings.featherWidth = 2;
     RunFrame(&a.activation);

@@ -72,10 +72,7 @@ TEST(FormatConfigLine, WritesTheSavedLine)
     PatchSettings settings = FreshSettings();
     EXPECT_EQ(ConfigLine(settings), "Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")");
 
-    settings.width = 64;
-    settings.height = 48;
-    settings.x = 10;
-    settings.y = 20;
+    SetRectangle(&settings, 64, 48, 10, 20);
     settings.featherOn = 1;
     settings.showBorder = 1;  // not saved
     ParseRanges(&settings, "100 200 300 400");
@@ -150,18 +147,9 @@ TEST(ApplyConfig, StoresNumbersUnclampedAndSwitchesAsZeroOrOne)
 
     PatchSettings settings = FreshSettings();
     Apply(&settings, &call);
-    EXPECT_EQ(settings.width, 5000);
-    EXPECT_EQ(settings.height, 48);
-    EXPECT_EQ(settings.x, -3);
-    EXPECT_EQ(settings.y, 20);
-    EXPECT_EQ(settings.featherOn, 1);
-    EXPECT_EQ(settings.fadeOn, 1);
-    EXPECT_EQ(settings.cancelTop, 1);
-    EXPECT_EQ(settings.cancelBottom, 0);
-    EXPECT_EQ(settings.cancelLeft, 1);
-    EXPECT_EQ(settings.cancelRight, 1);  // 256 is not 0, whatever its low byte
-    EXPECT_EQ(settings.featherWidth, 99);
-    EXPECT_EQ(settings.fadeFrames, -2);
+    // The last switch is 1: 256 is not 0, whatever its low byte.
+    EXPECT_EQ(SavedNumbersOf(settings),
+              (SavedNumbers{ 5000, 48, -3, 20, 1, 1, 1, 0, 1, 1, 99, -2 }));
     EXPECT_EQ(settings.rangeCount, 2);
     EXPECT_STREQ(settings.rangeText, "100 200\r\n300 400\r\n");
 }
@@ -253,19 +241,8 @@ TEST(ConfigLineRoundTrip, RestoresEverySavedField)
         PatchSettings restored = FreshSettings();
         Apply(&restored, &call);
 
-        ASSERT_EQ(restored.width, saved.width) << line;
-        ASSERT_EQ(restored.height, saved.height) << line;
-        ASSERT_EQ(restored.x, saved.x) << line;
-        ASSERT_EQ(restored.y, saved.y) << line;
+        ASSERT_EQ(SavedNumbersOf(restored), SavedNumbersOf(saved)) << line;
         ASSERT_EQ(restored.showBorder, 0) << line;
-        ASSERT_EQ(restored.featherOn, saved.featherOn) << line;
-        ASSERT_EQ(restored.fadeOn, saved.fadeOn) << line;
-        ASSERT_EQ(restored.cancelTop, saved.cancelTop) << line;
-        ASSERT_EQ(restored.cancelBottom, saved.cancelBottom) << line;
-        ASSERT_EQ(restored.cancelLeft, saved.cancelLeft) << line;
-        ASSERT_EQ(restored.cancelRight, saved.cancelRight) << line;
-        ASSERT_EQ(restored.featherWidth, saved.featherWidth) << line;
-        ASSERT_EQ(restored.fadeFrames, saved.fadeFrames) << line;
         ASSERT_STREQ(restored.rangeText, saved.rangeText) << line;
         ASSERT_EQ(restored.rangeCount, saved.rangeCount) << line;
         for (int i = 0; i < saved.rangeCount; ++i) {
@@ -315,15 +292,12 @@ TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
 TEST(FormatSummary, PutsHeightBeforeWidthAndStaysWithin50Characters)
 {
     PatchSettings settings = FreshSettings();
-    settings.width = 64;
-    settings.height = 48;
-    settings.x = 10;
-    settings.y = 20;
+    SetRectangle(&settings, 64, 48, 10, 20);
     char buffer[64];
     FormatSummary(&settings, buffer);
     EXPECT_STREQ(buffer, " 48x64 @ 10,20");
 
-    settings.width = settings.height = settings.x = settings.y = INT32_MIN;
+    SetRectangle(&settings, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN);
     memset(buffer, 0x5A, sizeof buffer);
     FormatSummary(&settings, buffer);
     EXPECT_STREQ(buffer, " -2147483648x-2147483648 @ -2147483648,-2147483648");

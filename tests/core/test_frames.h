@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <array>
 #include <vector>
 
 #include "patch_settings.h"
@@ -58,6 +59,25 @@ inline void InitTestFrame(TestFrame* f, int32_t width, int32_t height, int32_t p
     memset(&f->settings, 0, sizeof f->settings);
     InitSettings(&f->settings, &f->activation);
     f->view = FrameView{ data, width, height, pitch };
+}
+
+inline void SetRectangle(PatchSettings* s, int32_t width, int32_t height, int32_t x, int32_t y)
+{
+    s->width = width;
+    s->height = height;
+    s->x = x;
+    s->y = y;
+}
+
+// The twelve numbers a Config line saves, in the line's order: width, height,
+// x, y, featherOn, fadeOn, cancelTop, cancelBottom, cancelLeft, cancelRight,
+// featherWidth, fadeFrames.
+using SavedNumbers = std::array<int32_t, 12>;
+
+inline SavedNumbers SavedNumbersOf(const PatchSettings& s)
+{
+    return { s.width, s.height, s.x, s.y, s.featherOn, s.fadeOn, s.cancelTop, s.cancelBottom,
+             s.cancelLeft, s.cancelRight, s.featherWidth, s.fadeFrames };
 }
 
 // Pixel (x, y), y counted from the top of the image.
