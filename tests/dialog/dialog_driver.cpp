@@ -17,6 +17,7 @@
 #include "patch_settings.h"
 #include "script_line.h"
 #include "settings_dialog.h"
+#include "standin_host.h"
 #include "template_check.h"
 
 namespace {
@@ -385,7 +386,9 @@ void CasePictures(const char* dialogPath, const char* beforePath, const char* af
 
 int main(int argc, char** argv)
 {
-    InstallFaultHandler();
+    // A dialog procedure's faults are otherwise swallowed by the message
+    // dispatch on some systems.
+    StandinInstallFaultHandler();
     InitCommonControls();
     const char* name = argc > 1 ? argv[1] : "";
     if (!strcmp(name, "proposal"))

@@ -26,31 +26,6 @@ void ExpectRectangle(const PatchSettings* settings, int width, int height, int x
     EXPECT_EQ_INT(settings->y, y);
 }
 
-static LONG CALLBACK OnFault(EXCEPTION_POINTERS* info)
-{
-    const DWORD code = info->ExceptionRecord->ExceptionCode;
-    switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_STACK_OVERFLOW:
-        fprintf(stderr, "fault 0x%08lx at %p\n", static_cast<unsigned long>(code),
-                info->ExceptionRecord->ExceptionAddress);
-        fflush(stderr);
-        ExitProcess(3);
-    default:
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-}
-
-void InstallFaultHandler()
-{
-    AddVectoredExceptionHandler(1, OnFault);
-}
-
 void MakeTestFrame(TestFrame* frame, int32_t width, int32_t height)
 {
     frame->width = width;

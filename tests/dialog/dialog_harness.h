@@ -99,10 +99,6 @@ int  FailureCount();
 // Expects the settings' rectangle to be width x height at (x, y).
 void ExpectRectangle(const PatchSettings* settings, int width, int height, int x, int y);
 
-// Turns faults into a failing exit: a dialog procedure's faults are otherwise
-// swallowed by the message dispatch on some systems.
-void InstallFaultHandler();
-
 // Runs open() (which must show the dialog modally), then the steps, one per
 // idle turn of the dialog's loop, each given the dialog window. A script that
 // leaves the dialog open has it closed with code 99 and counts as a failure.
