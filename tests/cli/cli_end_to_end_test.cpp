@@ -56,6 +56,11 @@ std::string Delbrin(const std::string& args) { return Quote(kDelbrin) + " " + ar
 
 std::string Path(const std::string& name) { return kDir + "/" + name; }
 
+// The command line "delbrin apply INPUT OUTPUT OPTIONS", both files in the test directory.
+std::string Apply(const std::string& input, const std::string& output, const std::string& options = "") {
+    return Delbrin("apply " + Quote(Path(input)) + " " + Quote(Path(output)) + (options.empty() ? "" : " " + options));
+}
+
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 // The decoded video of a file, frame by frame, as top-down BGRA rows.
@@ -150,8 +155,7 @@ bool CommandTest::ready_ = false;
 
 TEST_F(CommandTest, FramesEqualTheCoreAndRangesGateTheRightFrames) {
     std::string log;
-    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("clip.mkv")) + " " + Quote(Path("out.mkv")) +
-                          " --codec ffv1 --quiet --config " + Quote(kConfig)), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("clip.mkv", "out.mkv", "--codec ffv1 --quiet --config " + Quote(kConfig)), &log), 0) << log;
     std::vector<Frame> in = Decode(Path("clip.mkv"));
     std::vector<Frame> out = Decode(Path("out.mkv"));
     ASSERT_EQ(in.size(), static_cast<size_t>(kFrames));
@@ -172,18 +176,15 @@ TEST_F(CommandTest, FramesEqualTheCoreAndRangesGateTheRightFrames) {
                "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
                "VirtualDub.video.filters.instance[1].%s;\r\n", kConfig);
     fclose(f);
-    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("clip.mkv")) + " " + Quote(Path("script.mkv")) +
-                          " --codec ffv1 -q --script " + Quote(Path("job.vcf"))), &log), 0) << log;
-    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("clip.mkv")) + " " + Quote(Path("options.mkv")) +
-                          " --codec ffv1 -q " + kConfigOptions), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("clip.mkv", "script.mkv", "--codec ffv1 -q --script " + Quote(Path("job.vcf"))), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("clip.mkv", "options.mkv", std::string("--codec ffv1 -q ") + kConfigOptions), &log), 0) << log;
     EXPECT_TRUE(Decode(Path("script.mkv")) == out);
     EXPECT_TRUE(Decode(Path("options.mkv")) == out);
 }
 
 TEST_F(CommandTest, AudioFrameCountAndRateSurvive) {
     std::string log;
-    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("clip.mkv")) + " " + Quote(Path("kept.mkv")) +
-                          " --codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("clip.mkv", "kept.mkv", "--codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
     std::string audio = StreamDigest(Path("clip.mkv"), "a:0");
     EXPECT_NE(audio.find("MD5="), std::string::npos) << audio;
     EXPECT_EQ(StreamDigest(Path("kept.mkv"), "a:0"), audio);
@@ -194,16 +195,14 @@ TEST_F(CommandTest, AudioFrameCountAndRateSurvive) {
     ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=2 -itsoffset 0.5 -i " +
                     Quote(Path("clip.mkv")) + " -map 1:v -map 0:a -c:v copy -c:a pcm_s16le -y " +
                     Quote(Path("late.mkv")), &log), 0) << log;
-    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("late.mkv")) + " " + Quote(Path("late-out.mkv")) +
-                            " --codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("late.mkv", "late-out.mkv", "--codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
     const char* timing = "stream=codec_type,start_time,nb_read_frames";
     EXPECT_EQ(Probe(Path("late-out.mkv"), timing), Probe(Path("late.mkv"), timing));
 }
 
 TEST_F(CommandTest, DefaultEncoderMakesAPlayableFile) {
     std::string log;
-    ASSERT_EQ(Shell(Delbrin("apply " + Quote(Path("clip.mkv")) + " " + Quote(Path("default.mkv")) +
-                          " -q --rect 0,0,10,10"), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("clip.mkv", "default.mkv", "-q --rect 0,0,10,10"), &log), 0) << log;
     EXPECT_EQ(Decode(Path("default.mkv")).size(), static_cast<size_t>(kFrames));
 }
 
@@ -229,48 +228,45 @@ TEST_F(CommandTest, PreviewDrawsTheBorderAndPrintsTheConfigLine) {
 }
 
 TEST_F(CommandTest, BadInputIsReportedWithItsExitCode) {
-    const std::string clip = Quote(Path("clip.mkv"));
     std::string log;
-    EXPECT_EQ(Shell("PATH=/nonexistent " + Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 5);
+    EXPECT_EQ(Shell("PATH=/nonexistent " + Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4"), &log), 5);
     EXPECT_NE(log.find("ffmpeg"), std::string::npos) << log;
 
-    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("missing.mkv")) + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 3);
+    EXPECT_EQ(Shell(Apply("missing.mkv", "x.mkv", "--rect 0,0,4,4"), &log), 3);
     EXPECT_NE(log.find("cannot read"), std::string::npos) << log;
     Shell("echo not a video > " + Quote(Path("notes.txt")));
-    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("notes.txt")) + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 3) << log;
+    EXPECT_EQ(Shell(Apply("notes.txt", "x.mkv", "--rect 0,0,4,4"), &log), 3) << log;
     Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=0.2 -y " + Quote(Path("tone.wav")));
-    EXPECT_EQ(Shell(Delbrin("apply " + Quote(Path("tone.wav")) + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4"), &log), 3);
+    EXPECT_EQ(Shell(Apply("tone.wav", "x.mkv", "--rect 0,0,4,4"), &log), 3);
     EXPECT_NE(log.find("no video"), std::string::npos) << log;
 
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) +
-                          " --config 'Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")'"), &log), 2);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--config 'Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")'"), &log), 2);
     EXPECT_NE(log.find("argument 3 (x)"), std::string::npos) << log;
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv")) + " --rect 0,0,4,4 --bogus"), &log), 2);
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("x.mkv"))), &log), 2);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4 --bogus"), &log), 2);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv"), &log), 2);
     EXPECT_NE(log.find("no rectangle"), std::string::npos) << log;
     EXPECT_FALSE(Exists(Path("x.mkv")));
 
     // A rectangle reaching out of the 48x32 frame is cut to it, with a warning.
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("edge.mkv")) + " --codec ffv1 -q --rect 40,30,20,20"), &log), 0);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "edge.mkv", "--codec ffv1 -q --rect 40,30,20,20"), &log), 0);
     EXPECT_NE(log.find("patching 40,30 8x2"), std::string::npos) << log;
 }
 
 TEST_F(CommandTest, OutputIsNeverLostOrHalfWritten) {
-    const std::string clip = Quote(Path("clip.mkv"));
     std::string log;
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + clip + " --force --rect 0,0,4,4"), &log), 4);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "clip.mkv", "--force --rect 0,0,4,4"), &log), 4);
     Shell("ln -sf clip.mkv " + Quote(Path("link.mkv")));
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("link.mkv")) + " --force --rect 0,0,4,4"), &log), 4);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "link.mkv", "--force --rect 0,0,4,4"), &log), 4);
 
     Shell("echo precious > " + Quote(Path("taken.mkv")));
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("taken.mkv")) + " --rect 0,0,4,4"), &log), 4);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--rect 0,0,4,4"), &log), 4);
     EXPECT_NE(log.find("--force"), std::string::npos) << log;
     // An encoder that fails leaves the existing file as it was.
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("taken.mkv")) + " --force -q --codec no_such_codec --rect 0,0,4,4"), &log), 1);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--force -q --codec no_such_codec --rect 0,0,4,4"), &log), 1);
     std::string content;
     Shell("cat " + Quote(Path("taken.mkv")), &content);
     EXPECT_EQ(content, "precious\n");
-    EXPECT_EQ(Shell(Delbrin("apply " + clip + " " + Quote(Path("taken.mkv")) + " --force -q --codec ffv1 --rect 0,0,4,4"), &log), 0) << log;
+    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--force -q --codec ffv1 --rect 0,0,4,4"), &log), 0) << log;
     EXPECT_EQ(Decode(Path("taken.mkv")).size(), static_cast<size_t>(kFrames));
     EXPECT_TRUE(LeftoverTemporaries().empty());
 }
