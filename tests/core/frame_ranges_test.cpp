@@ -39,9 +39,20 @@ struct RangeCase {
     const char* normal;
 };
 
+// Each text parsed into a fresh record gives its table and normal form.
+void ExpectParsed(const std::vector<RangeCase>& cases)
+{
+    for (const RangeCase& c : cases) {
+        PatchSettings settings = {};
+        ParseRanges(&settings, c.text);
+        EXPECT_EQ(TableOf(settings), c.table) << '"' << c.text << '"';
+        EXPECT_STREQ(settings.rangeText, c.normal) << '"' << c.text << '"';
+    }
+}
+
 TEST(ParseRanges, PairsTokensAndWritesTheNormalForm)
 {
-    const RangeCase cases[] = {
+    ExpectParsed({
         {"100 200", {{100, 200}}, "100 200\r\n"},
         // The dropped pair 300/250 does not shift the roles of what follows.
         {"100,200\r\n300, 250\r\n400 500", {{100, 200}, {400, 500}}, "100 200\r\n400 500\r\n"},
@@ -57,31 +68,19 @@ TEST(ParseRanges, PairsTokensAndWritesTheNormalForm)
          "50 60\r\n10 20\r\n10 20\r\n15 55\r\n"},
         // A tab is not a delimiter: "1\t2" is one token reading 1.
         {"1\t2 3", {{1, 3}}, "1 3\r\n"},
-    };
-    for (const RangeCase& c : cases) {
-        PatchSettings settings = {};
-        ParseRanges(&settings, c.text);
-        EXPECT_EQ(TableOf(settings), c.table) << '"' << c.text << '"';
-        EXPECT_STREQ(settings.rangeText, c.normal) << '"' << c.text << '"';
-    }
+    });
 }
 
 TEST(ParseRanges, ReadsNumbersAsAtolDoes)
 {
-    const RangeCase cases[] = {
+    ExpectParsed({
         {"abc 5", {{0, 5}}, "0 5\r\n"},
         {"1 12abc", {{1, 12}}, "1 12\r\n"},
         {"0 1.5", {{0, 1}}, "0 1\r\n"},
         {"+3 -2 -9 +0004", {{-9, 4}}, "-9 4\r\n"},
         {"-abc 2 - 1", {{0, 2}, {0, 1}}, "0 2\r\n0 1\r\n"},
         {"\t\v-7 \f8", {{-7, 8}}, "-7 8\r\n"},
-    };
-    for (const RangeCase& c : cases) {
-        PatchSettings settings = {};
-        ParseRanges(&settings, c.text);
-        EXPECT_EQ(TableOf(settings), c.table) << c.text;
-        EXPECT_STREQ(settings.rangeText, c.normal) << c.text;
-    }
+    });
 }
 
 TEST(ParseRanges, ClampsNumbersToTheInt32Range)
