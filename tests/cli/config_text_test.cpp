@@ -36,29 +36,28 @@ TEST(ConfigLine, ReadsTheLineTheHostSaves) {
 }
 
 TEST(ConfigLine, NamesTheArgumentThatIsWrong) {
-    EXPECT_NE(ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, \"\")").find("this line has 12"), std::string::npos);
-    EXPECT_NE(ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, 6, \"\")").find("this line has 14"), std::string::npos);
-    EXPECT_NE(ErrorOf("Config()").find("this line has 0"), std::string::npos);
-
-    std::string e = ErrorOf("Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")");
-    EXPECT_NE(e.find("argument 3 (x)"), std::string::npos) << e;
-    EXPECT_NE(e.find("\"abc\""), std::string::npos) << e;
-    e = ErrorOf("Config(1, 1, 0, 0, \"1\", 0, 0, 0, 0, 0, 10, 5, \"\")");
-    EXPECT_NE(e.find("argument 5 (feather switch)"), std::string::npos) << e;
-    e = ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1.5, 5, \"\")");
-    EXPECT_NE(e.find("argument 11 (feather width)"), std::string::npos) << e;
-    e = ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 2147483648, \"\")");
-    EXPECT_NE(e.find("argument 12 (fade frames)"), std::string::npos) << e;
-    e = ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, 100)");
-    EXPECT_NE(e.find("argument 13 (frame ranges)"), std::string::npos) << e;
-    e = ErrorOf("Config(1, 1, , 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")");
-    EXPECT_NE(e.find("argument 3"), std::string::npos) << e;
-
-    EXPECT_NE(ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"100 200)").find("not closed"), std::string::npos);
-    EXPECT_NE(ErrorOf("Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\") x").find("after the call"), std::string::npos);
-    EXPECT_NE(ErrorOf("Config(1, 1").find("after argument 2"), std::string::npos);
-    EXPECT_NE(ErrorOf("Configure(1)").find("expected a call"), std::string::npos);
-    EXPECT_NE(ErrorOf("64, 48, 10").find("expected a call"), std::string::npos);
+    // Each broken line and what its error message must say.
+    const struct { const char* line; const char* says; } cases[] = {
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, \"\")", "this line has 12"},
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, 6, \"\")", "this line has 14"},
+        {"Config()", "this line has 0"},
+        {"Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")", "argument 3 (x)"},
+        {"Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")", "\"abc\""},
+        {"Config(1, 1, 0, 0, \"1\", 0, 0, 0, 0, 0, 10, 5, \"\")", "argument 5 (feather switch)"},
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1.5, 5, \"\")", "argument 11 (feather width)"},
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 2147483648, \"\")", "argument 12 (fade frames)"},
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, 100)", "argument 13 (frame ranges)"},
+        {"Config(1, 1, , 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")", "argument 3"},
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"100 200)", "not closed"},
+        {"Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\") x", "after the call"},
+        {"Config(1, 1", "after argument 2"},
+        {"Configure(1)", "expected a call"},
+        {"64, 48, 10", "expected a call"},
+    };
+    for (const auto& c : cases) {
+        const std::string e = ErrorOf(c.line);
+        EXPECT_NE(e.find(c.says), std::string::npos) << c.line << "\n" << e;
+    }
 }
 
 TEST(HostScript, TakesTheTavrelInstancesConfigLine) {
