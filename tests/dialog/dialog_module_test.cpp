@@ -11,14 +11,24 @@
 
 namespace {
 
-// A fresh instance: the centred proposal, every change one redraw of the
-// filter's real output, the border while open, OK closing with 0.
-void CheckFreshInstance(StandinHost* host)
+// Runs a check on a new instance over a frame of the given size; nothing
+// outside the instance's frames and record may be written meanwhile.
+void WithInstance(StandinHost* host, int32_t width, int32_t height,
+                  void (*check)(StandinHost* host, StandinInstance* in))
 {
-    StandinInstance* in = StandinCreateInstance(host, 352, 288);
+    StandinInstance* in = StandinCreateInstance(host, width, height);
     EXPECT_TRUE(in != nullptr);
     if (!in)
         return;
+    check(host, in);
+    EXPECT_TRUE(StandinInstanceIntact(in));
+    StandinDestroyInstance(in);
+}
+
+// A fresh instance: the centred proposal, every change one redraw of the
+// filter's real output, the border while open, OK closing with 0.
+void CheckFreshInstance(StandinHost*, StandinInstance* in)
+{
     StandinCallInit(in);
     StandinCallStart(in);
     in->preview.redoRunsFilter = true;
@@ -51,18 +61,12 @@ void CheckFreshInstance(StandinHost* host)
     // Processed output after OK carries no border.
     StandinCallRun(in, 0);
     EXPECT_TRUE(*StandinPixel(&in->source, 282, 116) != 0xFFFFFFFF);
-    EXPECT_TRUE(StandinInstanceIntact(in));
-    StandinDestroyInstance(in);
 }
 
 // Settings replayed from a script line are clamped on opening, and Update
 // rewrites the range field in normal form.
-void CheckRestoredInstance(StandinHost* host)
+void CheckRestoredInstance(StandinHost*, StandinInstance* in)
 {
-    StandinInstance* in = StandinCreateInstance(host, 720, 576);
-    EXPECT_TRUE(in != nullptr);
-    if (!in)
-        return;
     StandinBlankBitmaps(in);  // some hosts hand over empty bitmaps here
     StandinCallInit(in);
     const int32_t line[12] = {300, 100, 600, 500, 1, 1, 0, 0, 0, 0, 60, 70};
@@ -85,25 +89,18 @@ void CheckRestoredInstance(StandinHost* host)
             Click(dialog, IDOK);
         },
     });
-    EXPECT_TRUE(StandinInstanceIntact(in));
-    StandinDestroyInstance(in);
 }
 
 // A host whose copy of the definition has no module record: the dialog still
 // comes from the module's own resources.
-void CheckWithoutModuleRecord(StandinHost* host)
+void CheckWithoutModuleRecord(StandinHost* host, StandinInstance* in)
 {
-    StandinInstance* in = StandinCreateInstance(host, 320, 240);
-    EXPECT_TRUE(in != nullptr);
-    if (!in)
-        return;
     StandinCallInit(in);
     ModuleRecord* kept = host->registered.module;
     host->registered.module = nullptr;
     OpenAndPressOk([&] { return StandinCallConfig(in, nullptr); });
     host->registered.module = kept;
     ExpectRectangle(in->settings, 64, 48, 128, 96);
-    StandinDestroyInstance(in);
 }
 
 }  // namespace
@@ -117,9 +114,9 @@ int main()
         return 1;
     }
     CheckSettingsTemplate(host.library);
-    CheckFreshInstance(&host);
-    CheckRestoredInstance(&host);
-    CheckWithoutModuleRecord(&host);
+    WithInstance(&host, 352, 288, CheckFreshInstance);
+    WithInstance(&host, 720, 576, CheckRestoredInstance);
+    WithInstance(&host, 320, 240, CheckWithoutModuleRecord);
     StandinDeinitModule(&host);
     StandinUnload(&host);
     printf("dialog through the module: %d failure(s)\n", FailureCount());
