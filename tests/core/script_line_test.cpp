@@ -38,8 +38,9 @@ struct ScriptCall {
     char* textPointer;
 };
 
-void SetNumbers(ScriptCall* call, const int32_t numbers[12])
+void SetArguments(ScriptCall* call, const int32_t numbers[12], const std::string& text)
 {
+    call->text = text;
     memset(call->arguments, 0, sizeof call->arguments);
     for (int i = 0; i < 12; ++i) {
         call->arguments[i].type = kScriptInt;
@@ -54,9 +55,10 @@ void SetNumbers(ScriptCall* call, const int32_t numbers[12])
 bool ReadConfigLine(const std::string& line, ScriptCall* call)
 {
     int32_t numbers[12];
-    if (!::ReadConfigLine(line.c_str(), numbers, &call->text))
+    std::string text;
+    if (!::ReadConfigLine(line.c_str(), numbers, &text))
         return false;
-    SetNumbers(call, numbers);
+    SetArguments(call, numbers, text);
     return true;
 }
 
@@ -137,8 +139,7 @@ TEST(ApplyConfig, StoresNumbersUnclampedAndSwitchesAsZeroOrOne)
 {
     const int32_t numbers[12] = {5000, 48, -3, 20, 7, -1, 1, 0, 255, 256, 99, -2};
     ScriptCall call;
-    call.text = "100 200, 300 400, ";
-    SetNumbers(&call, numbers);
+    SetArguments(&call, numbers, "100 200, 300 400, ");
     // A host passing 64-bit integers: the low half is where the int would be.
     call.arguments[3].type = kScriptInt64;
     call.arguments[3].value.wide = 20;
@@ -158,8 +159,7 @@ TEST(ApplyConfig, ReadsAMissingTextAsEmpty)
 {
     const int32_t numbers[12] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5};
     ScriptCall call;
-    call.text = "";
-    SetNumbers(&call, numbers);
+    SetArguments(&call, numbers, "");
 
     PatchSettings settings = FreshSettings();
     ParseRanges(&settings, "1 2");
@@ -176,9 +176,7 @@ TEST(ApplyConfig, ReadsAMissingTextAsEmpty)
 
     // The count a host passes is not looked at.
     ParseRanges(&settings, "1 2");
-    call.text = "3 4";
-    call.textPointer = &call.text[0];
-    call.arguments[12].value.text = &call.textPointer;
+    SetArguments(&call, numbers, "3 4");
     Activation activation = {};
     activation.settings = &settings;
     ApplyConfig(NULL, &activation, call.arguments, 0);
@@ -259,8 +257,7 @@ TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
     InitTestFrame(&frame, 16, 12);
     const int32_t numbers[12] = {4, 4, 3, 2, 0, 1, 0, 0, 0, 0, 10, 5};
     ScriptCall call;
-    call.text = "100,200\r\n300, 250\r\n400 500, 7";
-    SetNumbers(&call, numbers);
+    SetArguments(&call, numbers, "100,200\r\n300, 250\r\n400 500, 7");
     Apply(&frame.settings, &call);
     ASSERT_STREQ(frame.settings.rangeText, "100 200\r\n400 500\r\n");
 
@@ -283,8 +280,7 @@ TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
     }
 
     // An empty text opens every frame again.
-    call.text = ", ";
-    SetNumbers(&call, numbers);
+    SetArguments(&call, numbers, ", ");
     Apply(&frame.settings, &call);
     EXPECT_EQ(FrameAlpha(&frame.settings, 250), 255);
 }
