@@ -67,7 +67,9 @@ struct ScriptValue {
 
 #if INTPTR_MAX == INT32_MAX
 static_assert(sizeof(HostBitmap) == 44, "bitmap layout");
+static_assert(offsetof(HostBitmap, hostVtable) == 0, "bitmap layout");
 static_assert(offsetof(HostBitmap, data) == 4, "bitmap layout");
+static_assert(offsetof(HostBitmap, palette) == 8, "bitmap layout");
 static_assert(offsetof(HostBitmap, depth) == 12, "bitmap layout");
 static_assert(offsetof(HostBitmap, width) == 16, "bitmap layout");
 static_assert(offsetof(HostBitmap, height) == 20, "bitmap layout");
@@ -85,6 +87,7 @@ static_assert(offsetof(Activation, source) == 12, "activation layout");
 static_assert(offsetof(Activation, reserved) == 16, "activation layout");
 static_assert(offsetof(Activation, previousFrame) == 20, "activation layout");
 static_assert(offsetof(Activation, crop) == 24, "activation layout");
+static_assert(sizeof(Activation::crop) == 16, "activation layout: four crop values at 24, 28, 32, 36");
 static_assert(offsetof(Activation, frameState) == 40, "activation layout");
 static_assert(offsetof(Activation, preview) == 44, "activation layout");
 static_assert(sizeof(ScriptValue) == 16, "script value layout");

@@ -216,7 +216,8 @@ static uint8_t* CheckBoxField(PatchSettings* settings, int id)
     }
 }
 
-static INT_PTR OnClick(HWND dialog, int id, PatchSettings* settings)
+// control is the window that sent the click, the Preview button for IDC_PREVIEW.
+static INT_PTR OnClick(HWND dialog, int id, HWND control, PatchSettings* settings)
 {
     switch (id) {
     case IDOK:
@@ -225,7 +226,7 @@ static INT_PTR OnClick(HWND dialog, int id, PatchSettings* settings)
         EndDialog(dialog, 0);
         return TRUE;
     case IDC_PREVIEW:
-        settings->activation->preview->Toggle(GetDlgItem(dialog, IDC_PREVIEW));
+        settings->activation->preview->Toggle(control);
         return FALSE;
     case IDC_UPDATE:
         OnUpdateRanges(dialog, settings);
@@ -259,7 +260,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         }
         if (notification != 0 || !settings)
             return FALSE;
-        return OnClick(dialog, id, settings);
+        return OnClick(dialog, id, reinterpret_cast<HWND>(lParam), settings);
     }
     default:
         return FALSE;

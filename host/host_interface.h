@@ -93,11 +93,15 @@ struct PreviewInterface {
 
 static_assert(sizeof(void*) == 4, "the host is a 32-bit program");
 static_assert(sizeof(ModuleRecord) == 24, "module record layout");
+static_assert(offsetof(ModuleRecord, next) == 0, "module record layout");
+static_assert(offsetof(ModuleRecord, previous) == 4, "module record layout");
 static_assert(offsetof(ModuleRecord, instance) == 8, "module record layout");
 static_assert(offsetof(ModuleRecord, initEntry) == 12, "module record layout");
 static_assert(offsetof(ModuleRecord, extendedInitEntry) == 16, "module record layout");
 static_assert(offsetof(ModuleRecord, deinitEntry) == 20, "module record layout");
 static_assert(sizeof(FilterDefinition) == 72, "filter definition layout");
+static_assert(offsetof(FilterDefinition, next) == 0, "filter definition layout");
+static_assert(offsetof(FilterDefinition, previous) == 4, "filter definition layout");
 static_assert(offsetof(FilterDefinition, module) == 8, "filter definition layout");
 static_assert(offsetof(FilterDefinition, name) == 12, "filter definition layout");
 static_assert(offsetof(FilterDefinition, description) == 16, "filter definition layout");
@@ -115,12 +119,16 @@ static_assert(offsetof(FilterDefinition, end) == 60, "filter definition layout")
 static_assert(offsetof(FilterDefinition, script) == 64, "filter definition layout");
 static_assert(offsetof(FilterDefinition, scriptString) == 68, "filter definition layout");
 static_assert(sizeof(ScriptObject) == 16, "script object layout");
+static_assert(offsetof(ScriptObject, lookup) == 0, "script object layout");
 static_assert(offsetof(ScriptObject, functions) == 4, "script object layout");
 static_assert(offsetof(ScriptObject, objects) == 8, "script object layout");
+static_assert(offsetof(ScriptObject, reserved) == 12, "script object layout");
 static_assert(sizeof(ScriptFunctionEntry) == 12, "script function entry layout");
+static_assert(offsetof(ScriptFunctionEntry, handler) == 0, "script function entry layout");
 static_assert(offsetof(ScriptFunctionEntry, name) == 4, "script function entry layout");
 static_assert(offsetof(ScriptFunctionEntry, signature) == 8, "script function entry layout");
 static_assert(sizeof(HostFunctions) == 36, "functions table layout");
+static_assert(offsetof(HostFunctions, addFilter) == 0, "functions table layout");
 static_assert(offsetof(HostFunctions, removeFilter) == 4, "functions table layout");
 static_assert(sizeof(PreviewInterface) == 4, "the preview object as the filter sees it: its v-table");
 
