@@ -89,30 +89,27 @@ void CaseProposal()
     };
     for (const Proposal& p : proposals) {
         auto in = NewInstance(p.frameWidth, p.frameHeight);
-        RunOkScript([&] { return Open(in.get()); }, {
-            [&](HWND dialog) {
-                const PatchSettings* s = in->settings;
-                ExpectRectangle(s, p.width, p.height, p.x, p.y);
-                EXPECT_EQ_INT(s->frameWidth, p.frameWidth);
-                EXPECT_EQ_INT(s->frameHeight, p.frameHeight);
-                EXPECT_EQ_STR(ControlText(dialog, IDC_X), std::to_string(p.x));
-                EXPECT_EQ_STR(ControlText(dialog, IDC_Y), std::to_string(p.y));
-                EXPECT_EQ_STR(ControlText(dialog, IDC_FEATHER_WIDTH), "10");
-                EXPECT_EQ_STR(ControlText(dialog, IDC_FADE_FRAMES), "5");
-                EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "");
-                ExpectOpenedOnce(in->preview, dialog);
-                // y and height count the other way round.
-                ExpectSpinRange(dialog, IDC_WIDTH_SPIN, 1, p.frameWidth - p.x);
-                ExpectSpinRange(dialog, IDC_HEIGHT_SPIN, p.frameHeight - p.y, 1);
-                ExpectSpinRange(dialog, IDC_X_SPIN, 0, p.frameWidth - p.width);
-                ExpectSpinRange(dialog, IDC_Y_SPIN, p.frameHeight - p.height, 0);
-                ExpectSpinRange(dialog, IDC_FEATHER_SPIN, 0, 50);
-                ExpectSpinRange(dialog, IDC_FADE_SPIN, 0, 50);
-                for (int id : {IDC_BORDER, IDC_CANCEL_TOP, IDC_CANCEL_BOTTOM, IDC_CANCEL_LEFT,
-                               IDC_CANCEL_RIGHT, IDC_FEATHER_ON, IDC_FADE_ON})
-                    EXPECT_TRUE(!IsChecked(dialog, id));
-                Click(dialog, IDOK);
-            },
+        OpenAndPressOk([&] { return Open(in.get()); }, [&](HWND dialog) {
+            const PatchSettings* s = in->settings;
+            ExpectRectangle(s, p.width, p.height, p.x, p.y);
+            EXPECT_EQ_INT(s->frameWidth, p.frameWidth);
+            EXPECT_EQ_INT(s->frameHeight, p.frameHeight);
+            EXPECT_EQ_STR(ControlText(dialog, IDC_X), std::to_string(p.x));
+            EXPECT_EQ_STR(ControlText(dialog, IDC_Y), std::to_string(p.y));
+            EXPECT_EQ_STR(ControlText(dialog, IDC_FEATHER_WIDTH), "10");
+            EXPECT_EQ_STR(ControlText(dialog, IDC_FADE_FRAMES), "5");
+            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "");
+            ExpectOpenedOnce(in->preview, dialog);
+            // y and height count the other way round.
+            ExpectSpinRange(dialog, IDC_WIDTH_SPIN, 1, p.frameWidth - p.x);
+            ExpectSpinRange(dialog, IDC_HEIGHT_SPIN, p.frameHeight - p.y, 1);
+            ExpectSpinRange(dialog, IDC_X_SPIN, 0, p.frameWidth - p.width);
+            ExpectSpinRange(dialog, IDC_Y_SPIN, p.frameHeight - p.height, 0);
+            ExpectSpinRange(dialog, IDC_FEATHER_SPIN, 0, 50);
+            ExpectSpinRange(dialog, IDC_FADE_SPIN, 0, 50);
+            for (int id : {IDC_BORDER, IDC_CANCEL_TOP, IDC_CANCEL_BOTTOM, IDC_CANCEL_LEFT,
+                           IDC_CANCEL_RIGHT, IDC_FEATHER_ON, IDC_FADE_ON})
+                EXPECT_TRUE(!IsChecked(dialog, id));
         });
     }
 
@@ -225,41 +222,35 @@ void CaseCheckBoxes()
         {IDC_FEATHER_ON, &s->featherOn},     {IDC_FADE_ON, &s->fadeOn},
         {IDC_BORDER, &s->showBorder},
     };
-    RunOkScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) {
-            for (const Box& box : boxes) {
-                const int redo = preview.redoCount;
-                Click(dialog, box.id);
-                EXPECT_EQ_INT(*box.field, 1);
-                EXPECT_TRUE(IsChecked(dialog, box.id));
-                Click(dialog, box.id);
-                EXPECT_EQ_INT(*box.field, 0);
-                EXPECT_EQ_INT(preview.redoCount, redo + 2);
-            }
-            Click(dialog, IDC_BORDER);
-            // The dotted frame starts white at the rectangle's top-left corner.
-            EXPECT_EQ_INT(FramePixel(&in->frame, 141, 116), 0xFFFFFFFF);
-            EXPECT_EQ_INT(FramePixel(&in->frame, 142, 116), 0x00000000);
-            EXPECT_EQ_INT(FramePixel(&in->frame, 141, 117), 0x00000000);
-            EXPECT_EQ_INT(FramePixel(&in->frame, 141 + 70 - 1, 116 + 57 - 1), 0xFFFFFFFF);
-
+    OpenAndPressOk([&] { return Open(in.get()); }, [&](HWND dialog) {
+        for (const Box& box : boxes) {
             const int redo = preview.redoCount;
-            Click(dialog, IDC_PREVIEW);
-            EXPECT_EQ_INT(preview.toggleCount, 1);
-            EXPECT_TRUE(preview.toggledWith == GetDlgItem(dialog, IDC_PREVIEW));
-            EXPECT_EQ_INT(preview.redoCount, redo);
-            Click(dialog, IDOK);
-        },
+            Click(dialog, box.id);
+            EXPECT_EQ_INT(*box.field, 1);
+            EXPECT_TRUE(IsChecked(dialog, box.id));
+            Click(dialog, box.id);
+            EXPECT_EQ_INT(*box.field, 0);
+            EXPECT_EQ_INT(preview.redoCount, redo + 2);
+        }
+        Click(dialog, IDC_BORDER);
+        // The dotted frame starts white at the rectangle's top-left corner.
+        EXPECT_EQ_INT(FramePixel(&in->frame, 141, 116), 0xFFFFFFFF);
+        EXPECT_EQ_INT(FramePixel(&in->frame, 142, 116), 0x00000000);
+        EXPECT_EQ_INT(FramePixel(&in->frame, 141, 117), 0x00000000);
+        EXPECT_EQ_INT(FramePixel(&in->frame, 141 + 70 - 1, 116 + 57 - 1), 0xFFFFFFFF);
+
+        const int redo = preview.redoCount;
+        Click(dialog, IDC_PREVIEW);
+        EXPECT_EQ_INT(preview.toggleCount, 1);
+        EXPECT_TRUE(preview.toggledWith == GetDlgItem(dialog, IDC_PREVIEW));
+        EXPECT_EQ_INT(preview.redoCount, redo);
     });
     EXPECT_EQ_INT(s->showBorder, 0);
 
     // The next opening shows the box unticked and the output has no border.
-    RunOkScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) {
-            EXPECT_TRUE(!IsChecked(dialog, IDC_BORDER));
-            EXPECT_TRUE(FramePixel(&in->frame, 141, 116) != 0xFFFFFFFF);
-            Click(dialog, IDOK);
-        },
+    OpenAndPressOk([&] { return Open(in.get()); }, [&](HWND dialog) {
+        EXPECT_TRUE(!IsChecked(dialog, IDC_BORDER));
+        EXPECT_TRUE(FramePixel(&in->frame, 141, 116) != 0xFFFFFFFF);
     });
 }
 
@@ -269,39 +260,33 @@ void CaseRanges()
     auto in = NewInstance(352, 288);
     const PatchSettings* s = in->settings;
     CountingPreview& preview = in->preview;
-    RunOkScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) {
-            const int redo = preview.redoCount;
-            TypeText(dialog, IDC_RANGES, "100,200\r\n300, 250\r\n400 500");
-            EXPECT_EQ_INT(preview.redoCount, redo);
-            EXPECT_EQ_INT(s->rangeCount, 0);
-            Click(dialog, IDC_UPDATE);
-            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n400 500\r\n");
-            EXPECT_EQ_STR(s->rangeText, "100 200\r\n400 500\r\n");
-            EXPECT_EQ_INT(s->rangeCount, 2);
-            EXPECT_EQ_INT(s->rangeStart[1], 400);
-            EXPECT_EQ_INT(s->rangeEnd[1], 500);
-            EXPECT_EQ_INT(preview.redoCount, redo + 1);
+    OpenAndPressOk([&] { return Open(in.get()); }, [&](HWND dialog) {
+        const int redo = preview.redoCount;
+        TypeText(dialog, IDC_RANGES, "100,200\r\n300, 250\r\n400 500");
+        EXPECT_EQ_INT(preview.redoCount, redo);
+        EXPECT_EQ_INT(s->rangeCount, 0);
+        Click(dialog, IDC_UPDATE);
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n400 500\r\n");
+        EXPECT_EQ_STR(s->rangeText, "100 200\r\n400 500\r\n");
+        EXPECT_EQ_INT(s->rangeCount, 2);
+        EXPECT_EQ_INT(s->rangeStart[1], 400);
+        EXPECT_EQ_INT(s->rangeEnd[1], 500);
+        EXPECT_EQ_INT(preview.redoCount, redo + 1);
 
-            // Only the first 1019 characters of the field are read.
-            const std::string longText = std::string(1016, ' ') + "1 2" + " 3 4";
-            TypeText(dialog, IDC_RANGES, longText.c_str());
-            Click(dialog, IDC_UPDATE);
-            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "1 2\r\n");
-            EXPECT_EQ_INT(s->rangeCount, 1);
+        // Only the first 1019 characters of the field are read.
+        const std::string longText = std::string(1016, ' ') + "1 2" + " 3 4";
+        TypeText(dialog, IDC_RANGES, longText.c_str());
+        Click(dialog, IDC_UPDATE);
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "1 2\r\n");
+        EXPECT_EQ_INT(s->rangeCount, 1);
 
-            TypeText(dialog, IDC_RANGES, "7 8");  // never applied
-            Click(dialog, IDOK);
-        },
+        TypeText(dialog, IDC_RANGES, "7 8");  // never applied
     });
     EXPECT_EQ_STR(s->rangeText, "1 2\r\n");
     EXPECT_EQ_INT(s->rangeCount, 1);
 
-    RunOkScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) {
-            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "1 2\r\n");
-            Click(dialog, IDOK);
-        },
+    OpenAndPressOk([&] { return Open(in.get()); }, [&](HWND dialog) {
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "1 2\r\n");
     });
 }
 
@@ -314,26 +299,23 @@ void CaseRestored()
     // cancelLeft, cancelRight, featherWidth, fadeFrames
     const int32_t line[kConfigNumberCount] = {0, 900, 1000, -5, 1, 0, 1, 0, 0, 1, 99, -2};
     StoreConfig(in->settings, line, "10 20");
-    RunOkScript([&] { return Open(in.get()); }, {
-        [&](HWND dialog) {
-            // x against the old width (at least one pixel), y against the
-            // old height, then width and height against the new position.
-            ExpectRectangle(s, 1, 576, 719, 0);
-            EXPECT_EQ_INT(s->featherWidth, 50);
-            EXPECT_EQ_INT(s->fadeFrames, 0);
-            EXPECT_EQ_STR(ControlText(dialog, IDC_X), "1000");
-            EXPECT_EQ_STR(ControlText(dialog, IDC_Y), "-5");
-            EXPECT_EQ_STR(ControlText(dialog, IDC_WIDTH), "0");
-            EXPECT_EQ_STR(ControlText(dialog, IDC_HEIGHT), "900");
-            EXPECT_TRUE(IsChecked(dialog, IDC_FEATHER_ON));
-            EXPECT_TRUE(IsChecked(dialog, IDC_CANCEL_TOP));
-            EXPECT_TRUE(IsChecked(dialog, IDC_CANCEL_RIGHT));
-            EXPECT_TRUE(!IsChecked(dialog, IDC_FADE_ON));
-            EXPECT_TRUE(!IsChecked(dialog, IDC_CANCEL_LEFT));
-            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "10 20\r\n");
-            ExpectOpenedOnce(in->preview, dialog);
-            Click(dialog, IDOK);
-        },
+    OpenAndPressOk([&] { return Open(in.get()); }, [&](HWND dialog) {
+        // x against the old width (at least one pixel), y against the
+        // old height, then width and height against the new position.
+        ExpectRectangle(s, 1, 576, 719, 0);
+        EXPECT_EQ_INT(s->featherWidth, 50);
+        EXPECT_EQ_INT(s->fadeFrames, 0);
+        EXPECT_EQ_STR(ControlText(dialog, IDC_X), "1000");
+        EXPECT_EQ_STR(ControlText(dialog, IDC_Y), "-5");
+        EXPECT_EQ_STR(ControlText(dialog, IDC_WIDTH), "0");
+        EXPECT_EQ_STR(ControlText(dialog, IDC_HEIGHT), "900");
+        EXPECT_TRUE(IsChecked(dialog, IDC_FEATHER_ON));
+        EXPECT_TRUE(IsChecked(dialog, IDC_CANCEL_TOP));
+        EXPECT_TRUE(IsChecked(dialog, IDC_CANCEL_RIGHT));
+        EXPECT_TRUE(!IsChecked(dialog, IDC_FADE_ON));
+        EXPECT_TRUE(!IsChecked(dialog, IDC_CANCEL_LEFT));
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "10 20\r\n");
+        ExpectOpenedOnce(in->preview, dialog);
     });
 
     // A rectangle wider than the frame: x is bounded first, and the bound

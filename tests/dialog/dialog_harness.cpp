@@ -207,9 +207,13 @@ void RunOkScript(const std::function<int()>& open,
     EXPECT_EQ_INT(RunDialogScript(open, steps), 0);
 }
 
-void OpenAndPressOk(const std::function<int()>& open)
+void OpenAndPressOk(const std::function<int()>& open, const std::function<void(HWND)>& beforeOk)
 {
-    RunOkScript(open, { [](HWND dialog) { Click(dialog, IDOK); } });
+    RunOkScript(open, { [&](HWND dialog) {
+        if (beforeOk)
+            beforeOk(dialog);
+        Click(dialog, IDOK);
+    } });
 }
 
 std::string ControlText(HWND dialog, int id)

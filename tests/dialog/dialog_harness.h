@@ -108,8 +108,10 @@ int RunDialogScript(const std::function<int()>& open,
 // For a script whose last step presses OK: expects open() to return 0.
 void RunOkScript(const std::function<int()>& open,
                  const std::vector<std::function<void(HWND)>>& steps);
-// Opens the dialog and presses OK as soon as it is up: what opening alone does.
-void OpenAndPressOk(const std::function<int()>& open);
+// Opens the dialog and, once it is up, runs beforeOk (when given) and presses
+// OK; expects open() to return 0.
+void OpenAndPressOk(const std::function<int()>& open,
+                    const std::function<void(HWND)>& beforeOk = nullptr);
 
 // The settings dialog this thread has open, found by its caption.
 HWND FindSettingsDialog();

@@ -34,27 +34,24 @@ void CheckFreshInstance(StandinHost*, StandinInstance* in)
     in->preview.redoRunsFilter = true;
     const PatchSettings* s = in->settings;
 
-    RunOkScript([&] { return StandinCallConfig(in, nullptr); }, {
-        [&](HWND dialog) {
-            ExpectRectangle(s, 70, 57, 141, 116);
-            EXPECT_EQ_INT(in->preview.redoFrameCalls, 6);
-            EXPECT_EQ_INT(in->preview.initButtonCalls, 1);
-            EXPECT_TRUE(in->preview.lastButton == GetDlgItem(dialog, IDC_PREVIEW));
+    OpenAndPressOk([&] { return StandinCallConfig(in, nullptr); }, [&](HWND dialog) {
+        ExpectRectangle(s, 70, 57, 141, 116);
+        EXPECT_EQ_INT(in->preview.redoFrameCalls, 6);
+        EXPECT_EQ_INT(in->preview.initButtonCalls, 1);
+        EXPECT_TRUE(in->preview.lastButton == GetDlgItem(dialog, IDC_PREVIEW));
 
-            Click(dialog, IDC_BORDER);
-            EXPECT_EQ_INT(in->preview.redoFrameCalls, 7);
-            EXPECT_EQ_INT(*StandinPixel(&in->source, 141, 116), 0xFFFFFFFF);
-            EXPECT_EQ_INT(*StandinPixel(&in->source, 142, 116), 0x00000000);
+        Click(dialog, IDC_BORDER);
+        EXPECT_EQ_INT(in->preview.redoFrameCalls, 7);
+        EXPECT_EQ_INT(*StandinPixel(&in->source, 141, 116), 0xFFFFFFFF);
+        EXPECT_EQ_INT(*StandinPixel(&in->source, 142, 116), 0x00000000);
 
-            TypeText(dialog, IDC_X, "1000");
-            EXPECT_EQ_INT(s->x, 352 - 70);
-            EXPECT_EQ_INT(in->preview.redoFrameCalls, 8);
-            Click(dialog, IDC_PREVIEW);
-            EXPECT_EQ_INT(in->preview.toggleCalls, 1);
-            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-            EXPECT_TRUE(IsWindowVisible(dialog));
-            Click(dialog, IDOK);
-        },
+        TypeText(dialog, IDC_X, "1000");
+        EXPECT_EQ_INT(s->x, 352 - 70);
+        EXPECT_EQ_INT(in->preview.redoFrameCalls, 8);
+        Click(dialog, IDC_PREVIEW);
+        EXPECT_EQ_INT(in->preview.toggleCalls, 1);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        EXPECT_TRUE(IsWindowVisible(dialog));
     });
     EXPECT_EQ_INT(s->showBorder, 0);
 
@@ -74,20 +71,17 @@ void CheckRestoredInstance(StandinHost*, StandinInstance* in)
     StandinFillBitmaps(in);
     const PatchSettings* s = in->settings;
 
-    RunOkScript([&] { return StandinCallConfig(in, nullptr); }, {
-        [&](HWND dialog) {
-            ExpectRectangle(s, 300, 100, 420, 476);
-            EXPECT_EQ_INT(s->featherWidth, 50);
-            EXPECT_EQ_INT(s->fadeFrames, 50);
-            EXPECT_TRUE(IsChecked(dialog, IDC_FEATHER_ON) && IsChecked(dialog, IDC_FADE_ON));
-            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n");
+    OpenAndPressOk([&] { return StandinCallConfig(in, nullptr); }, [&](HWND dialog) {
+        ExpectRectangle(s, 300, 100, 420, 476);
+        EXPECT_EQ_INT(s->featherWidth, 50);
+        EXPECT_EQ_INT(s->fadeFrames, 50);
+        EXPECT_TRUE(IsChecked(dialog, IDC_FEATHER_ON) && IsChecked(dialog, IDC_FADE_ON));
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n");
 
-            TypeText(dialog, IDC_RANGES, "100,200\r\n300, 250\r\n400 500");
-            Click(dialog, IDC_UPDATE);
-            EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n400 500\r\n");
-            EXPECT_EQ_INT(s->rangeCount, 2);
-            Click(dialog, IDOK);
-        },
+        TypeText(dialog, IDC_RANGES, "100,200\r\n300, 250\r\n400 500");
+        Click(dialog, IDC_UPDATE);
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), "100 200\r\n400 500\r\n");
+        EXPECT_EQ_INT(s->rangeCount, 2);
     });
 }
 
