@@ -19,10 +19,7 @@ static void BM_RunFrame(benchmark::State& state)
         pixels[i] = (uint32_t)(i * 2654435761u);
     frame.state.currentFrame = 150;
     PatchSettings& settings = frame.settings;
-    settings.width = rw;
-    settings.height = rh;
-    settings.x = fw / 2 - rw / 2;
-    settings.y = fh / 2 - rh / 2;
+    SetRectangle(&settings, rw, rh, fw / 2 - rw / 2, fh / 2 - rh / 2);
     settings.featherOn = settings.fadeOn = blended;
     settings.rangeCount = 1;
     settings.rangeStart[0] = 0;

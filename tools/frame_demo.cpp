@@ -165,8 +165,11 @@ static std::vector<uint8_t> Png(const FrameView* view)
 
 static bool WriteImages(const std::string& dir, const char* name, const FrameView* view)
 {
-    return WriteFile(dir + "/" + name + ".ppm", Ppm(view)) &&
-           WriteFile(dir + "/" + name + ".png", Png(view));
+    if (WriteFile(dir + "/" + name + ".ppm", Ppm(view)) &&
+        WriteFile(dir + "/" + name + ".png", Png(view)))
+        return true;
+    fprintf(stderr, "frame_demo: cannot write into %s\n", dir.c_str());
+    return false;
 }
 
 int main(int argc, char** argv)
@@ -182,24 +185,17 @@ int main(int argc, char** argv)
     TestFrame frame;
     InitTestFrame(&frame, kWidth, kHeight, 0);
     FillFrame(&frame.view);
-    if (!WriteImages(dir, "before", &frame.view)) {
-        fprintf(stderr, "frame_demo: cannot write into %s\n", dir.c_str());
+    if (!WriteImages(dir, "before", &frame.view))
         return 1;
-    }
 
     PatchSettings& settings = frame.settings;
-    settings.x = kRectX;
-    settings.y = kRectY;
-    settings.width = kRectW;
-    settings.height = kRectH;
+    SetRectangle(&settings, kRectW, kRectH, kRectX, kRectY);
     settings.featherOn = 1;
     settings.featherWidth = 6;
     RunFrame(&frame.activation);
 
-    if (!WriteImages(dir, "after", &frame.view)) {
-        fprintf(stderr, "frame_demo: cannot write into %s\n", dir.c_str());
+    if (!WriteImages(dir, "after", &frame.view))
         return 1;
-    }
     printf("frame_demo: patched a %dx%d rectangle at (%d, %d) of a %dx%d frame; wrote %s/before.png and %s/after.png\n",
            kRectW, kRectH, kRectX, kRectY, kWidth, kHeight, dir.c_str(), dir.c_str());
     return 0;
