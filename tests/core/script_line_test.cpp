@@ -62,11 +62,12 @@ bool ReadConfigLine(const std::string& line, ScriptCall* call)
     return true;
 }
 
-void Apply(PatchSettings* settings, ScriptCall* call)
+// The host calls the script function with the argument count it read.
+void Apply(PatchSettings* settings, ScriptCall* call, int count = 13)
 {
     Activation activation = {};
     activation.settings = settings;
-    ApplyConfig(NULL, &activation, call->arguments, 13);
+    ApplyConfig(NULL, &activation, call->arguments, count);
 }
 
 TEST(FormatConfigLine, WritesTheSavedLine)
@@ -177,9 +178,7 @@ TEST(ApplyConfig, ReadsAMissingTextAsEmpty)
     // The count a host passes is not looked at.
     ParseRanges(&settings, "1 2");
     SetArguments(&call, numbers, "3 4");
-    Activation activation = {};
-    activation.settings = &settings;
-    ApplyConfig(NULL, &activation, call.arguments, 0);
+    Apply(&settings, &call, 0);
     EXPECT_STREQ(settings.rangeText, "3 4\r\n");
 }
 
