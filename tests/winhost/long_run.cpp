@@ -97,26 +97,15 @@ size_t PrivateBytes()
 // True when every pixel outside the settings' rectangle, cut to the frame,
 // still holds the painted pattern. Counts the frames with a pixel changed
 // inside, so the figures show how much of the run was patched.
-bool OutsideUntouched(StandinInstance* instance, uint32_t seed, long* patchedFrames)
+bool OutsideUntouched(StandinInstance* instance, long* patchedFrames)
 {
-    bool patched = false;
-    const PatchSettings* settings = instance->settings;
-    const int64_t left = settings->x;
-    const int64_t top = settings->y;
-    const int64_t right = left + settings->width;
-    const int64_t bottom = top + settings->height;
-    for (int32_t y = 0; y < kFrameHeight; ++y) {
-        for (int32_t x = 0; x < kFrameWidth; ++x) {
-            bool inside = x >= left && x < right && y >= top && y < bottom;
-            bool changed = *StandinPixel(&instance->source, x, y) != StandinPatternPixel(seed, x, y);
-            if (changed && !inside) {
-                fprintf(stderr, "pixel (%d, %d) outside the rectangle changed\n", (int)x, (int)y);
-                return false;
-            }
-            patched = patched || changed;
-        }
+    const PatchSettings* s = instance->settings;
+    StandinChanges changes = StandinCountChanges(instance, s->x, s->y, s->width, s->height);
+    if (changes.outside > 0) {
+        fprintf(stderr, "%ld pixels outside the rectangle changed\n", changes.outside);
+        return false;
     }
-    *patchedFrames += patched;
+    *patchedFrames += changes.inside > 0;
     return true;
 }
 
@@ -167,7 +156,7 @@ int main(int argc, char** argv)
             return 1;
         }
         if (!StandinInstanceIntact(instance) || instance->settings->patchPixels != nullptr ||
-            !OutsideUntouched(instance, seed, &patchedFrames)) {
+            !OutsideUntouched(instance, &patchedFrames)) {
             fprintf(stderr, "frame %ld: written outside the rectangle or the patch kept\n", frame);
             return 1;
         }

@@ -81,28 +81,6 @@ static void RunOnFrame(StandinInstance* instance, int32_t frame)
     CHECK(instance->destination.bitmap.data == instance->source.bitmap.data);
 }
 
-// Counts the source pixels that differ from the painted pattern, inside and
-// outside the rectangle.
-struct PixelChanges {
-    int inside;
-    int outside;
-};
-
-static PixelChanges CountChanges(StandinInstance* instance, uint32_t seed, int32_t rx, int32_t ry,
-                                 int32_t rw, int32_t rh)
-{
-    PixelChanges changes = { 0, 0 };
-    StandinFrame* frame = &instance->source;
-    for (int32_t y = 0; y < frame->height; y++)
-        for (int32_t x = 0; x < frame->width; x++) {
-            if (*StandinPixel(frame, x, y) == StandinPatternPixel(seed, x, y))
-                continue;
-            bool inside = x >= rx && x < rx + rw && y >= ry && y < ry + rh;
-            (inside ? changes.inside : changes.outside)++;
-        }
-    return changes;
-}
-
 // The summary goes into a buffer of exactly the longest summary's size.
 static std::string Summary(StandinInstance* instance)
 {
@@ -284,7 +262,7 @@ static void TestLifeCycle(StandinHost* host)
     for (int32_t frame = 0; frame < 450; frame++) {
         RunOnFrame(instance, frame);
         CHECK(settings->patchPixels == nullptr);
-        PixelChanges changes = CountChanges(instance, (uint32_t)frame, 10, 20, 64, 48);
+        StandinChanges changes = StandinCountChanges(instance, 10, 20, 64, 48);
         CHECK(changes.outside == 0);
         if (IsPatchedFrame(frame)) {
             CHECK(changes.inside > 0);

@@ -363,6 +363,22 @@ void StandinPaintFrame(StandinInstance* instance, uint32_t seed)
             *StandinPixel(frame, x, y) = StandinPatternPixel(seed, x, y);
 }
 
+StandinChanges StandinCountChanges(StandinInstance* instance, int64_t x, int64_t y, int64_t width,
+                                   int64_t height)
+{
+    StandinChanges changes = { 0, 0 };
+    StandinFrame* frame = &instance->source;
+    for (int32_t row = 0; row < frame->height; row++)
+        for (int32_t column = 0; column < frame->width; column++) {
+            if (*StandinPixel(frame, column, row) ==
+                StandinPatternPixel(instance->paintSeed, column, row))
+                continue;
+            bool inside = column >= x && column < x + width && row >= y && row < y + height;
+            (inside ? changes.inside : changes.outside)++;
+        }
+    return changes;
+}
+
 // ---- instances ---------------------------------------------------------------------
 
 StandinInstance* StandinCreateInstance(StandinHost* host, int32_t width, int32_t height)

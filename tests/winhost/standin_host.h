@@ -184,6 +184,14 @@ void StandinFillBitmaps(StandinInstance* instance);
 // pattern's value at (x, y), y counted from the top.
 void     StandinPaintFrame(StandinInstance* instance, uint32_t seed);
 uint32_t StandinPatternPixel(uint32_t seed, int32_t x, int32_t y);
+// The source pixels that differ from the pattern last painted, inside and
+// outside the rectangle of the given position and size.
+struct StandinChanges {
+    long inside;
+    long outside;
+};
+StandinChanges StandinCountChanges(StandinInstance* instance, int64_t x, int64_t y, int64_t width,
+                                   int64_t height);
 // The address of pixel (x, y) of a frame, y counted from the top.
 uint32_t* StandinPixel(StandinFrame* frame, int32_t x, int32_t y);
 // True when the frame's guard bands and row ends are untouched.
