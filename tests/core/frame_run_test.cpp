@@ -172,6 +172,31 @@ TEST(RunFrame, FeatherProfiles)
     EXPECT_EQ(Column(&f, 5, 7), (std::vector<uint32_t>{ 0, 204, 153, 102, 51, 153, 0 }));
 }
 
+TEST(RunFrame, FeatherAndFadeTogether)
+{
+    // Frame 201 lies in the fade-out window of 100...200 with 5 frames of
+    // fade: alpha 204 takes 51 off every feather weight, clamped at 0.
+    TestFrame f;
+    InitTestFrame(&f, 12, 8);
+    PaintFeatherProbe(&f, 8, 5);
+    f.settings.featherWidth = 3;
+    f.settings.fadeOn = 1;
+    f.settings.fadeFrames = 5;
+    SetRanges(&f.settings, { { 100, 200 } });
+    f.state.currentFrame = 201;
+    RunFrame(&f.activation);
+    const uint32_t expected[5][8] = {
+        { 0, 0, 0, 0, 0, 0, 0, 0 },
+        { 255, 0, 255, 221, 221, 221, 255, 0 },
+        { 255, 0, 221, 136, 136, 136, 221, 0 },
+        { 255, 0, 221, 136, 136, 136, 221, 0 },
+        { 0, 0, 0, 0, 0, 0, 0, 0 },
+    };
+    for (int32_t r = 0; r < 5; r++)
+        for (int32_t c = 0; c < 8; c++)
+            EXPECT_EQ(GetPixel(&f, c, r), expected[r][c]) << c << "," << r;
+}
+
 TEST(RunFrame, CompositingOfOnePixel)
 {
     // With the border on, a 1 x 1 patch is one white pixel, fourth byte 0xFF.

@@ -34,6 +34,15 @@ std::vector<uint32_t> Red(const std::vector<uint32_t>& v)
     return out;
 }
 
+// Red values from plain numbers.
+std::vector<uint32_t> Shifted(const std::vector<uint32_t>& red)
+{
+    std::vector<uint32_t> out;
+    for (uint32_t v : red)
+        out.push_back(v << 16);
+    return out;
+}
+
 TEST(PatchSynthesis, WorkedExamples)
 {
     EXPECT_EQ(Synthesize({ 0x100000, 0x200000, 0x300000, 0x400000 }, 4, 1),
@@ -71,6 +80,18 @@ TEST(PatchSynthesis, LaterRowsReadTheSynthesizedTopRow)
     // Upside down: from the copied bottom row toward the synthesized top row.
     EXPECT_EQ(Synthesize(area, 2, 3, { true, true, false, false, false }),
               (std::vector<uint32_t>{ 60, 110, 63, 105, 137, 170 }));
+}
+
+TEST(PatchSynthesis, SingleVerticalCancels)
+{
+    const std::vector<uint32_t> area = { 10, 40, 70, 100, 130, 160, 200, 220, 240 };
+    // Bottom cancelled: every row interpolates toward the top row, which from
+    // the second row on already holds its synthesized values.
+    EXPECT_EQ(Red(Synthesize(Shifted(area), 3, 3, { false, true, false, false, false })),
+              (std::vector<uint32_t>{ 25, 45, 65, 77, 92, 107, 122, 135, 148 }));
+    // Top cancelled: both vertical samples are the copied bottom row.
+    EXPECT_EQ(Red(Synthesize(Shifted(area), 3, 3, { true, false, false, false, false })),
+              (std::vector<uint32_t>{ 120, 135, 150, 165, 180, 195, 210, 223, 236 }));
 }
 
 TEST(PatchSynthesis, OnePixelWideStaysInsideTheBuffer)

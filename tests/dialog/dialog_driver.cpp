@@ -244,6 +244,11 @@ void CaseCheckBoxes()
         EXPECT_EQ_INT(preview.toggleCount, 1);
         EXPECT_TRUE(preview.toggledWith == GetDlgItem(dialog, IDC_PREVIEW));
         EXPECT_EQ_INT(preview.redoCount, redo);
+        // The toggle is handed the window the click came from.
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+        EXPECT_EQ_INT(preview.toggleCount, 2);
+        EXPECT_TRUE(preview.toggledWith == GetDlgItem(dialog, IDOK));
     });
     EXPECT_EQ_INT(s->showBorder, 0);
 
