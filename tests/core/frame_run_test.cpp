@@ -124,6 +124,16 @@ void PaintFeatherProbe(TestFrame* f, int32_t w, int32_t h)
     f->settings.featherOn = 1;
 }
 
+// The 8 x 5 feather probe's pixels, row by row.
+typedef uint32_t ProbeRectangle[5][8];
+
+void ExpectProbeRectangle(const TestFrame* f, const ProbeRectangle& expected)
+{
+    for (int32_t r = 0; r < 5; r++)
+        for (int32_t c = 0; c < 8; c++)
+            EXPECT_EQ(GetPixel(f, c, r), expected[r][c]) << c << "," << r;
+}
+
 std::vector<uint32_t> Column(const TestFrame* f, int32_t c, int32_t h)
 {
     std::vector<uint32_t> out;
@@ -140,16 +150,14 @@ TEST(RunFrame, FeatherProfiles)
     f.settings.featherWidth = 3;
     RunFrame(&f.activation);
     // 255 - a, with a = column weight + row weight - 255, clamped.
-    const uint32_t expected[5][8] = {
+    const ProbeRectangle expected = {
         { 0, 0, 0, 0, 0, 0, 0, 0 },
         { 255, 0, 255, 170, 170, 170, 255, 0 },
         { 255, 0, 170, 85, 85, 85, 170, 0 },
         { 255, 0, 170, 85, 85, 85, 170, 0 },
         { 0, 0, 0, 0, 0, 0, 0, 0 },
     };
-    for (int32_t r = 0; r < 5; r++)
-        for (int32_t c = 0; c < 8; c++)
-            EXPECT_EQ(GetPixel(&f, c, r), expected[r][c]) << c << "," << r;
+    ExpectProbeRectangle(&f, expected);
 
     // Down the middle column the weight is the row weight alone.
     InitTestFrame(&f, 22, 30);
@@ -185,16 +193,14 @@ TEST(RunFrame, FeatherAndFadeTogether)
     SetRanges(&f.settings, { { 100, 200 } });
     f.state.currentFrame = 201;
     RunFrame(&f.activation);
-    const uint32_t expected[5][8] = {
+    const ProbeRectangle expected = {
         { 0, 0, 0, 0, 0, 0, 0, 0 },
         { 255, 0, 255, 221, 221, 221, 255, 0 },
         { 255, 0, 221, 136, 136, 136, 221, 0 },
         { 255, 0, 221, 136, 136, 136, 221, 0 },
         { 0, 0, 0, 0, 0, 0, 0, 0 },
     };
-    for (int32_t r = 0; r < 5; r++)
-        for (int32_t c = 0; c < 8; c++)
-            EXPECT_EQ(GetPixel(&f, c, r), expected[r][c]) << c << "," << r;
+    ExpectProbeRectangle(&f, expected);
 }
 
 TEST(RunFrame, CompositingOfOnePixel)
