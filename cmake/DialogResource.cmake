@@ -4,7 +4,9 @@
 # registers it, "msctls_updown32"; windres writes every quoted class name in
 # capitals, so the script is compiled by llvm-rc, which keeps it as written,
 # and windres only wraps the compiled resources into an object.
-# llvm-rc hands the script to clang for preprocessing.
+# llvm-rc hands the script to clang for preprocessing. It also reads options
+# in the Windows manner, so an input path that begins with /c would be taken
+# for its /C option: "--" ends the options before the script's path.
 find_program(LLVM_RC NAMES llvm-rc llvm-rc-14 REQUIRED)
 
 function(delbrin_dialog_resource out_var rc_file)
@@ -12,7 +14,7 @@ function(delbrin_dialog_resource out_var rc_file)
   set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
   set(obj ${CMAKE_CURRENT_BINARY_DIR}/${name}.res.o)
   add_custom_command(OUTPUT ${obj}
-    COMMAND ${LLVM_RC} -I ${CMAKE_SOURCE_DIR}/resources -C 65001 -fo ${res} ${rc_file}
+    COMMAND ${LLVM_RC} -I ${CMAKE_SOURCE_DIR}/resources -C 65001 -fo ${res} -- ${rc_file}
     COMMAND ${CMAKE_RC_COMPILER} -i ${res} -o ${obj}
     DEPENDS ${rc_file} ${CMAKE_SOURCE_DIR}/resources/dialog_ids.h
     COMMENT "Compiling the dialog template ${name}.rc"
