@@ -11,6 +11,7 @@
 #include "frame_ranges.h"
 #include "config_line_reader.h"
 #include "frame_run.h"
+#include "host_binding.h"
 #include "script_line.h"
 #include "test_frames.h"
 
@@ -271,8 +272,8 @@ TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
         EXPECT_EQ(FrameAlpha(&frame.settings, e.frame), e.alpha) << e.frame;
 
         std::vector<uint8_t> before = frame.bytes;
-        frame.state.currentFrame = e.frame;
-        RunFrame(&frame.activation);
+        frame.frameNumber = e.frame;
+        PatchTestFrame(&frame);
         EXPECT_EQ(BytesChangedOutside(&frame, before, 3, 2, 4, 4), 0) << e.frame;
         EXPECT_EQ(frame.bytes != before, e.alpha != 0) << e.frame;
         frame.bytes = before;

@@ -13,7 +13,7 @@
 
 #include "dialog_harness.h"
 #include "dialog_ids.h"
-#include "frame_run.h"
+#include "host_binding.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "settings_dialog.h"
