@@ -187,5 +187,10 @@ int main(int argc, char** argv)
                 (unsigned long)(peakBytes - warmBytes));
         return 1;
     }
+    // A run that patches nothing proves nothing about the frames it passed.
+    if (patchedFrames == 0) {
+        fprintf(stderr, "no frame was patched\n");
+        return 1;
+    }
     return 0;
 }
