@@ -12,17 +12,6 @@
 
 namespace {
 
-// What each argument means to a user, for error messages.
-const char* const kArgumentNames[kConfigNumberCount + 1] = {
-    "width", "height", "x", "y", "feather switch", "fade switch",
-    "cancel top", "cancel bottom", "cancel left", "cancel right",
-    "feather width", "fade frames", "frame ranges",
-};
-
-enum { kIndexWidth = 0, kIndexHeight, kIndexX, kIndexY, kIndexFeatherOn, kIndexFadeOn,
-       kIndexCancelTop, kIndexCancelBottom, kIndexCancelLeft, kIndexCancelRight,
-       kIndexFeatherWidth, kIndexFadeFrames };
-
 struct Argument {
     bool        quoted;
     std::string text;
@@ -63,7 +52,12 @@ std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 ConfigCall DefaultConfigCall() {
-    ConfigCall call = {{1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5}, ""};
+    // What a new instance saves: the host hands out zero-filled records.
+    PatchSettings settings;
+    memset(&settings, 0, sizeof settings);
+    InitSettings(&settings, nullptr);
+    ConfigCall call;
+    SaveConfigNumbers(&settings, call.numbers);
     return call;
 }
 
@@ -123,7 +117,7 @@ bool ParseConfigCall(const char* text, ConfigCall* call, std::string* error) {
     }
     for (int i = 0; i < kConfigNumberCount; i++) {
         const Argument& a = arguments[i];
-        std::string where = "argument " + std::to_string(i + 1) + " (" + kArgumentNames[i] + ")";
+        std::string where = "argument " + std::to_string(i + 1) + " (" + kConfigNumberNames[i] + ")";
         if (a.quoted) {
             *error = where + " must be an integer, not the text " + Quote(a.text);
             return false;
@@ -191,20 +185,20 @@ bool FindScriptConfig(const char* script, std::string* callText, std::string* er
 }
 
 bool ApplyFeatherOption(const char* value, ConfigCall* call, std::string* error) {
-    if (!ParseInt32(value, &call->numbers[kIndexFeatherWidth])) {
+    if (!ParseInt32(value, &call->numbers[kConfigFeatherWidth])) {
         *error = std::string("--feather takes a width in pixels, not \"") + value + "\"";
         return false;
     }
-    call->numbers[kIndexFeatherOn] = 1;
+    call->numbers[kConfigFeatherOn] = 1;
     return true;
 }
 
 bool ApplyFadeOption(const char* value, ConfigCall* call, std::string* error) {
-    if (!ParseInt32(value, &call->numbers[kIndexFadeFrames])) {
+    if (!ParseInt32(value, &call->numbers[kConfigFadeFrames])) {
         *error = std::string("--fade takes a length in frames, not \"") + value + "\"";
         return false;
     }
-    call->numbers[kIndexFadeOn] = 1;
+    call->numbers[kConfigFadeOn] = 1;
     return true;
 }
 
@@ -226,17 +220,17 @@ bool ApplyRectOption(const char* value, ConfigCall* call, std::string* error) {
         *error = std::string("--rect: width and height must be at least 1 in \"") + value + "\"";
         return false;
     }
-    call->numbers[kIndexX] = v[0];
-    call->numbers[kIndexY] = v[1];
-    call->numbers[kIndexWidth] = v[2];
-    call->numbers[kIndexHeight] = v[3];
+    call->numbers[kConfigX] = v[0];
+    call->numbers[kConfigY] = v[1];
+    call->numbers[kConfigWidth] = v[2];
+    call->numbers[kConfigHeight] = v[3];
     return true;
 }
 
 bool ApplyCancelOption(const char* value, ConfigCall* call, std::string* error) {
     static const struct { const char* name; int index; } kSides[] = {
-        {"top", kIndexCancelTop}, {"bottom", kIndexCancelBottom},
-        {"left", kIndexCancelLeft}, {"right", kIndexCancelRight},
+        {"top", kConfigCancelTop}, {"bottom", kConfigCancelBottom},
+        {"left", kConfigCancelLeft}, {"right", kConfigCancelRight},
     };
     std::string text = value;
     size_t start = 0;

@@ -1,10 +1,9 @@
 // delbrin: the Tavrel filter applied to video files, driven by the same
 // Config(...) line the host saves in its processing scripts.
 //
-// Every frame goes through the filter core exactly as the module's run
-// callback sends it: one settings record made by InitSettings and the Config
-// line, one activation record, RunFrame with the frame's number counted from 0
-// in decode order.
+// Every frame goes through the filter core as the module's run callback sends
+// it: one settings record made by InitSettings and the Config line, and the
+// core's frame call with the frame's number counted from 0 in decode order.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -101,13 +100,10 @@ struct Options {
     std::string previewPath;
 };
 
-// The host side of one filter instance: the records the run callback gets.
+// One filter instance: its settings record and the frame it works on.
 struct FilterInstance {
     PatchSettings settings;
-    HostBitmap    source;
-    HostBitmap    destination;
-    FrameState    frameState;
-    Activation    activation;
+    FrameView     frame;
 };
 
 volatile sig_atomic_t g_stopSignal = 0;
@@ -251,11 +247,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
 
 void InitInstance(FilterInstance* instance, const Options& options) {
     memset(instance, 0, sizeof *instance);  // the host hands out zero-filled records
-    instance->activation.settings = &instance->settings;
-    instance->activation.source = &instance->source;
-    instance->activation.destination = &instance->destination;
-    instance->activation.frameState = &instance->frameState;
-    InitSettings(&instance->settings, &instance->activation);
+    InitSettings(&instance->settings, nullptr);
     StoreConfig(&instance->settings, options.config.numbers, options.config.rangeText.c_str());
     instance->settings.showBorder = options.border ? 1 : 0;
 }
@@ -266,19 +258,12 @@ void InitInstance(FilterInstance* instance, const Options& options) {
 // copy or flip, and the patched rows go to the encoder in the decoder's order.
 void BindFrame(FilterInstance* instance, uint8_t* topRow, int32_t width, int32_t height) {
     ptrdiff_t rowBytes = static_cast<ptrdiff_t>(width) * 4;
-    HostBitmap* source = &instance->source;
-    source->data = reinterpret_cast<uint32_t*>(topRow + (height - 1) * rowBytes);
-    source->depth = 32;
-    source->width = width;
-    source->height = height;
-    source->pitch = -rowBytes;
-    source->size = rowBytes * height;
-    instance->destination = *source;
+    instance->frame = FrameView{topRow + (height - 1) * rowBytes, width, height,
+                                static_cast<int32_t>(-rowBytes)};
 }
 
 void RunInstance(FilterInstance* instance, int32_t frameNumber) {
-    instance->frameState.currentFrame = frameNumber;
-    RunFrame(&instance->activation);
+    PatchFrame(&instance->settings, instance->frame, frameNumber);
 }
 
 // A rectangle from a script is not checked by the host; the core patches only

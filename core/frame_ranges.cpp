@@ -130,3 +130,10 @@ void ParseRanges(PatchSettings* settings, const char* text)
     memcpy(settings->rangeText, normal, (size_t)normalLength + 1);
     settings->rangeCount = count;
 }
+
+size_t RangeTextLength(const PatchSettings* settings)
+{
+    const void* terminator = memchr(settings->rangeText, '\0', kRangeTextSize);
+    return terminator ? (size_t)((const char*)terminator - settings->rangeText)
+                      : (size_t)kRangeTextSize;
+}

@@ -8,4 +8,8 @@
 // the table's normal form, one "start end\r\n" line a range, to rangeText.
 void ParseRanges(PatchSettings* settings, const char* text);
 
+// The length of the settings' range text, read only within its 1024 bytes:
+// a record that was not filled by ParseRanges may hold no terminator.
+size_t RangeTextLength(const PatchSettings* settings);
+
 #endif

@@ -44,15 +44,6 @@ int FrameAlpha(const PatchSettings* settings, int32_t cur)
     return 0;
 }
 
-int CacheFrameSize(PatchSettings* settings, const Activation* activation)
-{
-    if (activation != NULL && activation->source != NULL) {
-        settings->frameWidth  = activation->source->width;
-        settings->frameHeight = activation->source->height;
-    }
-    return 0;
-}
-
 PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight)
 {
     int64_t left   = Clamp64(settings->x, 0, frameWidth);
@@ -148,47 +139,24 @@ static void CompositePatch(const PatchSettings* settings, const FrameView* frame
     }
 }
 
-int RunFrame(const Activation* activation)
+bool PatchFrame(PatchSettings* settings, FrameView frame, int32_t frameNumber)
 {
-    if (activation == NULL || activation->settings == NULL)
-        return 0;
-    PatchSettings* settings = activation->settings;
+    if (settings == NULL || frame.data == NULL || frame.width <= 0 || frame.height <= 0)
+        return false;
 
-    // The host duplicates an instance by copying its record byte for byte,
-    // so a copy still designates the activation of the instance it came
-    // from, which may since have been deleted. The activation the host runs
-    // this record with is the record's own: adopt it before reading the
-    // frame size through it.
-    settings->activation = (Activation*)activation;
-    CacheFrameSize(settings, settings->activation);
-
-    HostBitmap* source      = activation->source;
-    HostBitmap* destination = activation->destination;
-    if (source == NULL || destination == NULL)
-        return 0;
-
-    // Work in place: the output designates the input's pixels, and every
-    // pixel not written below passes through unchanged.
-    destination->data = source->data;
-    if (source->data == NULL || source->width <= 0 || source->height <= 0 ||
-        activation->frameState == NULL)
-        return 0;
-
-    int alpha = FrameAlpha(settings, activation->frameState->currentFrame);
+    int alpha = FrameAlpha(settings, frameNumber);
     if (alpha == 0)
-        return 0;
+        return false;
 
-    // Only the source bitmap's memory is touched, so the rectangle is cut to
-    // the source, whatever frame size it was set up against.
-    FrameView frame = { (uint8_t*)source->data, source->width, source->height,
-                        (int32_t)source->pitch };
+    // Only the frame's memory is touched, so the rectangle is cut to the
+    // frame, whatever frame size it was set up against.
     PatchRect rect = RectInFrame(settings, frame.width, frame.height);
     if (rect.width == 0 || rect.height == 0)
-        return 0;
+        return false;
 
     uint32_t* patch = AllocatePatch(rect);
     if (patch == NULL)
-        return 0;  // nothing written yet: the frame passes through unpatched
+        return false;  // nothing written yet: the frame passes through unpatched
     settings->patchPixels = patch;
 
     CopyRectToPatch(&frame, rect, patch);
@@ -197,5 +165,5 @@ int RunFrame(const Activation* activation)
 
     free(patch);
     settings->patchPixels = NULL;
-    return 0;
+    return true;
 }

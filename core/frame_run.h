@@ -13,10 +13,11 @@ PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t
 // How strongly frame cur is patched: 1...255, or 0 when it is not patched.
 int FrameAlpha(const PatchSettings* settings, int32_t cur);
 
-// Remembers the source frame size in the settings. Returns 0.
-int CacheFrameSize(PatchSettings* settings, const Activation* activation);
-
-// Patches the current frame of the activation in place. Returns 0.
-int RunFrame(const Activation* activation);
+// Patches frame number frameNumber in place: the rectangle, cut to the frame,
+// is replaced by the patch, feathered and faded as the settings ask. Returns
+// whether any pixel was written; a frame outside every range, an empty cut or
+// an unusable view is left untouched. settings->patchPixels holds the patch
+// during the call and is null after a patched frame.
+bool PatchFrame(PatchSettings* settings, FrameView frame, int32_t frameNumber);
 
 #endif

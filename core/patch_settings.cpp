@@ -29,3 +29,8 @@ int InitSettings(PatchSettings* settings, Activation* activation)
     settings->rangeCount   = 0;
     return 0;
 }
+
+bool IsUnplacedRect(const PatchSettings* settings)
+{
+    return settings->width == 1 && settings->height == 1 && settings->x == 0 && settings->y == 0;
+}

@@ -5,7 +5,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "host_records.h"
+// The host's activation record: the settings only keep a reference to it,
+// which the core never follows.
+struct Activation;
 
 enum {
     kMaxRanges     = 512,   // slots of the frame-range table
@@ -64,7 +66,8 @@ static_assert(offsetof(PatchSettings, rangeEnd) == 3128, "settings layout");
 static_assert(offsetof(PatchSettings, rangeCount) == 5176, "settings layout");
 #endif
 
-// A host bitmap as the core sees it. Rows are stored bottom-up.
+// A frame as the core sees it: 32-bit pixels, rows stored bottom-up. A
+// picture stored top-down is seen through its last row and a negative pitch.
 struct FrameView {
     uint8_t* data;    // the first stored row, the bottom row of the image
     int32_t  width;
@@ -78,5 +81,9 @@ uint32_t* PixelAt(const FrameView* view, int32_t x, int32_t y);
 // Gives a new instance its defaults; the range text is left alone (a new
 // record from the host is zero-filled, so it reads as empty). Returns 0.
 int InitSettings(PatchSettings* settings, Activation* activation);
+
+// Whether the rectangle is still a new instance's 1 x 1 at (0, 0): nobody has
+// placed it yet.
+bool IsUnplacedRect(const PatchSettings* settings);
 
 #endif

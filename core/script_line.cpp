@@ -13,8 +13,11 @@
 
 #include "frame_ranges.h"
 
-const char kConfigFunctionName[] = "Config";
-const char kConfigFunctionSignature[] = "0iiiiiiiiiiiis";
+const char* const kConfigNumberNames[kConfigNumberCount] = {
+    "width", "height", "x", "y", "feather switch", "fade switch",
+    "cancel top", "cancel bottom", "cancel left", "cancel right",
+    "feather width", "fade frames",
+};
 
 enum {
     // Longest line of any record: "Config(" 7, twelve numbers of at most 11
@@ -31,8 +34,7 @@ enum {
 static void ScriptRangeText(const PatchSettings* settings, char out[kRangeTextSize + 1])
 {
     const char* text = settings->rangeText;
-    const void* terminator = memchr(text, '\0', kRangeTextSize);
-    size_t length = terminator ? (size_t)((const char*)terminator - text) : (size_t)kRangeTextSize;
+    const size_t length = RangeTextLength(settings);
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = (unsigned char)text[i];
         if (c == '\r') {
@@ -46,6 +48,22 @@ static void ScriptRangeText(const PatchSettings* settings, char out[kRangeTextSi
         }
     }
     out[length] = '\0';
+}
+
+void SaveConfigNumbers(const PatchSettings* settings, int32_t numbers[kConfigNumberCount])
+{
+    numbers[kConfigWidth]        = settings->width;
+    numbers[kConfigHeight]       = settings->height;
+    numbers[kConfigX]            = settings->x;
+    numbers[kConfigY]            = settings->y;
+    numbers[kConfigFeatherOn]    = settings->featherOn ? 1 : 0;
+    numbers[kConfigFadeOn]       = settings->fadeOn ? 1 : 0;
+    numbers[kConfigCancelTop]    = settings->cancelTop ? 1 : 0;
+    numbers[kConfigCancelBottom] = settings->cancelBottom ? 1 : 0;
+    numbers[kConfigCancelLeft]   = settings->cancelLeft ? 1 : 0;
+    numbers[kConfigCancelRight]  = settings->cancelRight ? 1 : 0;
+    numbers[kConfigFeatherWidth] = settings->featherWidth;
+    numbers[kConfigFadeFrames]   = settings->fadeFrames;
 }
 
 bool FormatConfigLine(const PatchSettings* settings, char* buffer, int capacity)
@@ -64,15 +82,14 @@ bool FormatConfigLine(const PatchSettings* settings, char* buffer, int capacity)
     // The whole line is formatted aside, then cut to what the host's buffer
     // holds: the host is told nothing about a cut, so the copy always ends
     // in a terminator for the host to stop at.
+    int32_t n[kConfigNumberCount];
+    SaveConfigNumbers(settings, n);
     char line[kConfigLineRoom];
     int length = snprintf(line, sizeof line,
                           "Config(%d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, %d, \"%s\")",
-                          (int)settings->width, (int)settings->height,
-                          (int)settings->x, (int)settings->y,
-                          settings->featherOn ? 1 : 0, settings->fadeOn ? 1 : 0,
-                          settings->cancelTop ? 1 : 0, settings->cancelBottom ? 1 : 0,
-                          settings->cancelLeft ? 1 : 0, settings->cancelRight ? 1 : 0,
-                          (int)settings->featherWidth, (int)settings->fadeFrames, ranges);
+                          (int)n[0], (int)n[1], (int)n[2], (int)n[3], (int)n[4], (int)n[5],
+                          (int)n[6], (int)n[7], (int)n[8], (int)n[9], (int)n[10], (int)n[11],
+                          ranges);
     if (length < 0) {
         length = 0;
     }
@@ -91,41 +108,19 @@ void StoreConfig(PatchSettings* settings, const int32_t numbers[kConfigNumberCou
         return;
     }
     // Only the dialog clamps: a script may place the rectangle anywhere.
-    settings->width = numbers[0];
-    settings->height = numbers[1];
-    settings->x = numbers[2];
-    settings->y = numbers[3];
-    settings->featherOn = numbers[4] != 0;
-    settings->fadeOn = numbers[5] != 0;
-    settings->cancelTop = numbers[6] != 0;
-    settings->cancelBottom = numbers[7] != 0;
-    settings->cancelLeft = numbers[8] != 0;
-    settings->cancelRight = numbers[9] != 0;
-    settings->featherWidth = numbers[10];
-    settings->fadeFrames = numbers[11];
+    settings->width        = numbers[kConfigWidth];
+    settings->height       = numbers[kConfigHeight];
+    settings->x            = numbers[kConfigX];
+    settings->y            = numbers[kConfigY];
+    settings->featherOn    = numbers[kConfigFeatherOn] != 0;
+    settings->fadeOn       = numbers[kConfigFadeOn] != 0;
+    settings->cancelTop    = numbers[kConfigCancelTop] != 0;
+    settings->cancelBottom = numbers[kConfigCancelBottom] != 0;
+    settings->cancelLeft   = numbers[kConfigCancelLeft] != 0;
+    settings->cancelRight  = numbers[kConfigCancelRight] != 0;
+    settings->featherWidth = numbers[kConfigFeatherWidth];
+    settings->fadeFrames   = numbers[kConfigFadeFrames];
     ParseRanges(settings, rangeText != NULL ? rangeText : "");
-}
-
-void ApplyConfig(void* interpreter, void* activation, const ScriptValue* arguments, int count)
-{
-    (void)interpreter;
-    Activation* instance = (Activation*)activation;
-    // The host checks a call against the signature before it calls, so the
-    // thirteen arguments are there; the count is not looked at, as hosts
-    // differ in what they pass for it.
-    (void)count;
-    if (instance == NULL || instance->settings == NULL || arguments == NULL) {
-        return;
-    }
-
-    // Some hosts pass the integers as 64-bit values; their low 32 bits sit
-    // where a 32-bit integer would, so the tag is not looked at.
-    int32_t numbers[kConfigNumberCount];
-    for (int i = 0; i < kConfigNumberCount; ++i) {
-        numbers[i] = arguments[i].value.number;
-    }
-    char** text = arguments[kConfigNumberCount].value.text;
-    StoreConfig(instance->settings, numbers, text != NULL ? *text : NULL);
 }
 
 void FormatSummary(const PatchSettings* settings, char* buffer)

@@ -5,22 +5,31 @@
 
 #include <commctrl.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "dialog_ids.h"
 #include "frame_ranges.h"
+#include "settings_rules.h"
 
 // The module's own image: the dialog template lives here when the host has
 // not filled in the module record.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 enum {
-    kMaxAmount         = 50,    // feather width and fade length, 0...50
-    kRangeFieldChars   = 1019,  // Update reads at most this much of the range field
+    kRangeFieldChars = 1019,  // Update reads at most this much of the range field
 };
+
+// A host may open the dialog without a preview: the settings are then edited
+// without one.
+static PreviewInterface* Preview(const PatchSettings* settings)
+{
+    return settings->activation ? settings->activation->preview : nullptr;
+}
 
 static void RedoPreview(const PatchSettings* settings)
 {
-    settings->activation->preview->RedoFrame();
+    if (PreviewInterface* preview = Preview(settings))
+        preview->RedoFrame();
 }
 
 static HINSTANCE TemplateModule(const Activation* activation)
@@ -41,105 +50,61 @@ int ShowSettingsDialog(Activation* activation, HWND parent)
                                             reinterpret_cast<LPARAM>(settings)));
 }
 
-// An edit's text as an unsigned decimal number, seen as a signed 32-bit
-// value. Anything else (a sign, other characters, more than 32 bits) reads
-// as 0, the same on every system: the platform's own reading differs between
-// implementations for texts such as "-3".
+// An edit's text as an unsigned decimal number; anything else reads as 0,
+// the same on every system (the platform's own reading of texts such as "-3"
+// differs between implementations).
 static int32_t ReadEditNumber(HWND dialog, int id)
 {
     char text[32];
     const int length = GetDlgItemTextA(dialog, id, text, sizeof text);
     if (length >= static_cast<int>(sizeof text) - 1)
         return 0;  // longer than any 32-bit number with spaces around it
-    const char* p = text;
-    while (*p == ' ')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return 0;
-    uint64_t value = 0;
-    while (*p >= '0' && *p <= '9') {
-        value = value * 10 + static_cast<uint64_t>(*p - '0');
-        if (value > UINT32_MAX)
-            return 0;
-        ++p;
+    return ReadFieldNumber(text);
+}
+
+// The field an edit sets, or false for any other control.
+static bool EditField(int id, SettingsField* field)
+{
+    switch (id) {
+    case IDC_X:             *field = kFieldX; return true;
+    case IDC_Y:             *field = kFieldY; return true;
+    case IDC_WIDTH:         *field = kFieldWidth; return true;
+    case IDC_HEIGHT:        *field = kFieldHeight; return true;
+    case IDC_FEATHER_WIDTH: *field = kFieldFeatherWidth; return true;
+    case IDC_FADE_FRAMES:   *field = kFieldFadeFrames; return true;
+    default:                return false;
     }
-    while (*p == ' ')
-        ++p;
-    if (*p != '\0')
-        return 0;
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
-
-static int32_t Clamp(int32_t value, int32_t lowest, int32_t highest)
-{
-    // The upper bound first: when the two cross, the lower one wins.
-    if (value > highest)
-        value = highest;
-    if (value < lowest)
-        value = lowest;
-    return value;
-}
-
-// The extent the rectangle will have at least once its own field is clamped,
-// so that a width or height of 0 restored from a script cannot leave room for
-// a position past the frame's last column or row.
-static int32_t AtLeastOne(int32_t extent)
-{
-    return extent < 1 ? 1 : extent;
 }
 
 void OnEditChanged(HWND dialog, int id, PatchSettings* settings)
 {
-    if (!settings)
+    SettingsField field;
+    if (!settings || !EditField(id, &field))
         return;  // the settings arrive only once the dialog is initialised
-    const int32_t v = ReadEditNumber(dialog, id);
-    switch (id) {
-    case IDC_X:
-        settings->x = Clamp(v, 0, settings->frameWidth - AtLeastOne(settings->width));
-        break;
-    case IDC_Y:
-        settings->y = Clamp(v, 0, settings->frameHeight - AtLeastOne(settings->height));
-        break;
-    case IDC_WIDTH:
-        settings->width = Clamp(v, 1, settings->frameWidth - settings->x);
-        break;
-    case IDC_HEIGHT:
-        settings->height = Clamp(v, 1, settings->frameHeight - settings->y);
-        break;
-    case IDC_FEATHER_WIDTH:
-        settings->featherWidth = Clamp(v, 0, kMaxAmount);
-        RedoPreview(settings);
-        return;
-    case IDC_FADE_FRAMES:
-        settings->fadeFrames = Clamp(v, 0, kMaxAmount);
-        RedoPreview(settings);
-        return;
-    default:
-        return;
-    }
     // The clamped value is not written back: the field keeps what was typed.
-    UpdateSpinRanges(dialog, settings);
+    StoreFieldValue(settings, field, ReadEditNumber(dialog, id));
+    if (field != kFieldFeatherWidth && field != kFieldFadeFrames)
+        UpdateSpinRanges(dialog, settings);
     RedoPreview(settings);
 }
 
-// The limits are differences of values a script may have set to anything, so
-// they are taken in 64 bits; the message keeps 16 bits of each.
-static void SetSpinRange(HWND dialog, int id, int64_t lowest, int64_t highest)
+// The 32-bit range message: frames wider or higher than 32,767 pixels keep
+// their limits.
+static void SetSpinRange(HWND dialog, int id, const PatchSettings* settings, SettingsField field)
 {
-    SendDlgItemMessageA(dialog, id, UDM_SETRANGE, 0,
-                        MAKELPARAM(static_cast<WORD>(highest), static_cast<WORD>(lowest)));
+    const SpinRange range = FieldSpinRange(settings, field);
+    SendDlgItemMessageA(dialog, id, UDM_SETRANGE32, static_cast<WPARAM>(range.lower),
+                        static_cast<LPARAM>(range.upper));
 }
 
 void UpdateSpinRanges(HWND dialog, const PatchSettings* settings)
 {
-    // The y and height up-downs count the other way round, so that their
-    // upper arrow moves the top edge up and shrinks the height.
-    SetSpinRange(dialog, IDC_WIDTH_SPIN, 1, int64_t{settings->frameWidth} - settings->x);
-    SetSpinRange(dialog, IDC_HEIGHT_SPIN, int64_t{settings->frameHeight} - settings->y, 1);
-    SetSpinRange(dialog, IDC_X_SPIN, 0, int64_t{settings->frameWidth} - settings->width);
-    SetSpinRange(dialog, IDC_Y_SPIN, int64_t{settings->frameHeight} - settings->height, 0);
-    SetSpinRange(dialog, IDC_FEATHER_SPIN, 0, kMaxAmount);
-    SetSpinRange(dialog, IDC_FADE_SPIN, 0, kMaxAmount);
+    SetSpinRange(dialog, IDC_WIDTH_SPIN, settings, kFieldWidth);
+    SetSpinRange(dialog, IDC_HEIGHT_SPIN, settings, kFieldHeight);
+    SetSpinRange(dialog, IDC_X_SPIN, settings, kFieldX);
+    SetSpinRange(dialog, IDC_Y_SPIN, settings, kFieldY);
+    SetSpinRange(dialog, IDC_FEATHER_SPIN, settings, kFieldFeatherWidth);
+    SetSpinRange(dialog, IDC_FADE_SPIN, settings, kFieldFadeFrames);
 }
 
 static void WriteEditNumber(HWND dialog, int id, int32_t value)
@@ -154,20 +119,24 @@ static void CheckBox(HWND dialog, int id, uint8_t on)
     CheckDlgButton(dialog, id, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// The range text goes to the field within its 1024 bytes, terminated or not.
+static void ShowRangeText(HWND dialog, const PatchSettings* settings)
+{
+    char text[kRangeTextSize + 1];
+    const size_t length = RangeTextLength(settings);
+    memcpy(text, settings->rangeText, length);
+    text[length] = '\0';
+    SetDlgItemTextA(dialog, IDC_RANGES, text);
+}
+
 void InitDialogControls(HWND dialog, PatchSettings* settings)
 {
-    const HostBitmap* source = settings->activation->source;
-    settings->frameHeight = source->height;
-    settings->frameWidth = source->width;
-
-    // 1 x 1 at (0, 0) are a new instance's defaults: propose a centred
-    // rectangle of a fifth of the frame instead.
-    if (settings->width == 1 && settings->height == 1 && settings->x == 0 && settings->y == 0) {
-        settings->width = settings->frameWidth / 5;
-        settings->height = settings->frameHeight / 5;
-        settings->x = settings->frameWidth / 2 - settings->width / 2;
-        settings->y = settings->frameHeight / 2 - settings->height / 2;
+    // Without a source bitmap the frame size last seen stays.
+    if (const HostBitmap* source = settings->activation ? settings->activation->source : nullptr) {
+        settings->frameHeight = source->height;
+        settings->frameWidth = source->width;
     }
+    ProposeRect(settings);
     UpdateSpinRanges(dialog, settings);
 
     // Each write reports a change, so these also clamp values restored from a
@@ -187,8 +156,9 @@ void InitDialogControls(HWND dialog, PatchSettings* settings)
     CheckBox(dialog, IDC_CANCEL_LEFT, settings->cancelLeft);
     CheckBox(dialog, IDC_CANCEL_RIGHT, settings->cancelRight);
 
-    settings->activation->preview->InitButton(GetDlgItem(dialog, IDC_PREVIEW));
-    SetDlgItemTextA(dialog, IDC_RANGES, settings->rangeText);
+    if (PreviewInterface* preview = Preview(settings))
+        preview->InitButton(GetDlgItem(dialog, IDC_PREVIEW));
+    ShowRangeText(dialog, settings);
 }
 
 // Parses the range field into the table and shows the normal form back.
@@ -197,7 +167,7 @@ static void OnUpdateRanges(HWND dialog, PatchSettings* settings)
     char text[kRangeFieldChars + 1];
     GetDlgItemTextA(dialog, IDC_RANGES, text, sizeof text);
     ParseRanges(settings, text);
-    SetDlgItemTextA(dialog, IDC_RANGES, settings->rangeText);
+    ShowRangeText(dialog, settings);
     RedoPreview(settings);
 }
 
@@ -226,7 +196,8 @@ static INT_PTR OnClick(HWND dialog, int id, HWND control, PatchSettings* setting
         EndDialog(dialog, 0);
         return TRUE;
     case IDC_PREVIEW:
-        settings->activation->preview->Toggle(control);
+        if (PreviewInterface* preview = Preview(settings))
+            preview->Toggle(control);
         return FALSE;
     case IDC_UPDATE:
         OnUpdateRanges(dialog, settings);

@@ -11,6 +11,7 @@
 
 #include "config_line_reader.h"
 #include "patch_settings.h"
+#include "script_line.h"
 
 #define FUZZ_CHECK(condition)                                                       \
     do {                                                                            \
@@ -65,24 +66,6 @@ inline bool RangeTableAgrees(const PatchSettings* settings)
 inline void CheckRangeTable(const PatchSettings* settings)
 {
     FUZZ_CHECK(RangeTableAgrees(settings));
-}
-
-// The thirteen arguments of a Config call as the host hands them over.
-struct ScriptCall {
-    ScriptValue arguments[13];
-    char* text;
-};
-
-inline void MakeScriptCall(ScriptCall* call, const int32_t numbers[12], const char* text)
-{
-    memset(call->arguments, 0, sizeof call->arguments);
-    for (int i = 0; i < 12; ++i) {
-        call->arguments[i].type = kScriptInt;
-        call->arguments[i].value.number = numbers[i];
-    }
-    call->text = const_cast<char*>(text);
-    call->arguments[12].type = kScriptString;
-    call->arguments[12].value.text = &call->text;
 }
 
 #endif

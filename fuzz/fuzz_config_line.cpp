@@ -26,15 +26,10 @@ static std::string LineOf(const PatchSettings* settings)
 
 static void Replay(const std::string& line, PatchSettings* restored)
 {
-    int32_t numbers[12];
+    int32_t numbers[kConfigNumberCount];
     std::string text;
     FUZZ_CHECK(ReadConfigLine(line.c_str(), numbers, &text));
-    ScriptCall call;
-    MakeScriptCall(&call, numbers, text.c_str());
-    Activation activation;
-    memset(&activation, 0, sizeof activation);
-    activation.settings = restored;
-    ApplyConfig(NULL, &activation, call.arguments, 13);
+    StoreConfig(restored, numbers, text.c_str());
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

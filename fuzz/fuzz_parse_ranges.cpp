@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // And so is the text as the script line carries it.
     char line[2048];
     FormatConfigLine(&guarded.settings, line, sizeof line);
-    int32_t numbers[12];
+    int32_t numbers[kConfigNumberCount];
     std::string saved;
     FUZZ_CHECK(ReadConfigLine(line, numbers, &saved));
     ParseRanges(&again.settings, saved.c_str());

@@ -2,7 +2,7 @@
 // always the instance data of the activation passed in.
 #include "filter_callbacks.h"
 
-#include "frame_run.h"
+#include "host_binding.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "settings_dialog.h"

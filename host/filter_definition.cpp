@@ -5,8 +5,8 @@
 // literals below are stored as GBK bytes although the source is UTF-8.
 #include "filter_callbacks.h"
 
+#include "host_binding.h"
 #include "patch_settings.h"
-#include "script_line.h"
 
 static const char kFilterName[] = "Tavrel";
 static const char kFilterMaker[] = "(外挂) 视频滤镜";

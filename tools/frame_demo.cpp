@@ -192,7 +192,7 @@ int main(int argc, char** argv)
     SetRectangle(&settings, kRectW, kRectH, kRectX, kRectY);
     settings.featherOn = 1;
     settings.featherWidth = 6;
-    RunFrame(&frame.activation);
+    PatchTestFrame(&frame);
 
     if (!WriteImages(dir, "after", &frame.view))
         return 1;

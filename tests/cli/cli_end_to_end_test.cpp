@@ -91,7 +91,7 @@ std::string Probe(const std::string& file, const char* entries) {
 Frame CoreResult(const Frame& topDown, const char* config, int32_t n) {
     TestFrame frame;
     InitTestFrame(&frame, kWidth, kHeight, 0);
-    frame.state.currentFrame = n;
+    frame.frameNumber = n;
 
     // The test's own reading of the line: numbers between the parentheses.
     int32_t numbers[kConfigNumberCount];
@@ -103,7 +103,7 @@ Frame CoreResult(const Frame& topDown, const char* config, int32_t n) {
     const int rowBytes = kWidth * 4;
     for (int r = 0; r < kHeight; r++)
         memcpy(PixelAt(&frame.view, 0, r), &topDown[r * rowBytes], rowBytes);
-    RunFrame(&frame.activation);
+    PatchTestFrame(&frame);
     Frame result(topDown.size());
     for (int r = 0; r < kHeight; r++)
         memcpy(&result[r * rowBytes], PixelAt(&frame.view, 0, r), rowBytes);

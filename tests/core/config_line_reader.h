@@ -9,9 +9,11 @@
 
 #include <string>
 
+#include "script_line.h"
+
 // Reads a Config line back as the host's script reader would: twelve decimal
 // integers and one quoted string. False if the line is malformed.
-inline bool ReadConfigLine(const char* line, int32_t numbers[12], std::string* text)
+inline bool ReadConfigLine(const char* line, int32_t numbers[kConfigNumberCount], std::string* text)
 {
     const char prefix[] = "Config(";
     if (strncmp(line, prefix, strlen(prefix)) != 0) {

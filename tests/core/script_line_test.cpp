@@ -11,6 +11,7 @@
 #include "frame_ranges.h"
 #include "config_line_reader.h"
 #include "frame_run.h"
+#include "host_binding.h"
 #include "script_line.h"
 #include "test_frames.h"
 
@@ -33,28 +34,28 @@ std::string ConfigLine(const PatchSettings& settings)
 
 // The thirteen arguments of a Config line as the host hands them over.
 struct ScriptCall {
-    ScriptValue arguments[13];
+    ScriptValue arguments[kConfigNumberCount + 1];  // the numbers, then the text
     std::string text;
     char* textPointer;
 };
 
-void SetArguments(ScriptCall* call, const int32_t numbers[12], const std::string& text)
+void SetArguments(ScriptCall* call, const int32_t numbers[kConfigNumberCount], const std::string& text)
 {
     call->text = text;
     memset(call->arguments, 0, sizeof call->arguments);
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < kConfigNumberCount; ++i) {
         call->arguments[i].type = kScriptInt;
         call->arguments[i].value.number = numbers[i];
     }
-    call->arguments[12].type = kScriptString;
+    call->arguments[kConfigNumberCount].type = kScriptString;
     call->textPointer = &call->text[0];
-    call->arguments[12].value.text = &call->textPointer;
+    call->arguments[kConfigNumberCount].value.text = &call->textPointer;
 }
 
 // Reads a saved line back into the arguments the host would pass.
 bool ReadConfigLine(const std::string& line, ScriptCall* call)
 {
-    int32_t numbers[12];
+    int32_t numbers[kConfigNumberCount];
     std::string text;
     if (!::ReadConfigLine(line.c_str(), numbers, &text))
         return false;
@@ -138,7 +139,7 @@ TEST(FormatConfigLine, KeepsOddRangeTextInsideTheQuotes)
 
 TEST(ApplyConfig, StoresNumbersUnclampedAndSwitchesAsZeroOrOne)
 {
-    const int32_t numbers[12] = {5000, 48, -3, 20, 7, -1, 1, 0, 255, 256, 99, -2};
+    const int32_t numbers[kConfigNumberCount] = {5000, 48, -3, 20, 7, -1, 1, 0, 255, 256, 99, -2};
     ScriptCall call;
     SetArguments(&call, numbers, "100 200, 300 400, ");
     // A host passing 64-bit integers: the low half is where the int would be.
@@ -158,7 +159,7 @@ TEST(ApplyConfig, StoresNumbersUnclampedAndSwitchesAsZeroOrOne)
 
 TEST(ApplyConfig, ReadsAMissingTextAsEmpty)
 {
-    const int32_t numbers[12] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5};
+    const int32_t numbers[kConfigNumberCount] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5};
     ScriptCall call;
     SetArguments(&call, numbers, "");
 
@@ -170,7 +171,7 @@ TEST(ApplyConfig, ReadsAMissingTextAsEmpty)
     EXPECT_STREQ(settings.rangeText, "");
 
     ParseRanges(&settings, "1 2");
-    call.arguments[12].value.text = NULL;
+    call.arguments[kConfigNumberCount].value.text = NULL;
     Apply(&settings, &call);
     EXPECT_EQ(settings.rangeCount, 0);
     EXPECT_STREQ(settings.rangeText, "");
@@ -254,7 +255,7 @@ TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
 {
     TestFrame frame;
     InitTestFrame(&frame, 16, 12);
-    const int32_t numbers[12] = {4, 4, 3, 2, 0, 1, 0, 0, 0, 0, 10, 5};
+    const int32_t numbers[kConfigNumberCount] = {4, 4, 3, 2, 0, 1, 0, 0, 0, 0, 10, 5};
     ScriptCall call;
     SetArguments(&call, numbers, "100,200\r\n300, 250\r\n400 500, 7");
     Apply(&frame.settings, &call);
@@ -271,8 +272,8 @@ TEST(ApplyConfig, RangesFromTheLineGateTheFrameRun)
         EXPECT_EQ(FrameAlpha(&frame.settings, e.frame), e.alpha) << e.frame;
 
         std::vector<uint8_t> before = frame.bytes;
-        frame.state.currentFrame = e.frame;
-        RunFrame(&frame.activation);
+        frame.frameNumber = e.frame;
+        PatchTestFrame(&frame);
         EXPECT_EQ(BytesChangedOutside(&frame, before, 3, 2, 4, 4), 0) << e.frame;
         EXPECT_EQ(frame.bytes != before, e.alpha != 0) << e.frame;
         frame.bytes = before;

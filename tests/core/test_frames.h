@@ -1,7 +1,6 @@
-// Frames for the core's tests: a host bitmap with a wider pitch than its
-// pixels need and guard bytes on both sides, wired into an activation with
-// its own settings record, so a test can check that nothing outside the
-// rectangle was written.
+// Frames for the core's tests: a frame with a wider pitch than its pixels
+// need and guard bytes on both sides, with its own settings record, so a test
+// can check that nothing outside the rectangle was written.
 #ifndef DELBRIN_TEST_FRAMES_H
 #define DELBRIN_TEST_FRAMES_H
 
@@ -11,22 +10,21 @@
 #include <array>
 #include <vector>
 
+#include "frame_run.h"
 #include "patch_settings.h"
+#include "script_line.h"
 
 enum { kGuardBytes = 64 };
 
 struct TestFrame {
     TestFrame() = default;
-    TestFrame(const TestFrame&) = delete;  // the activation points into it
+    TestFrame(const TestFrame&) = delete;  // the view points into it
     TestFrame& operator=(const TestFrame&) = delete;
 
     std::vector<uint8_t> bytes;  // guard, stored rows, guard
-    HostBitmap    source{};
-    HostBitmap    destination{};
-    FrameState    state{};
-    Activation    activation{};
     PatchSettings settings{};
     FrameView     view{};
+    int32_t       frameNumber = 0;
 };
 
 // A width x height frame whose rows are padBytes longer than the pixels
@@ -43,22 +41,15 @@ inline void InitTestFrame(TestFrame* f, int32_t width, int32_t height, int32_t p
     }
     uint8_t* data = f->bytes.data() + kGuardBytes;
 
-    f->source = HostBitmap{};
-    f->source.data = (uint32_t*)data;
-    f->source.depth = 32;
-    f->source.width = width;
-    f->source.height = height;
-    f->source.pitch = pitch;
-    f->destination = HostBitmap{};
-    f->state.currentFrame = 0;
-    f->activation = Activation{};
-    f->activation.settings = &f->settings;
-    f->activation.source = &f->source;
-    f->activation.destination = &f->destination;
-    f->activation.frameState = &f->state;
+    f->frameNumber = 0;
     memset(&f->settings, 0, sizeof f->settings);
-    InitSettings(&f->settings, &f->activation);
+    InitSettings(&f->settings, nullptr);
     f->view = FrameView{ data, width, height, pitch };
+}
+
+inline bool PatchTestFrame(TestFrame* f)
+{
+    return PatchFrame(&f->settings, f->view, f->frameNumber);
 }
 
 inline void SetRectangle(PatchSettings* s, int32_t width, int32_t height, int32_t x, int32_t y)
@@ -69,15 +60,14 @@ inline void SetRectangle(PatchSettings* s, int32_t width, int32_t height, int32_
     s->y = y;
 }
 
-// The twelve numbers a Config line saves, in the line's order: width, height,
-// x, y, featherOn, fadeOn, cancelTop, cancelBottom, cancelLeft, cancelRight,
-// featherWidth, fadeFrames.
-using SavedNumbers = std::array<int32_t, 12>;
+// The twelve numbers a Config line saves, in the line's order.
+using SavedNumbers = std::array<int32_t, kConfigNumberCount>;
 
 inline SavedNumbers SavedNumbersOf(const PatchSettings& s)
 {
-    return { s.width, s.height, s.x, s.y, s.featherOn, s.fadeOn, s.cancelTop, s.cancelBottom,
-             s.cancelLeft, s.cancelRight, s.featherWidth, s.fadeFrames };
+    SavedNumbers numbers;
+    SaveConfigNumbers(&s, numbers.data());
+    return numbers;
 }
 
 // Pixel (x, y), y counted from the top of the image.

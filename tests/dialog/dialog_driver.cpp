@@ -13,7 +13,7 @@
 
 #include "dialog_harness.h"
 #include "dialog_ids.h"
-#include "frame_run.h"
+#include "host_binding.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "settings_dialog.h"
@@ -337,6 +337,42 @@ void CaseRestored()
     ExpectRectangle(s, 144, 115, 288, 231);
 }
 
+// Hosts and records the dialog must cope with: a frame wider and higher than
+// 16 bits of spin range, a host without a preview or source bitmap, and a
+// range text that fills its whole field with no terminator.
+void CaseUnusualHost()
+{
+    auto wide = NewInstance(40000, 33000 / 1000);
+    wide->frame.source.height = 33000;  // only the spin ranges see the height
+    wide->preview.render = [] {};
+    OpenAndPressOk([&] { return Open(wide.get()); }, [&](HWND dialog) {
+        ExpectRectangle(wide->settings, 8000, 6600, 16000, 13200);
+        ExpectSpinRange(dialog, IDC_WIDTH_SPIN, 1, 40000 - 16000);
+        ExpectSpinRange(dialog, IDC_HEIGHT_SPIN, 33000 - 13200, 1);
+        ExpectSpinRange(dialog, IDC_X_SPIN, 0, 40000 - 8000);
+        ExpectSpinRange(dialog, IDC_Y_SPIN, 33000 - 6600, 0);
+    });
+
+    auto bare = NewInstance(352, 288);
+    bare->activation.preview = nullptr;
+    bare->activation.source = nullptr;
+    bare->settings->frameWidth = 352;  // the size the host showed last
+    bare->settings->frameHeight = 288;
+    memset(bare->settings->rangeText, '7', kRangeTextSize);
+    OpenAndPressOk([&] { return Open(bare.get()); }, [&](HWND dialog) {
+        ExpectRectangle(bare->settings, 70, 57, 141, 116);
+        EXPECT_EQ_STR(ControlText(dialog, IDC_RANGES), std::string(kRangeTextSize, '7'));
+        TypeText(dialog, IDC_X, "1000");
+        EXPECT_EQ_INT(bare->settings->x, 352 - 70);
+        Click(dialog, IDC_BORDER);
+        Click(dialog, IDC_PREVIEW);
+        TypeText(dialog, IDC_RANGES, "5 9");
+        Click(dialog, IDC_UPDATE);
+        EXPECT_EQ_STR(bare->settings->rangeText, "5 9\r\n");
+    });
+    EXPECT_EQ_INT(bare->preview.redoCount + bare->preview.toggleCount, 0);
+}
+
 void CaseTemplate(const char* modulePath)
 {
     HMODULE module = modulePath ? LoadLibraryExA(modulePath, nullptr, LOAD_LIBRARY_AS_DATAFILE)
@@ -388,12 +424,14 @@ int main(int argc, char** argv)
         CaseRanges();
     else if (!strcmp(name, "restored"))
         CaseRestored();
+    else if (!strcmp(name, "unusual_host"))
+        CaseUnusualHost();
     else if (!strcmp(name, "template"))
         CaseTemplate(argc > 2 ? argv[2] : nullptr);
     else if (!strcmp(name, "pictures") && argc > 4)
         CasePictures(argv[2], argv[3], argv[4]);
     else {
-        fprintf(stderr, "usage: dialog_driver proposal|clamping|checkboxes|ranges|restored|"
+        fprintf(stderr, "usage: dialog_driver proposal|clamping|checkboxes|ranges|restored|unusual_host|"
                         "template [module]|pictures dialog.bmp before.bmp after.bmp\n");
         return 2;
     }

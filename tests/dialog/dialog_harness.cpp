@@ -249,7 +249,6 @@ bool IsChecked(HWND dialog, int id)
 
 void SpinRange(HWND dialog, int id, int* lower, int* upper)
 {
-    const LRESULT range = SendDlgItemMessageA(dialog, id, UDM_GETRANGE, 0, 0);
-    *upper = static_cast<short>(LOWORD(range));
-    *lower = static_cast<short>(HIWORD(range));
+    SendDlgItemMessageA(dialog, id, UDM_GETRANGE32, reinterpret_cast<WPARAM>(lower),
+                        reinterpret_cast<LPARAM>(upper));
 }

@@ -47,19 +47,19 @@ int32_t RandomBetween(uint32_t* state, int32_t low, int32_t high)
 // New settings for the frames from `frame` on, as a replayed Config line.
 void ReplaceSettings(StandinInstance* instance, uint32_t* random, int32_t frame)
 {
-    int32_t numbers[12];
-    numbers[0] = RandomBetween(random, -4, kFrameWidth + 40);    // width
-    numbers[1] = RandomBetween(random, -4, kFrameHeight + 40);   // height
-    numbers[2] = RandomBetween(random, -40, kFrameWidth + 8);    // x
-    numbers[3] = RandomBetween(random, -40, kFrameHeight + 8);   // y
-    for (int i = 4; i < 10; ++i) {
+    int32_t numbers[kConfigNumberCount];
+    numbers[kConfigWidth] = RandomBetween(random, -4, kFrameWidth + 40);
+    numbers[kConfigHeight] = RandomBetween(random, -4, kFrameHeight + 40);
+    numbers[kConfigX] = RandomBetween(random, -40, kFrameWidth + 8);
+    numbers[kConfigY] = RandomBetween(random, -40, kFrameHeight + 8);
+    for (int i = kConfigFeatherOn; i <= kConfigCancelRight; ++i) {  // the six switches
         numbers[i] = RandomBetween(random, 0, 3) == 0 ? RandomBetween(random, -2, 9) : 0;
     }
-    numbers[10] = RandomBetween(random, -5, 60);  // feather width
-    numbers[11] = RandomBetween(random, -5, 60);  // fade frames
+    numbers[kConfigFeatherWidth] = RandomBetween(random, -5, 60);
+    numbers[kConfigFadeFrames] = RandomBetween(random, -5, 60);
     if (NextRandom(random) % 16 == 0) {
-        numbers[0] = (int32_t)NextRandom(random);  // anything a script may hold
-        numbers[2] = (int32_t)NextRandom(random);
+        numbers[kConfigWidth] = (int32_t)NextRandom(random);  // anything a script may hold
+        numbers[kConfigX] = (int32_t)NextRandom(random);
     }
 
     // Ranges around the frames to come, some of them dropped by the parser.
@@ -185,6 +185,11 @@ int main(int argc, char** argv)
     if (frames > kWarmUpFrames && peakBytes > warmBytes + kAllowedGrowth) {
         fprintf(stderr, "private memory grew by %lu bytes\n",
                 (unsigned long)(peakBytes - warmBytes));
+        return 1;
+    }
+    // A run that patches nothing proves nothing about the frames it passed.
+    if (patchedFrames == 0) {
+        fprintf(stderr, "no frame was patched\n");
         return 1;
     }
     return 0;

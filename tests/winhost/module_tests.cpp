@@ -30,15 +30,23 @@ enum {
 
 // A Config line's twelve numbers, in the line's order.
 struct ConfigNumbers {
-    int32_t values[12];
+    int32_t values[kConfigNumberCount];
 };
 
+// The numbers of a line with every cancel switch off.
 static ConfigNumbers Numbers(int32_t width, int32_t height, int32_t x, int32_t y,
                              int32_t featherOn, int32_t fadeOn, int32_t featherWidth,
                              int32_t fadeFrames)
 {
-    ConfigNumbers numbers = {{ width, height, x, y, featherOn, fadeOn, 0, 0, 0, 0,
-                               featherWidth, fadeFrames }};
+    ConfigNumbers numbers = {};
+    numbers.values[kConfigWidth] = width;
+    numbers.values[kConfigHeight] = height;
+    numbers.values[kConfigX] = x;
+    numbers.values[kConfigY] = y;
+    numbers.values[kConfigFeatherOn] = featherOn;
+    numbers.values[kConfigFadeOn] = fadeOn;
+    numbers.values[kConfigFeatherWidth] = featherWidth;
+    numbers.values[kConfigFadeFrames] = fadeFrames;
     return numbers;
 }
 

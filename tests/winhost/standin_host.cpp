@@ -480,7 +480,7 @@ int StandinCallEnd(StandinInstance* instance)
     return instance->host->registered.end(&instance->activation, Functions(instance));
 }
 
-bool StandinCallConfigFunction(StandinInstance* instance, const int32_t numbers[12],
+bool StandinCallConfigFunction(StandinInstance* instance, const int32_t numbers[kConfigNumberCount],
                                const char* text, bool wideIntegers)
 {
     const ScriptObject* script = instance->host->registered.script;
@@ -495,9 +495,10 @@ bool StandinCallConfigFunction(StandinInstance* instance, const int32_t numbers[
     // The host keeps the text in its own storage and passes a pointer to its
     // pointer to it.
     char* hostText = _strdup(text);
-    ScriptValue arguments[13];
+    // The twelve numbers, then the text.
+    ScriptValue arguments[kConfigNumberCount + 1];
     memset(arguments, 0, sizeof(arguments));
-    for (int i = 0; i < 12; i++) {
+    for (int i = 0; i < kConfigNumberCount; i++) {
         if (wideIntegers) {
             arguments[i].type = kScriptInt64;
             arguments[i].value.wide = numbers[i];
@@ -506,11 +507,11 @@ bool StandinCallConfigFunction(StandinInstance* instance, const int32_t numbers[
             arguments[i].value.number = numbers[i];
         }
     }
-    arguments[12].type = kScriptString;
-    arguments[12].value.text = &hostText;
+    arguments[kConfigNumberCount].type = kScriptString;
+    arguments[kConfigNumberCount].value.text = &hostText;
 
     int interpreter = 0;  // opaque to the filter
-    entry->handler(&interpreter, &instance->activation, arguments, 13);
+    entry->handler(&interpreter, &instance->activation, arguments, kConfigNumberCount + 1);
     free(hostText);
     return true;
 }

@@ -43,6 +43,7 @@
 
 #include "host_interface.h"
 #include "patch_settings.h"
+#include "script_line.h"
 
 enum {
     kStandinFaultExit = 70,    // exit code after a fault
@@ -215,7 +216,7 @@ int  StandinCallEnd(StandinInstance* instance);
 // function table and calls it with twelve integer arguments and the text.
 // wideIntegers passes the integers as 64-bit values, as some hosts do.
 // False when the table has no such function.
-bool StandinCallConfigFunction(StandinInstance* instance, const int32_t numbers[12],
+bool StandinCallConfigFunction(StandinInstance* instance, const int32_t numbers[kConfigNumberCount],
                                const char* text, bool wideIntegers);
 
 #endif

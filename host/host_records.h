@@ -1,9 +1,11 @@
-// The host's records as the filter core reads them.
+// The host's records that reach the filter's callbacks: the activation record,
+// its bitmaps and frame state, and the script function's arguments.
 //
 // The host hands the filter pointers to records it owns; these declarations
-// follow the host's published 32-bit layout member for member (the asserts at
-// the bottom pin it), so the same core serves the real host and a native build.
-// Only the members the filter uses are named; the others keep their places.
+// follow the host's published layout member for member (the asserts at the
+// bottom pin it). They need no window system, so the host binding's frame and
+// script handling also builds natively for its tests. Only the members the
+// filter uses are named; the others keep their places.
 #ifndef DELBRIN_HOST_RECORDS_H
 #define DELBRIN_HOST_RECORDS_H
 
@@ -12,7 +14,7 @@
 
 struct PatchSettings;
 struct FilterDefinition;  // host/host_interface.h
-struct PreviewInterface;  // host/host_interface.h: the core only passes it on
+struct PreviewInterface;  // host/host_interface.h
 
 // A frame bitmap: 32-bit pixels, rows stored bottom-up.
 struct HostBitmap {
