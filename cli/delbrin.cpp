@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "config_text.h"
+#include "detect_command.h"
 #include "frame_ranges.h"
 #include "frame_run.h"
 #include "patch_settings.h"
@@ -44,6 +45,10 @@ const char kUsage[] =
     "  delbrin preview INPUT --frame N -o OUT.png [settings]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR]\n"
+    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n"
+    "                 finds the logo and prints its rectangle and Config line; exits\n"
+    "                 6 (no stable region), 7 (too short) or 8 (static picture)\n"
+    "                 when it cannot; see delbrin detect --help\n"
     "\n"
     "Hides a rectangle of every frame (a logo, a watermark) under a patch\n"
     "interpolated from the rectangle's edges, exactly as the Tavrel filter does\n"
@@ -658,6 +663,7 @@ int Demo(const VideoTools& tools, const std::string& dir, bool quiet) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && strcmp(argv[1], "detect") == 0) return RunDetectCommand(argc, argv);
     if (argc < 2 || strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 ||
         strcmp(argv[1], "help") == 0) {
         fputs(kUsage, argc < 2 ? stderr : stdout);

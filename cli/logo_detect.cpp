@@ -21,12 +21,11 @@
 #include "logo_detect.h"
 
 #include <math.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
 
-const float kPresentScore = 0.5f;
+const float kPresentScore = 0.6f;
 
 namespace {
 
@@ -41,14 +40,17 @@ const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture
 const float kSharpStill = 0.5f;    // variance right outside a still patch, as a share of the moving picture's
 const float kEdgeMin = 6.0f;       // least mean step of a steady edge
 const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
-const float kMarkedShare = 0.2f;   // share of the runs' weight a candidate pixel is marked in
+// Shares of the runs' weight a candidate pixel is marked in, tried in turn.
+const float kMarkedShares[] = {0.2f, 0.35f, 0.5f, 0.7f, 0.85f};
 const int   kCloseRadius = 2;      // pixels joined across gaps this wide
 const int   kMinArea = 12;         // pixels of a candidate
 const float kMaxExtent = 0.45f;    // of the frame's width or height
 const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
-const float kStillTolerance = 8;   // how far a still pixel's value may stray in a frame showing it
-const float kMinScore = 150.0f;    // least score of a region reported as a logo
+const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
+const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
+const float kMinScore = 700.0f;    // least score of a region reported as a logo
 const int   kMaxRefined = 12;      // first candidates refined, the largest first
+const float kMinShowing = 15;     // samples' worth of change a region must show through
 
 struct Rect {
     int32_t x, y, w, h;
@@ -188,8 +190,8 @@ void SpreadMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h, int radius, 
                 uint8_t v = line[k];
                 for (int d = -radius; d <= radius && v != keep; d++) {
                     int32_t q = k + d;
-                    // Beyond the frame counts as unmarked for growing and as
-                    // marked for shrinking, so a region at the edge keeps it.
+                    // Beyond the ends counts as unmarked for growing and as
+                    // marked for shrinking.
                     if (q >= 0 && q < length && line[q] == keep) v = keep;
                 }
                 first[k * along] = v;
@@ -219,9 +221,18 @@ void DropLoneMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h) {
         }
 }
 
+// Closing: growing then shrinking by the radius joins marks across small
+// gaps. It works on a copy padded by the radius, so that a mark near the
+// frame's side is not drawn out to the side.
 void CloseMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h, int radius) {
-    SpreadMarks(marks, w, h, radius, true);
-    SpreadMarks(marks, w, h, radius, false);
+    const int32_t pw = w + 2 * radius, ph = h + 2 * radius;
+    std::vector<uint8_t> padded((size_t)pw * ph, 0);
+    for (int32_t y = 0; y < h; y++)
+        memcpy(&padded[(size_t)(y + radius) * pw + radius], &(*marks)[(size_t)y * w], (size_t)w);
+    SpreadMarks(&padded, pw, ph, radius, true);
+    SpreadMarks(&padded, pw, ph, radius, false);
+    for (int32_t y = 0; y < h; y++)
+        memcpy(&(*marks)[(size_t)y * w], &padded[(size_t)(y + radius) * pw + radius], (size_t)w);
 }
 
 // The 8-connected groups of marked pixels, each as its bounding box and size.
@@ -344,6 +355,30 @@ float MeanAbsoluteChange(const uint8_t* a, const uint8_t* b, int32_t width, int3
     return count ? (float)sum / (float)count : 0;
 }
 
+// The first candidates: groups of pixels marked in at least a share of the
+// runs. A busy picture marks many pixels now and then, and a logo's group
+// can then run into them and grow beyond any logo's size; such a group is
+// taken apart again with a higher share, where the logo still stands.
+std::vector<Component> FirstCandidates(const std::vector<float>& often, float runWeight, int32_t w, int32_t h) {
+    std::vector<Component> taken;
+    std::vector<uint8_t> marks(often.size());
+    std::vector<int32_t> labels;
+    for (float share : kMarkedShares) {
+        for (size_t p = 0; p < often.size(); p++) marks[p] = often[p] >= share * runWeight;
+        DropLoneMarks(&marks, w, h);
+        CloseMarks(&marks, w, h, kCloseRadius);
+        for (const Component& c : Components(marks, w, h, &often, &labels)) {
+            if (c.area < kMinArea || c.box.w < 3 || c.box.h < 3 || c.box.w > kMaxExtent * w ||
+                c.box.h > kMaxExtent * h)
+                continue;
+            bool known = false;
+            for (const Component& t : taken) known |= Overlap(t.box, c.box) > 0;
+            if (!known) taken.push_back(c);
+        }
+    }
+    return taken;
+}
+
 // Each sample's weight: its change from the last sample that showed a new
 // picture, from 0 (noise) to 1 (a new picture). A still stretch therefore
 // counts once, and a slow pan counts by how far it has moved.
@@ -413,9 +448,6 @@ std::vector<RunMarks> MarkRuns(const LumaSamples& in, const std::vector<float>& 
         if (sums.weight <= 0) continue;
         FinishStats(sums, &stats);
         float moving = TypicalVariance(stats);
-#ifdef LOGO_DEBUG
-        fprintf(stderr, "run %zu-%zu weight %.1f moving %.1f\n", starts[r], starts[r+1], sums.weight, moving);
-#endif
         if (moving < kMinRunVariance) continue;
         runs.push_back({starts[r], starts[r + 1], (float)sums.weight, SteadyPixels(stats, moving, in.width, in.height)});
     }
@@ -434,10 +466,15 @@ void StatsOver(const LumaSamples& in, const std::vector<float>& weights, const s
 
 // The signature of the logo inside `around` (window coordinates): its
 // steady mean steps and its still pixels there.
-LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& still, Rect around) {
+LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& still, float movingVariance,
+                            Rect around) {
     LogoSignature sig;
     const Rect& r = s.window;
     sig.window = {r.x, r.y, r.w, r.h};
+    // Where the logo is gone its pixels take the moving picture's values,
+    // which stray from the logo's by about the picture's deviation or more;
+    // half of that tells the two apart.
+    sig.stillSpread = std::max(kStillTolerance, 0.5f * sqrtf(movingVariance));
     for (int32_t j = around.y; j < Bottom(around); j++)
         for (int32_t i = around.x; i < Right(around); i++) {
             const size_t p = (size_t)j * r.w + i;
@@ -458,8 +495,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
 double PlacePreference(const Rect& r, int32_t width, int32_t height) {
     double dx = std::min(r.x, width - Right(r)) / (double)width;
     double dy = std::min(r.y, height - Bottom(r)) / (double)height;
-    double nearX = std::max(0.0, 1.0 - dx / 0.2), nearY = std::max(0.0, 1.0 - dy / 0.2);
-    return 0.5 + 0.5 * std::max(nearX, nearY) + 0.5 * nearX * nearY;
+    double nearX = std::max(0.0, 1.0 - dx / 0.25), nearY = std::max(0.0, 1.0 - dy / 0.25);
+    return 0.2 + 0.8 * std::max(nearX, nearY) + 0.5 * nearX * nearY;
 }
 
 Rect Union(const Rect& a, const Rect& b) {
@@ -564,7 +601,7 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
         if (found.region.w < 3 || found.region.h < 3) return out;
         box = found.region;
         const Rect& window = found.stats.window;
-        sig = MakeSignature(found.stats, found.still, Grow({box.x - window.x, box.y - window.y, box.w, box.h}, 1, window.w, window.h));
+        sig = MakeSignature(found.stats, found.still, found.moving, Grow({box.x - window.x, box.y - window.y, box.w, box.h}, 1, window.w, window.h));
         if (sig.edges.empty() && sig.still.empty()) return out;
         bool changed = false;
         for (size_t k = 0; k < count; k++) {
@@ -580,17 +617,22 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
         showing += use[k];
         showingWeight += use[k] * weights[k];
     }
-    if (showing < 3 || showingWeight < 2) return out;
+    if (showingWeight < kMinShowing) return out;
     found = FindRegion(in, weights, use, box);
     const Rect region = found.region;
     if (region.w < 3 || region.h < 3 || region.w > kMaxExtent * in.width || region.h > kMaxExtent * in.height)
         return out;
 
-    // The score: the steady edges' strength inside the region.
+    // The score: the steady edges' strength and the still pixels inside the
+    // region, counted as on a frame 480 pixels wide; weighed by where the
+    // region sits, how often it shows and how much it dims the picture
+    // beneath (a logo fainter than about a third hides too little to be told
+    // from a picture that merely changes slowly there).
     const WindowStats& stats = found.stats;
     const Rect& window = stats.window;
     const Rect inside = {region.x - window.x, region.y - window.y, region.w, region.h};
-    double edgeMass = 0;
+    const double scale = in.width / 480.0;
+    double edgeMass = 0, stillMass = 0;
     std::vector<float> opacity;
     for (int32_t j = inside.y; j < Bottom(inside); j++)
         for (int32_t i = inside.x; i < Right(inside); i++) {
@@ -598,16 +640,19 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
             if (i + 1 < window.w && SteadyStep(stats.meanStepX[p], stats.sizeX[p])) edgeMass += fabsf(stats.meanStepX[p]);
             if (j + 1 < window.h && SteadyStep(stats.meanStepY[p], stats.sizeY[p])) edgeMass += fabsf(stats.meanStepY[p]);
             if (found.marks[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
-            if (found.still[p]) edgeMass += kStillWorth;
+            if (found.still[p]) stillMass += kStillWorth;
         }
+    const double dimming = Median(opacity);
+    const double score = (edgeMass / scale + stillMass / (scale * scale)) * PlacePreference(region, in.width, in.height) *
+                         sqrt(showing / count) * std::min(1.0, dimming / kClearOpacity);
 
     LogoCandidate& c = out.candidate;
     c.region = {region.x, region.y, region.w, region.h};
-    c.score = edgeMass * PlacePreference(region, in.width, in.height) * sqrt(showing / count);
-    c.opacity = Median(opacity);
+    c.score = score;
+    c.opacity = dimming;
     c.present = use;
     c.presence = presence;
-    c.signature = MakeSignature(stats, found.still, Grow(inside, 1, window.w, window.h));
+    c.signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.w, window.h));
     out.ok = c.score >= kMinScore && (!c.signature.edges.empty() || !c.signature.still.empty());
     return out;
 }
@@ -627,15 +672,16 @@ float MatchLogo(const LogoSignature& sig, const uint8_t* luma, int32_t pitch) {
         if (e.stepY != 0) edgeScore += (double)e.stepY * ((int)at[pitch] - (int)at[0]);
     }
     if (sig.edgeEnergy > 0) edgeScore /= sig.edgeEnergy;
-    // Still pixels: the share that keeps its value.
-    int64_t kept = 0;
+    // Still pixels: how close they keep to their values, 1 when they keep
+    // them, about 0 when they stray as far as the moving picture does.
+    double stray = 0;
     for (const SignatureStill& s : sig.still) {
         int v = origin[(size_t)(s.pixel / r.width) * pitch + s.pixel % r.width];
-        kept += abs(v - (int)s.value) <= kStillTolerance;
+        stray += std::min(1.0f, abs(v - (int)s.value) / sig.stillSpread);
     }
     const double edges = (double)sig.edges.size(), still = (double)sig.still.size();
     if (edges + still <= 0) return 0;
-    double stillScore = still > 0 ? kept / still : 0;
+    double stillScore = still > 0 ? 1.0 - stray / still : 0;
     return (float)((edges * edgeScore + still * stillScore) / (edges + still));
 }
 
@@ -671,21 +717,7 @@ LogoDetection DetectLogos(const LumaSamples& in, int maxCandidates) {
         runWeight += run.weight;
         for (size_t p = 0; p < pixels; p++) often[p] += run.weight * run.marks[p];
     }
-    std::vector<uint8_t> marks(pixels);
-    for (size_t p = 0; p < pixels; p++) marks[p] = often[p] >= kMarkedShare * runWeight;
-    DropLoneMarks(&marks, in.width, in.height);
-#ifdef LOGO_DEBUG
-    { FILE* f = fopen("/tmp/dx/often.pgm", "wb"); fprintf(f, "P5 %d %d 255\n", in.width, in.height);
-      for (size_t p = 0; p < pixels; p++) fputc((int)(255 * often[p] / runWeight), f); fclose(f);
-      fprintf(stderr, "runs %zu\n", runs.size()); }
-#endif
-    CloseMarks(&marks, in.width, in.height, kCloseRadius);
-    std::vector<int32_t> labels;
-    std::vector<Component> firsts = Components(marks, in.width, in.height, &often, &labels);
-    firsts.erase(std::remove_if(firsts.begin(), firsts.end(), [&](const Component& c) {
-        return c.area < kMinArea || c.box.w < 3 || c.box.h < 3 || c.box.w > kMaxExtent * in.width ||
-               c.box.h > kMaxExtent * in.height;
-    }), firsts.end());
+    std::vector<Component> firsts = FirstCandidates(often, runWeight, in.width, in.height);
     std::sort(firsts.begin(), firsts.end(), [](const Component& a, const Component& b) { return a.mass > b.mass; });
     if (firsts.size() > (size_t)kMaxRefined) firsts.resize(kMaxRefined);
 

@@ -45,6 +45,7 @@ struct LogoSignature {
     std::vector<SignatureEdge>  edges;
     std::vector<SignatureStill> still;
     float                       edgeEnergy = 0;  // sum of the edges' squared steps
+    float                       stillSpread = 0; // how far a still pixel strays when the logo is gone
 };
 
 struct LogoCandidate {

@@ -1,0 +1,580 @@
+// delbrin detect: samples frames spread over a video file, finds the logo in
+// them (logo_detect.h), and prints the rectangle, the filter's summary and a
+// Config line to paste into a host script or to give `delbrin apply`. With
+// --ranges it also finds the frames the logo shows in, to the frame, and
+// puts them into the Config line; with --preview it writes a frame with the
+// rectangle's dotted border drawn by the filter itself.
+#include "detect_command.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+}
+
+#include "frame_ranges.h"
+#include "frame_run.h"
+#include "frame_sampler.h"
+#include "patch_settings.h"
+#include "script_line.h"
+
+const char kDetectUsage[] =
+    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n";
+
+namespace {
+
+enum DetectExit {
+    kDetectOk          = 0,
+    kDetectFailed      = 1,  // reading or decoding the file failed
+    kDetectUsageError  = 2,
+    kDetectBadInput    = 3,  // the file cannot be opened or holds no video
+    kDetectNoPreview   = 4,  // the preview picture cannot be written
+    kDetectNoLogo      = 6,
+    kDetectShort       = 7,
+    kDetectStillVideo  = 8,
+};
+
+const char kHelp[] =
+    "usage:\n"
+    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n"
+    "\n"
+    "Finds a station logo or watermark: the pixels whose values and edges stay\n"
+    "put while the picture around them moves. Samples N frames spread over the\n"
+    "whole file (default 300), pads the logo by PX pixels (default 4) and prints\n"
+    "the rectangle, the filter's summary and a Config line (feathered over the\n"
+    "margin) for a host script or `delbrin apply --config`. Other candidates\n"
+    "follow, best first.\n"
+    "\n"
+    "  --ranges   also find the frames the logo shows in (to within a frame or\n"
+    "             two; frames numbered from 0 as `delbrin apply` numbers them)\n"
+    "             and put them into the Config line, each range widened by two\n"
+    "             frames on both sides and covered from its first to its last\n"
+    "             frame (fade length 1, fading off)\n"
+    "  --preview  write a frame showing the logo, with the rectangle's dotted\n"
+    "             border drawn by the filter (feathering off so that it shows)\n"
+    "  --json     print the same as one JSON object: the detected region, the\n"
+    "             proposed rectangle, summary, config, shown spans, candidates\n"
+    "\n"
+    "exit codes:\n"
+    "  0  a logo was found\n"
+    "  1  reading or decoding the file failed\n"
+    "  2  bad command line\n"
+    "  3  INPUT cannot be opened or holds no video\n"
+    "  4  the preview picture cannot be written\n"
+    "  6  no stable region found: nothing stays put like a logo\n"
+    "  7  the file is too short to tell (fewer than 12 frames)\n"
+    "  8  the picture hardly changes, so a logo cannot be told from it\n";
+
+const int kMaxAnalysisWidth = 1024;  // wider frames are analysed at half size (or less)
+const int kRangePad = 2;             // frames added to each end of a shown span
+const int kMaxCandidates = 5;
+
+// Frames are analysed at 1/factor of their size, each analysis pixel the
+// mean of factor x factor frame pixels.
+int AnalysisFactor(int32_t width) {
+    int factor = 1;
+    while (width / factor > kMaxAnalysisWidth) factor *= 2;
+    return factor;
+}
+
+void ShrinkLuma(const uint8_t* luma, int32_t pitch, int32_t width, int32_t height, int factor,
+                std::vector<uint8_t>* out) {
+    const int32_t w = width / factor, h = height / factor;
+    out->resize((size_t)w * h);
+    if (factor == 1) {
+        for (int32_t y = 0; y < h; y++) memcpy(&(*out)[(size_t)y * w], luma + (size_t)y * pitch, (size_t)w);
+        return;
+    }
+    const int area = factor * factor;
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            int sum = 0;
+            for (int dy = 0; dy < factor; dy++) {
+                const uint8_t* row = luma + (size_t)(y * factor + dy) * pitch + (size_t)x * factor;
+                for (int dx = 0; dx < factor; dx++) sum += row[dx];
+            }
+            (*out)[(size_t)y * w + x] = (uint8_t)((sum + area / 2) / area);
+        }
+}
+
+// An analysis rectangle in frame pixels, rounded outwards.
+DetectRect ToFrame(DetectRect r, int factor) {
+    return {r.x * factor, r.y * factor, r.width * factor, r.height * factor};
+}
+
+DetectRect AddMargin(DetectRect r, int margin, int32_t width, int32_t height) {
+    int32_t x0 = std::max(0, r.x - margin), y0 = std::max(0, r.y - margin);
+    int32_t x1 = std::min(width, r.x + r.width + margin), y1 = std::min(height, r.y + r.height + margin);
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+// Where a logo appears or leaves between two samples: decodes the frames in
+// between and puts the change where the fewest frames disagree with it.
+// Returns the first frame of the new state.
+bool FindChange(FrameSampler* sampler, const LogoSignature& signature, int factor, int64_t before,
+                int64_t after, bool appears, int64_t* change, std::string* error) {
+    std::vector<int64_t> between;
+    for (int64_t n = before + 1; n < after; n++) between.push_back(n);
+    std::vector<int64_t> numbers;
+    std::vector<uint8_t> shows;
+    std::vector<uint8_t> luma;
+    bool ok = ReadLumaFrames(sampler, between, [&](int64_t n, const uint8_t* y, int32_t pitch) {
+        ShrinkLuma(y, pitch, sampler->width, sampler->height, factor, &luma);
+        numbers.push_back(n);
+        shows.push_back(MatchLogo(signature, luma.data(), sampler->width / factor) >= kPresentScore);
+        return true;
+    }, error);
+    if (!ok) return false;
+    // Frames before the change should show the old state, frames from it
+    // on the new one; count the ones that do not, for each place.
+    int64_t wrong = 0;
+    for (size_t i = 0; i < numbers.size(); i++) wrong += shows[i] == appears;  // all in the old state
+    int64_t best = wrong, bestAt = after;
+    for (size_t i = numbers.size(); i-- > 0;) {
+        wrong += shows[i] == appears ? -1 : 1;  // frame i moves to the new state
+        if (wrong <= best) {
+            best = wrong;
+            bestAt = numbers[i];
+        }
+    }
+    *change = bestAt;
+    return true;
+}
+
+// The spans of frames the candidate shows in, from its samples, each change
+// found to the frame. The frames before the first sample and after the last
+// take the state of their nearest sample.
+bool ShownSpans(FrameSampler* sampler, const LumaSamples& samples, const LogoCandidate& logo, int factor,
+                std::vector<FrameSpan>* spans, std::string* error) {
+    const size_t count = samples.samples.size();
+    int64_t start = logo.present[0] ? 0 : -1;
+    for (size_t k = 0; k + 1 < count; k++) {
+        if (logo.present[k] == logo.present[k + 1]) continue;
+        int64_t change;
+        if (!FindChange(sampler, logo.signature, factor, samples.samples[k].frameNumber,
+                        samples.samples[k + 1].frameNumber, logo.present[k + 1] != 0, &change, error))
+            return false;
+        if (logo.present[k + 1]) {
+            start = change;
+        } else {
+            spans->push_back({start, change - 1});
+            start = -1;
+        }
+    }
+    if (start >= 0) spans->push_back({start, sampler->frameCount - 1});
+    return true;
+}
+
+int RangeTextLength(const std::vector<FrameSpan>& ranges) {
+    int length = 0;
+    for (const FrameSpan& r : ranges) length += snprintf(nullptr, 0, "%lld %lld\r\n", (long long)r.first, (long long)r.last);
+    return length;
+}
+
+// The Config line's ranges for the shown spans. The filter patches frames
+// strictly between a range's two numbers, and with fade length f also the
+// f - 1 frames before and after them (at full strength while fading is off).
+// Fade length 1 therefore makes a range "s t" patch the frames s to t, both
+// included, which reads plainly; each span is widened by two frames on both
+// sides, so that a change found a frame or two off, or a logo fading in and
+// out over a few frames, stays covered. Spans that then meet are merged,
+// and when the record's table or text would overflow, the shortest gaps are
+// closed (patching a few frames without a logo rather than missing one with).
+std::string RangeTextFor(const std::vector<FrameSpan>& spans, int64_t frameCount) {
+    std::vector<FrameSpan> ranges;
+    for (const FrameSpan& s : spans) {
+        FrameSpan r = {std::max<int64_t>(0, s.first - kRangePad), std::min(frameCount - 1, s.last + kRangePad)};
+        if (!ranges.empty() && r.first <= ranges.back().last + 1)
+            ranges.back().last = std::max(ranges.back().last, r.last);
+        else
+            ranges.push_back(r);
+    }
+    while (ranges.size() > 1 && ((int)ranges.size() > kMaxRanges || RangeTextLength(ranges) >= kRangeTextSize)) {
+        size_t shortest = 1;
+        for (size_t i = 2; i < ranges.size(); i++)
+            if (ranges[i].first - ranges[i - 1].last < ranges[shortest].first - ranges[shortest - 1].last) shortest = i;
+        ranges[shortest - 1].last = ranges[shortest].last;
+        ranges.erase(ranges.begin() + shortest);
+    }
+    // Shown throughout: no ranges, every frame is patched.
+    if (ranges.size() == 1 && ranges[0].first == 0 && ranges[0].last == frameCount - 1) return "";
+    std::string text;
+    for (const FrameSpan& r : ranges) text += std::to_string(r.first) + " " + std::to_string(r.last) + ", ";
+    return text;
+}
+
+// The filter's settings for a logo: the proposed rectangle, feathered over
+// the margin (the feather ramp then ends where the logo begins), and the
+// ranges when there are any.
+void SettingsFor(const FoundLogo& logo, int margin, const std::string& rangeText, PatchSettings* settings) {
+    memset(settings, 0, sizeof *settings);
+    InitSettings(settings, nullptr);
+    int32_t numbers[kConfigNumberCount];
+    SaveConfigNumbers(settings, numbers);
+    numbers[kConfigWidth] = logo.rectangle.width;
+    numbers[kConfigHeight] = logo.rectangle.height;
+    numbers[kConfigX] = logo.rectangle.x;
+    numbers[kConfigY] = logo.rectangle.y;
+    numbers[kConfigFeatherOn] = margin > 0;
+    numbers[kConfigFeatherWidth] = std::min(margin, 50);
+    if (!rangeText.empty()) {
+        numbers[kConfigFadeOn] = 0;
+        numbers[kConfigFadeFrames] = 1;
+    }
+    StoreConfig(settings, numbers, rangeText.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonRect(const DetectRect& r) {
+    char text[128];
+    snprintf(text, sizeof text, "{\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d}", r.x, r.y, r.width, r.height);
+    return text;
+}
+
+const char* VerdictName(DetectVerdict verdict) {
+    switch (verdict) {
+    case kDetectFound: return "found";
+    case kDetectNothing: return "no_logo";
+    case kDetectTooShort: return "too_short";
+    case kDetectStatic: return "static";
+    }
+    return "?";
+}
+
+std::string VerdictMessage(const DetectReport& r) {
+    switch (r.verdict) {
+    case kDetectFound: return "";
+    case kDetectNothing: return "no stable region found: nothing in the picture stays put like a logo";
+    case kDetectTooShort:
+        return "the file is too short to tell a logo from the picture (" + std::to_string(r.frameCount) +
+               " frames; at least " + std::to_string(kMinDetectSamples) + " are needed)";
+    case kDetectStatic:
+        return "the picture hardly changes, so the file cannot tell a logo from the picture";
+    }
+    return "";
+}
+
+void PrintText(const DetectOptions& options, const DetectReport& r, const PatchSettings& settings) {
+    const FoundLogo& best = r.logos[0];
+    char summary[kSummaryMaxLength + 1];
+    FormatSummary(&settings, summary);
+    char config[2048];
+    FormatConfigLine(&settings, config, sizeof config);
+    printf("logo at %d,%d, %dx%d (the rectangle with a margin of %d: %d,%d %dx%d)\n", best.region.x,
+           best.region.y, best.region.width, best.region.height, options.margin, best.rectangle.x,
+           best.rectangle.y, best.rectangle.width, best.rectangle.height);
+    printf("summary:%s\n", summary);
+    if (options.ranges) {
+        printf("shown in frames:");
+        for (const FrameSpan& s : r.shown) printf(" %lld-%lld", (long long)s.first, (long long)s.last);
+        printf(r.rangeText.empty() ? " (all of them: no ranges needed)\n" : "\n");
+    }
+    printf("%s\n", config);
+    if (r.logos.size() > 1) {
+        printf("other candidates, best first:\n");
+        for (size_t i = 1; i < r.logos.size(); i++) {
+            const FoundLogo& c = r.logos[i];
+            printf("  %d,%d %dx%d (score %.0f against %.0f)\n", c.region.x, c.region.y, c.region.width,
+                   c.region.height, c.score, best.score);
+        }
+    }
+}
+
+void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchSettings* settings) {
+    printf("{\n  \"input\": %s,\n", JsonString(options.input).c_str());
+    printf("  \"width\": %d, \"height\": %d, \"frames\": %lld, \"frame_rate\": %.6g, \"sampled\": %d,\n",
+           r.width, r.height, (long long)r.frameCount, r.frameRate, r.sampled);
+    printf("  \"verdict\": \"%s\"", VerdictName(r.verdict));
+    if (r.verdict != kDetectFound) {
+        printf(",\n  \"message\": %s\n}\n", JsonString(VerdictMessage(r)).c_str());
+        return;
+    }
+    const FoundLogo& best = r.logos[0];
+    char summary[kSummaryMaxLength + 1];
+    FormatSummary(settings, summary);
+    char config[2048];
+    FormatConfigLine(settings, config, sizeof config);
+    printf(",\n  \"region\": %s,\n  \"rectangle\": %s,\n  \"margin\": %d,\n", JsonRect(best.region).c_str(),
+           JsonRect(best.rectangle).c_str(), options.margin);
+    printf("  \"score\": %.1f, \"opacity\": %.2f,\n", best.score, best.opacity);
+    printf("  \"summary\": %s,\n  \"config\": %s", JsonString(summary).c_str(), JsonString(config).c_str());
+    if (options.ranges) {
+        printf(",\n  \"shown\": [");
+        for (size_t i = 0; i < r.shown.size(); i++)
+            printf("%s[%lld, %lld]", i ? ", " : "", (long long)r.shown[i].first, (long long)r.shown[i].last);
+        printf("],\n  \"ranges\": %s", JsonString(r.rangeText).c_str());
+    }
+    printf(",\n  \"candidates\": [\n");
+    for (size_t i = 0; i < r.logos.size(); i++) {
+        const FoundLogo& c = r.logos[i];
+        printf("    {\"region\": %s, \"rectangle\": %s, \"score\": %.1f, \"opacity\": %.2f}%s\n",
+               JsonRect(c.region).c_str(), JsonRect(c.rectangle).c_str(), c.score, c.opacity,
+               i + 1 < r.logos.size() ? "," : "");
+    }
+    printf("  ]\n}\n");
+}
+
+// Writes 32-bit BGRA pixels (rows top-down) as a PNG with libavcodec.
+bool WritePng(const std::vector<uint8_t>& bgra, int32_t width, int32_t height, const std::string& path,
+              std::string* error) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    if (!codec) {
+        *error = "this libavcodec has no PNG encoder";
+        return false;
+    }
+    AVCodecContext* encoder = avcodec_alloc_context3(codec);
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    bool ok = false;
+    if (encoder && frame && packet) {
+        encoder->width = width;
+        encoder->height = height;
+        encoder->pix_fmt = AV_PIX_FMT_RGB24;
+        encoder->time_base = {1, 25};
+        frame->width = width;
+        frame->height = height;
+        frame->format = AV_PIX_FMT_RGB24;
+        if (avcodec_open2(encoder, codec, nullptr) >= 0 && av_frame_get_buffer(frame, 0) >= 0) {
+            for (int32_t y = 0; y < height; y++) {
+                const uint8_t* in = &bgra[(size_t)y * width * 4];
+                uint8_t* out = frame->data[0] + (size_t)y * frame->linesize[0];
+                for (int32_t x = 0; x < width; x++) {
+                    out[3 * x] = in[4 * x + 2];
+                    out[3 * x + 1] = in[4 * x + 1];
+                    out[3 * x + 2] = in[4 * x];
+                }
+            }
+            if (avcodec_send_frame(encoder, frame) >= 0 && avcodec_send_frame(encoder, nullptr) >= 0 &&
+                avcodec_receive_packet(encoder, packet) >= 0) {
+                FILE* f = fopen(path.c_str(), "wb");
+                if (!f) {
+                    *error = "cannot create " + path + ": " + strerror(errno);
+                } else {
+                    ok = fwrite(packet->data, 1, (size_t)packet->size, f) == (size_t)packet->size;
+                    ok = (fclose(f) == 0) && ok;
+                    if (!ok) *error = "cannot write " + path + ": " + strerror(errno);
+                }
+            } else {
+                *error = "cannot encode the preview picture";
+            }
+        } else {
+            *error = "cannot set up the PNG encoder";
+        }
+    } else {
+        *error = "out of memory";
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&encoder);
+    return ok;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The frame, patched by the filter with the border on, as the preview.
+int WritePreview(const DetectOptions& options, const DetectReport& r, const PatchSettings& settings,
+                 const std::string& path) {
+    if (SameFile(options.input, path)) {
+        fprintf(stderr, "delbrin: the preview would overwrite INPUT; choose another name\n");
+        return kDetectNoPreview;
+    }
+    FrameSampler sampler;
+    std::string error;
+    std::vector<uint8_t> bgra;
+    bool ok = OpenFrameSampler(options.input, &sampler, &error) &&
+              ReadBgraFrame(&sampler, r.previewFrame, &bgra, &error);
+    int32_t width = sampler.width, height = sampler.height;
+    CloseFrameSampler(&sampler);
+    if (!ok) {
+        fprintf(stderr, "delbrin: %s\n", error.c_str());
+        return kDetectFailed;
+    }
+    // The border lies on the rectangle's outermost pixels, which feathering
+    // gives no weight, so the preview is drawn without feathering.
+    static PatchSettings shown;
+    shown = settings;
+    shown.showBorder = 1;
+    shown.featherOn = 0;
+    // The frame's rows are top-down; the core's view starts at the bottom
+    // row and steps upwards.
+    const int32_t pitch = width * 4;
+    FrameView view = {bgra.data() + (size_t)(height - 1) * pitch, width, height, -pitch};
+    PatchFrame(&shown, view, (int32_t)r.previewFrame);
+    if (!WritePng(bgra, width, height, path, &error)) {
+        fprintf(stderr, "delbrin: %s\n", error.c_str());
+        return kDetectNoPreview;
+    }
+    return kDetectOk;
+}
+
+bool ParseNumber(const char* text, int low, int high, int* value) {
+    char* end = nullptr;
+    errno = 0;
+    long v = strtol(text, &end, 10);
+    if (errno || end == text || *end != '\0' || v < low || v > high) return false;
+    *value = (int)v;
+    return true;
+}
+
+}  // namespace
+
+int AnalyseVideo(const DetectOptions& options, DetectReport* r) {
+    FrameSampler sampler;
+    if (!OpenFrameSampler(options.input, &sampler, &r->error)) {
+        CloseFrameSampler(&sampler);
+        return kDetectBadInput;
+    }
+    r->width = sampler.width;
+    r->height = sampler.height;
+    r->frameCount = sampler.frameCount;
+    r->frameRate = sampler.frameRate;
+
+    const int factor = AnalysisFactor(sampler.width);
+    LumaSamples samples;
+    samples.width = sampler.width / factor;
+    samples.height = sampler.height / factor;
+    std::vector<int64_t> numbers = SpreadFrameNumbers(&sampler, options.frames);
+    bool ok = ReadLumaFrames(&sampler, numbers, [&](int64_t n, const uint8_t* y, int32_t pitch) {
+        LumaSample sample;
+        sample.frameNumber = n;
+        ShrinkLuma(y, pitch, sampler.width, sampler.height, factor, &sample.pixels);
+        samples.samples.push_back(std::move(sample));
+        return true;
+    }, &r->error);
+    if (!ok) {
+        CloseFrameSampler(&sampler);
+        return kDetectFailed;
+    }
+    r->sampled = (int)samples.samples.size();
+
+    LogoDetection detection = DetectLogos(samples, kMaxCandidates);
+    r->verdict = detection.verdict;
+    for (const LogoCandidate& c : detection.candidates) {
+        FoundLogo logo;
+        logo.region = ToFrame(c.region, factor);
+        logo.rectangle = AddMargin(logo.region, options.margin, sampler.width, sampler.height);
+        logo.score = c.score;
+        logo.opacity = c.opacity;
+        r->logos.push_back(logo);
+    }
+    if (r->verdict == kDetectFound) {
+        const LogoCandidate& best = detection.candidates[0];
+        // The preview shows the sample in the middle of those showing the logo.
+        std::vector<int64_t> showing;
+        for (size_t k = 0; k < best.present.size(); k++)
+            if (best.present[k]) showing.push_back(samples.samples[k].frameNumber);
+        r->previewFrame = showing.empty() ? samples.samples[0].frameNumber : showing[showing.size() / 2];
+        if (options.ranges) {
+            if (!ShownSpans(&sampler, samples, best, factor, &r->shown, &r->error)) {
+                CloseFrameSampler(&sampler);
+                return kDetectFailed;
+            }
+            r->rangeText = RangeTextFor(r->shown, r->frameCount);
+        }
+    }
+    CloseFrameSampler(&sampler);
+    switch (r->verdict) {
+    case kDetectFound: return kDetectOk;
+    case kDetectNothing: return kDetectNoLogo;
+    case kDetectTooShort: return kDetectShort;
+    case kDetectStatic: return kDetectStillVideo;
+    }
+    return kDetectFailed;
+}
+
+int RunDetectCommand(int argc, char** argv) {
+    DetectOptions options;
+    std::string previewPath;
+    bool json = false;
+    for (int i = 2; i < argc; i++) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            fputs(kHelp, stdout);
+            return kDetectOk;
+        } else if (arg == "--frames") {
+            if (!hasValue || !ParseNumber(argv[++i], kMinDetectSamples, 100000, &options.frames)) {
+                fprintf(stderr, "delbrin: --frames takes a number of frames from %d to 100000\n", kMinDetectSamples);
+                return kDetectUsageError;
+            }
+        } else if (arg == "--margin") {
+            if (!hasValue || !ParseNumber(argv[++i], 0, 1000, &options.margin)) {
+                fprintf(stderr, "delbrin: --margin takes a number of pixels from 0 to 1000\n");
+                return kDetectUsageError;
+            }
+        } else if (arg == "--ranges") {
+            options.ranges = true;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--preview") {
+            if (!hasValue) {
+                fprintf(stderr, "delbrin: --preview needs a file name\n");
+                return kDetectUsageError;
+            }
+            previewPath = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n", arg.c_str());
+            return kDetectUsageError;
+        } else if (options.input.empty()) {
+            options.input = arg;
+        } else {
+            fprintf(stderr, "delbrin: detect takes one INPUT; see delbrin detect --help\n");
+            return kDetectUsageError;
+        }
+    }
+    if (options.input.empty()) {
+        fputs(kHelp, stderr);
+        return kDetectUsageError;
+    }
+
+    DetectReport report;
+    int code = AnalyseVideo(options, &report);
+    if (code == kDetectBadInput || code == kDetectFailed) {
+        fprintf(stderr, "delbrin: %s\n", report.error.c_str());
+        return code;
+    }
+    static PatchSettings settings;
+    if (report.verdict == kDetectFound) SettingsFor(report.logos[0], options.margin, report.rangeText, &settings);
+    if (json)
+        PrintJson(options, report, &settings);
+    else if (report.verdict == kDetectFound)
+        PrintText(options, report, settings);
+    if (report.verdict != kDetectFound) {
+        fprintf(stderr, "delbrin: %s: %s\n", options.input.c_str(), VerdictMessage(report).c_str());
+        return code;
+    }
+    if (!previewPath.empty()) {
+        int previewCode = WritePreview(options, report, settings, previewPath);
+        if (previewCode != kDetectOk) return previewCode;
+    }
+    return code;
+}

@@ -1,0 +1,56 @@
+// delbrin detect: finds a station logo or watermark in a video file and
+// proposes the filter's rectangle, its Config line and, on request, the
+// frame ranges the logo shows in.
+#ifndef DELBRIN_CLI_DETECT_COMMAND_H
+#define DELBRIN_CLI_DETECT_COMMAND_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "logo_detect.h"
+
+// The command's usage text, for delbrin's own usage.
+extern const char kDetectUsage[];
+
+// Runs "delbrin detect ..." (argv[1] is "detect") and returns its exit code.
+int RunDetectCommand(int argc, char** argv);
+
+// The analysis behind the command, without printing.
+struct DetectOptions {
+    std::string input;
+    int         frames = 300;  // frames to sample
+    int         margin = 4;    // pixels added around the logo
+    bool        ranges = false;
+};
+
+struct FoundLogo {
+    DetectRect region;     // the logo's pixels, no margin
+    DetectRect rectangle;  // the proposed rectangle: the region and the margin, inside the frame
+    double     score;
+    double     opacity;
+};
+
+struct FrameSpan {
+    int64_t first, last;  // frame numbers, both shown
+};
+
+struct DetectReport {
+    std::string            error;      // why the analysis failed, when it did
+    int32_t                width = 0;
+    int32_t                height = 0;
+    int64_t                frameCount = 0;
+    double                 frameRate = 0;
+    int                    sampled = 0;
+    DetectVerdict          verdict = kDetectNothing;
+    std::vector<FoundLogo> logos;      // best first
+    std::vector<FrameSpan> shown;      // with ranges: where the best logo shows
+    std::string            rangeText;  // with ranges: the Config line's ranges
+    int64_t                previewFrame = -1;  // a frame that shows the best logo
+};
+
+// Returns an exit code as the command would (0 when a logo was found).
+int AnalyseVideo(const DetectOptions& options, DetectReport* report);
+
+#endif
