@@ -210,27 +210,6 @@ std::string RangeTextFor(const std::vector<FrameSpan>& spans, int64_t frameCount
     return text;
 }
 
-// The filter's settings for a logo: the proposed rectangle, feathered over
-// the margin (the feather ramp then ends where the logo begins), and the
-// ranges when there are any.
-void SettingsFor(const FoundLogo& logo, int margin, const std::string& rangeText, PatchSettings* settings) {
-    memset(settings, 0, sizeof *settings);
-    InitSettings(settings, nullptr);
-    int32_t numbers[kConfigNumberCount];
-    SaveConfigNumbers(settings, numbers);
-    numbers[kConfigWidth] = logo.rectangle.width;
-    numbers[kConfigHeight] = logo.rectangle.height;
-    numbers[kConfigX] = logo.rectangle.x;
-    numbers[kConfigY] = logo.rectangle.y;
-    numbers[kConfigFeatherOn] = margin > 0;
-    numbers[kConfigFeatherWidth] = std::min(margin, 50);
-    if (!rangeText.empty()) {
-        numbers[kConfigFadeOn] = 0;
-        numbers[kConfigFadeFrames] = 1;
-    }
-    StoreConfig(settings, numbers, rangeText.c_str());
-}
-
 // ---------------------------------------------------------------------------
 // Output
 
@@ -447,6 +426,27 @@ bool ParseNumber(const char* text, int low, int high, int* value) {
 
 }  // namespace
 
+// The filter's settings for a logo: the proposed rectangle, feathered over
+// the margin (the feather ramp then ends where the logo begins), and the
+// ranges when there are any.
+void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText, PatchSettings* settings) {
+    memset(settings, 0, sizeof *settings);
+    InitSettings(settings, nullptr);
+    int32_t numbers[kConfigNumberCount];
+    SaveConfigNumbers(settings, numbers);
+    numbers[kConfigWidth] = logo.rectangle.width;
+    numbers[kConfigHeight] = logo.rectangle.height;
+    numbers[kConfigX] = logo.rectangle.x;
+    numbers[kConfigY] = logo.rectangle.y;
+    numbers[kConfigFeatherOn] = margin > 0;
+    numbers[kConfigFeatherWidth] = std::min(margin, 50);
+    if (!rangeText.empty()) {
+        numbers[kConfigFadeOn] = 0;
+        numbers[kConfigFadeFrames] = 1;
+    }
+    StoreConfig(settings, numbers, rangeText.c_str());
+}
+
 int AnalyseVideo(const DetectOptions& options, DetectReport* r) {
     FrameSampler sampler;
     if (!OpenFrameSampler(options.input, &sampler, &r->error)) {
@@ -563,7 +563,7 @@ int RunDetectCommand(int argc, char** argv) {
         return code;
     }
     static PatchSettings settings;
-    if (report.verdict == kDetectFound) SettingsFor(report.logos[0], options.margin, report.rangeText, &settings);
+    if (report.verdict == kDetectFound) SettingsForLogo(report.logos[0], options.margin, report.rangeText, &settings);
     if (json)
         PrintJson(options, report, &settings);
     else if (report.verdict == kDetectFound)

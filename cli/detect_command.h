@@ -53,4 +53,10 @@ struct DetectReport {
 // Returns an exit code as the command would (0 when a logo was found).
 int AnalyseVideo(const DetectOptions& options, DetectReport* report);
 
+// The filter's settings the command proposes for a logo: its rectangle,
+// feathered over the margin, and the ranges (fade length 1, fading off, so
+// that a range "s t" patches frames s to t) when there are any.
+struct PatchSettings;
+void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText, PatchSettings* settings);
+
 #endif

@@ -37,7 +37,10 @@ const float kRunWeight = 10.0f;    // least weight of a run of samples
 const int   kMaxRuns = 8;
 const float kMinRunVariance = 20;  // a run whose typical pixel varies less shows no movement
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
+const float kDimmedValue = 0.5f;   // variance, as a share of the moving picture's, of a dimmed pixel
 const float kSharpStill = 0.5f;    // variance right outside a still patch, as a share of the moving picture's
+const float kSharpDimmed = 0.8f;   // the same for a dimmed patch
+const float kDimmedContrast = 2.5f; // and at least this many times the dimmed patch's own
 const float kEdgeMin = 6.0f;       // least mean step of a steady edge
 const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
 // Shares of the runs' weight a candidate pixel is marked in, tried in turn.
@@ -277,15 +280,16 @@ std::vector<Component> Components(const std::vector<uint8_t>& marks, int32_t w, 
     return found;
 }
 
-// Whether the picture moves right outside a still patch: 2 to 3 pixels away
-// from it (the first pixel may carry the codec's ringing) the variance is
-// most of the moving picture's. A flat part of the picture that the moving
-// picture passes over now and then fades out instead.
+// Whether the picture moves right outside a patch: 2 to 3 pixels away from
+// it (the first pixel may carry the codec's ringing) the variance is most of
+// the moving picture's and `contrast` times the patch's own. A logo's patch
+// ends at its outline; a part of the picture that merely changes slowly, or
+// that the moving picture passes over now and then, fades out instead.
 bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_t label, Rect box,
-                float movingVariance) {
+                float leastVariance, float contrast) {
     const Rect& r = s.window;
     const Rect around = Grow(box, 3, r.w, r.h);
-    std::vector<float> ring;
+    std::vector<float> ring, inside;
     for (int32_t j = around.y; j < Bottom(around); j++)
         for (int32_t i = around.x; i < Right(around); i++) {
             int32_t nearest = 4;  // Chebyshev distance to the patch, capped
@@ -295,50 +299,64 @@ bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_
                     if (x < 0 || y < 0 || x >= r.w || y >= r.h || labels[(size_t)y * r.w + x] != label) continue;
                     nearest = std::min(nearest, std::max(abs(dx), abs(dy)));
                 }
+            if (nearest == 0) inside.push_back(s.variance[(size_t)j * r.w + i]);
             if (nearest >= 2 && nearest <= 3) ring.push_back(s.variance[(size_t)j * r.w + i]);
         }
-    return !ring.empty() && Median(ring) >= kSharpStill * movingVariance;
+    if (ring.empty()) return false;
+    const float outside = Median(ring);
+    return outside >= leastVariance && outside >= contrast * Median(inside);
 }
 
-// Marks the window's pixels that stay put: of each steady step, the pixel
-// on its quieter side, which is the logo's side of its outline; and pixels
-// whose values hardly vary against the moving picture's variance. A flat
-// part of the picture (sky, a wall, black bars) holds as still as an opaque
-// logo, so still pixels count only in patches that moving picture encloses:
-// patches running out of the window or larger than a logo are left out.
-std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, int32_t frameWidth,
-                                  int32_t frameHeight, std::vector<uint8_t>* stillOut = nullptr) {
+// The patches of `quiet` pixels (variance below a share of the moving
+// picture's) that moving picture encloses. A flat part of the picture (sky,
+// a wall, black bars) holds as still as an opaque logo, so patches running
+// out of the window or to the frame's side (logos keep away from it),
+// patches larger than a logo and patches whose surroundings do not move
+// are left out.
+std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> quiet, float movingVariance,
+                                     float sharpness, float contrast, int32_t frameWidth, int32_t frameHeight) {
     const Rect& r = s.window;
-    std::vector<uint8_t> marks((size_t)r.w * r.h, 0);
-    std::vector<uint8_t> still((size_t)r.w * r.h, 0);
-    const float quiet = kSteadyValue * movingVariance;
-    for (int32_t j = 0; j < r.h; j++)
-        for (int32_t i = 0; i < r.w; i++) {
-            size_t p = (size_t)j * r.w + i;
-            still[p] = s.variance[p] < quiet;
-            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p]))
-                marks[s.variance[p] <= s.variance[p + 1] ? p : p + 1] = 1;
-            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p]))
-                marks[s.variance[p] <= s.variance[p + r.w] ? p : p + r.w] = 1;
-        }
-    std::vector<uint8_t> joined = still;
+    std::vector<uint8_t> joined = quiet;
     CloseMarks(&joined, r.w, r.h, 1);
     std::vector<int32_t> labels;
     std::vector<Component> patches = Components(joined, r.w, r.h, nullptr, &labels);
     std::vector<uint8_t> enclosed(patches.size(), 0);
     for (size_t k = 0; k < patches.size(); k++) {
         const Rect& b = patches[k].box;
-        // A patch reaching the window's side may go on beyond it; one
-        // reaching the frame's side is taken for a flat part of the picture,
-        // since logos keep away from the frame's edges.
         bool escapes = b.x == 0 || b.y == 0 || Right(b) == r.w || Bottom(b) == r.h;
         enclosed[k] = !escapes && patches[k].area >= 4 && b.w <= kMaxExtent * frameWidth &&
-                      b.h <= kMaxExtent * frameHeight && SharpPatch(s, labels, (int32_t)k, b, movingVariance);
+                      b.h <= kMaxExtent * frameHeight &&
+                      SharpPatch(s, labels, (int32_t)k, b, sharpness * movingVariance, contrast);
     }
-    for (size_t p = 0; p < marks.size(); p++) {
-        still[p] = still[p] && enclosed[labels[p]];
-        if (still[p]) marks[p] = 1;
-    }
+    for (size_t p = 0; p < quiet.size(); p++) quiet[p] = quiet[p] && enclosed[labels[p]];
+    return quiet;
+}
+
+// Marks the window's pixels that stay put: of each steady step, the pixel
+// on its quieter side, which is the logo's side of its outline; the still
+// pixels of enclosed patches (an opaque logo); and, when asked, the pixels
+// of enclosed patches that the moving picture only shows through dimmed (a
+// translucent logo).
+std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, int32_t frameWidth,
+                                  int32_t frameHeight, bool dimmed, std::vector<uint8_t>* stillOut = nullptr,
+                                  std::vector<uint8_t>* outlineOut = nullptr) {
+    const Rect& r = s.window;
+    const size_t n = (size_t)r.w * r.h;
+    std::vector<uint8_t> marks(n, 0), still(n, 0), dim(n, 0);
+    for (int32_t j = 0; j < r.h; j++)
+        for (int32_t i = 0; i < r.w; i++) {
+            size_t p = (size_t)j * r.w + i;
+            still[p] = s.variance[p] < kSteadyValue * movingVariance;
+            dim[p] = s.variance[p] < kDimmedValue * movingVariance;
+            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p]))
+                marks[s.variance[p] <= s.variance[p + 1] ? p : p + 1] = 1;
+            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p]))
+                marks[s.variance[p] <= s.variance[p + r.w] ? p : p + r.w] = 1;
+        }
+    still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
+    if (dimmed) dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
+    if (outlineOut) *outlineOut = marks;
+    for (size_t p = 0; p < n; p++) marks[p] |= still[p] | (dimmed && dim[p]);
     if (stillOut) *stillOut = std::move(still);
     return marks;
 }
@@ -360,6 +378,10 @@ float MeanAbsoluteChange(const uint8_t* a, const uint8_t* b, int32_t width, int3
 // can then run into them and grow beyond any logo's size; such a group is
 // taken apart again with a higher share, where the logo still stands.
 std::vector<Component> FirstCandidates(const std::vector<float>& often, float runWeight, int32_t w, int32_t h) {
+    // Ranked by their strongly marked pixels, which a logo has plenty of and
+    // a busy picture few.
+    std::vector<float> strong(often.size());
+    for (size_t p = 0; p < often.size(); p++) strong[p] = often[p] >= 0.5f * runWeight ? often[p] : 0;
     std::vector<Component> taken;
     std::vector<uint8_t> marks(often.size());
     std::vector<int32_t> labels;
@@ -367,12 +389,14 @@ std::vector<Component> FirstCandidates(const std::vector<float>& often, float ru
         for (size_t p = 0; p < often.size(); p++) marks[p] = often[p] >= share * runWeight;
         DropLoneMarks(&marks, w, h);
         CloseMarks(&marks, w, h, kCloseRadius);
-        for (const Component& c : Components(marks, w, h, &often, &labels)) {
+        for (const Component& c : Components(marks, w, h, &strong, &labels)) {
             if (c.area < kMinArea || c.box.w < 3 || c.box.h < 3 || c.box.w > kMaxExtent * w ||
                 c.box.h > kMaxExtent * h)
                 continue;
+            // A group already taken stands for this one, unless it is this
+            // one grown into the marks around it.
             bool known = false;
-            for (const Component& t : taken) known |= Overlap(t.box, c.box) > 0;
+            for (const Component& t : taken) known |= Overlap(t.box, c.box) > 0 && t.area < 2 * c.area;
             if (!known) taken.push_back(c);
         }
     }
@@ -449,7 +473,7 @@ std::vector<RunMarks> MarkRuns(const LumaSamples& in, const std::vector<float>& 
         FinishStats(sums, &stats);
         float moving = TypicalVariance(stats);
         if (moving < kMinRunVariance) continue;
-        runs.push_back({starts[r], starts[r + 1], (float)sums.weight, SteadyPixels(stats, moving, in.width, in.height)});
+        runs.push_back({starts[r], starts[r + 1], (float)sums.weight, SteadyPixels(stats, moving, in.width, in.height, false)});
     }
     return runs;
 }
@@ -512,6 +536,7 @@ struct RegionFound {
     WindowStats          stats;
     std::vector<uint8_t> marks;     // window pixels marked steady (before closing)
     std::vector<uint8_t> still;     // of those, the ones whose values hold still
+    std::vector<uint8_t> outline;   // and the ones on the quiet side of a steady step
     float                moving = 0;
 };
 
@@ -539,7 +564,7 @@ RegionFound FindRegion(const LumaSamples& in, const std::vector<float>& weights,
         found.region = {0, 0, 0, 0};
         if (found.moving < kMinRunVariance) return found;
 
-        found.marks = SteadyPixels(found.stats, found.moving, in.width, in.height, &found.still);
+        found.marks = SteadyPixels(found.stats, found.moving, in.width, in.height, true, &found.still, &found.outline);
         std::vector<uint8_t> closed = found.marks;
         CloseMarks(&closed, window.w, window.h, kCloseRadius);
         std::vector<int32_t> labels;
@@ -639,7 +664,7 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
             size_t p = (size_t)j * window.w + i;
             if (i + 1 < window.w && SteadyStep(stats.meanStepX[p], stats.sizeX[p])) edgeMass += fabsf(stats.meanStepX[p]);
             if (j + 1 < window.h && SteadyStep(stats.meanStepY[p], stats.sizeY[p])) edgeMass += fabsf(stats.meanStepY[p]);
-            if (found.marks[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
+            if (found.outline[p] || found.still[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
         }
     const double dimming = Median(opacity);
