@@ -95,6 +95,10 @@ bool OpenDecoder(FrameSampler* s, std::string* error) {
     // One thread: frame threads would hold back every frame of a seek by
     // their own delay, and the sampler decodes few frames in a row.
     s->decoder->thread_count = 1;
+    // The frames are only looked at, and looked at coarsely: the deblocking
+    // filter costs a fifth or more of an H.264 decode and changes nothing
+    // that matters here. A picture meant for the eye turns it back on.
+    s->decoder->skip_loop_filter = AVDISCARD_ALL;
     int rc = avcodec_open2(s->decoder, codec, nullptr);
     if (rc < 0) {
         *error = "cannot open the decoder: " + AvError(rc);
@@ -202,17 +206,24 @@ bool IsPacketAfter(const AVPacket* p, const SamplerKeyframe* key) {
 }
 
 // Positions the demuxer so that s->packet holds the key packet. Containers
-// differ in whether a seek timestamp means pts or dts, so the seek aims at
-// the smaller of the two and then skips packets up to the key one; should it
-// land past it, it aims at earlier keyframes, and in the end starts over.
+// differ in whether a seek timestamp means pts or dts (and in how they
+// shift them), so the seek aims at the key packet's pts, then at the
+// smaller of its pts and dts, then at earlier keyframes, skipping packets up
+// to the key one each time; should every aim land past it, reading starts
+// over from the beginning.
 bool SeekToKeyframe(FrameSampler* s, const SamplerKeyframe* key, std::string* error) {
     avcodec_flush_buffers(s->decoder);
     s->draining = false;
     s->nextFrame = -1;
-    const SamplerKeyframe* aim = key;
-    for (int attempt = 0; attempt < 3 && aim != nullptr; attempt++) {
-        int64_t target = aim->dts != AV_NOPTS_VALUE ? std::min(aim->dts, aim->pts) : aim->pts;
-        if (av_seek_frame(s->format, s->streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) break;
+    const SamplerKeyframe* earlier = key;
+    for (int attempt = 0; attempt < 4; attempt++) {
+        int64_t target = key->pts;
+        if (attempt > 0) {
+            if (attempt > 1) earlier = earlier == &s->keyframes.front() ? nullptr : earlier - 1;
+            if (!earlier) break;
+            target = earlier->dts != AV_NOPTS_VALUE ? std::min(earlier->dts, earlier->pts) : earlier->pts;
+        }
+        if (av_seek_frame(s->format, s->streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) continue;
         bool passed = false;
         while (ReadVideoPacket(s)) {
             if (IsPacketOf(s->packet, key)) {
@@ -224,8 +235,7 @@ bool SeekToKeyframe(FrameSampler* s, const SamplerKeyframe* key, std::string* er
                 break;
             }
         }
-        if (!passed) break;
-        aim = aim == &s->keyframes.front() ? nullptr : aim - 1;
+        if (!passed) break;  // the end of the file without the key packet
     }
     if (!Restart(s, error)) return false;
     while (ReadVideoPacket(s)) {
@@ -431,6 +441,7 @@ bool ReadLumaFrames(FrameSampler* s, const std::vector<int64_t>& frameNumbers, c
 
 bool ReadBgraFrame(FrameSampler* s, int64_t frameNumber, std::vector<uint8_t>* pixels, std::string* error) {
     bool got = false;
+    s->decoder->skip_loop_filter = AVDISCARD_DEFAULT;
     bool ok = DecodeFrames(s, {frameNumber}, [&](int64_t, const AVFrame* f) {
         pixels->assign((size_t)f->width * f->height * 4, 0);
         got = f->width == s->width && f->height == s->height &&

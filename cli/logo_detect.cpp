@@ -37,6 +37,7 @@ const float kRunWeight = 10.0f;    // least weight of a run of samples
 const int   kMaxRuns = 8;
 const float kMinRunVariance = 20;  // a run whose typical pixel varies less shows no movement
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
+const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
 const float kDimmedValue = 0.5f;   // variance, as a share of the moving picture's, of a dimmed pixel
 const float kSharpStill = 0.5f;    // variance right outside a still patch, as a share of the moving picture's
 const float kSharpDimmed = 0.8f;   // the same for a dimmed patch
@@ -74,6 +75,13 @@ double Overlap(const Rect& a, const Rect& b) {
     if (w <= 0 || h <= 0) return 0;
     double inter = (double)w * h;
     return inter / ((double)a.w * a.h + (double)b.w * b.h - inter);
+}
+
+// The share of a's area that lies inside b.
+double ShareInside(const Rect& a, const Rect& b) {
+    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    return w <= 0 || h <= 0 ? 0 : (double)w * h / ((double)a.w * a.h);
 }
 
 // Weighted sums over samples for the pixels of a window: value (less 128,
@@ -332,6 +340,18 @@ std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> 
     return quiet;
 }
 
+// Of the two pixels of a steady step, marks the one the moving picture
+// shows through less: the logo's side of its outline. Where both vary
+// alike, the step lies outside the logo (the codec's ringing around its
+// outline holds still too) or inside it, and marks neither.
+void MarkQuietSide(const WindowStats& s, size_t a, size_t b, std::vector<uint8_t>* marks) {
+    const float va = s.variance[a], vb = s.variance[b];
+    if (va <= kQuietSide * vb)
+        (*marks)[a] = 1;
+    else if (vb <= kQuietSide * va)
+        (*marks)[b] = 1;
+}
+
 // Marks the window's pixels that stay put: of each steady step, the pixel
 // on its quieter side, which is the logo's side of its outline; the still
 // pixels of enclosed patches (an opaque logo); and, when asked, the pixels
@@ -348,10 +368,8 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
             size_t p = (size_t)j * r.w + i;
             still[p] = s.variance[p] < kSteadyValue * movingVariance;
             dim[p] = s.variance[p] < kDimmedValue * movingVariance;
-            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p]))
-                marks[s.variance[p] <= s.variance[p + 1] ? p : p + 1] = 1;
-            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p]))
-                marks[s.variance[p] <= s.variance[p + r.w] ? p : p + r.w] = 1;
+            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p])) MarkQuietSide(s, p, p + 1, &marks);
+            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p])) MarkQuietSide(s, p, p + r.w, &marks);
         }
     still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
     if (dimmed) dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
@@ -753,12 +771,14 @@ LogoDetection DetectLogos(const LumaSamples& in, int maxCandidates) {
         if (r.ok) found.push_back(std::move(r.candidate));
     }
     std::sort(found.begin(), found.end(), [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
+    // A candidate lying mostly within a better one is a part of it (the
+    // mark on a plate), not a logo of its own.
     for (LogoCandidate& c : found) {
         bool repeated = false;
         Rect rc = {c.region.x, c.region.y, c.region.width, c.region.height};
         for (const LogoCandidate& kept : result.candidates) {
             Rect rk = {kept.region.x, kept.region.y, kept.region.width, kept.region.height};
-            if (Overlap(rc, rk) > 0.3) repeated = true;
+            repeated |= Overlap(rc, rk) > 0.3 || ShareInside(rc, rk) > 0.5;
         }
         if (!repeated && (int)result.candidates.size() < maxCandidates) result.candidates.push_back(std::move(c));
     }
