@@ -38,6 +38,7 @@ const int   kMaxRuns = 8;
 const float kMinRunVariance = 20;  // a run whose typical pixel varies less shows no movement
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
 const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
+const float kMovingSide = 0.25f;   // least variance of its other side, as a share of the moving picture's
 const float kDimmedValue = 0.5f;   // variance, as a share of the moving picture's, of a dimmed pixel
 const float kSharpStill = 0.5f;    // variance right outside a still patch, as a share of the moving picture's
 const float kSharpDimmed = 0.8f;   // the same for a dimmed patch
@@ -341,24 +342,30 @@ std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> 
 }
 
 // Of the two pixels of a steady step, marks the one the moving picture
-// shows through less: the logo's side of its outline. Where both vary
-// alike, the step lies outside the logo (the codec's ringing around its
-// outline holds still too) or inside it, and marks neither.
-void MarkQuietSide(const WindowStats& s, size_t a, size_t b, std::vector<uint8_t>* marks) {
+// shows through less, when the other one moves: the logo's side of its
+// outline. Where both vary alike, the step lies outside the logo (the
+// codec's ringing around its outline holds still too) or inside it; where
+// neither moves, it is an edge of a still part of the picture. Neither is
+// marked then.
+void MarkQuietSide(const WindowStats& s, size_t a, size_t b, float movingVariance, std::vector<uint8_t>* marks) {
     const float va = s.variance[a], vb = s.variance[b];
-    if (va <= kQuietSide * vb)
+    const float moves = kMovingSide * movingVariance;
+    if (va <= kQuietSide * vb && vb >= moves)
         (*marks)[a] = 1;
-    else if (vb <= kQuietSide * va)
+    else if (vb <= kQuietSide * va && va >= moves)
         (*marks)[b] = 1;
 }
 
 // Marks the window's pixels that stay put: of each steady step, the pixel
 // on its quieter side, which is the logo's side of its outline; the still
-// pixels of enclosed patches (an opaque logo); and, when asked, the pixels
-// of enclosed patches that the moving picture only shows through dimmed (a
-// translucent logo).
+// pixels of enclosed patches (an opaque logo). A local look (a window
+// around one candidate, whose moving variance is that of the picture around
+// it) also asks the outline's other side to move, and marks the pixels of
+// enclosed patches the picture only shows through dimmed (a translucent
+// logo). Over the whole frame, the picture's calm parts would fail the first
+// and its slowly changing parts pass the second.
 std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, int32_t frameWidth,
-                                  int32_t frameHeight, bool dimmed, std::vector<uint8_t>* stillOut = nullptr,
+                                  int32_t frameHeight, bool local, std::vector<uint8_t>* stillOut = nullptr,
                                   std::vector<uint8_t>* outlineOut = nullptr) {
     const Rect& r = s.window;
     const size_t n = (size_t)r.w * r.h;
@@ -368,13 +375,13 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
             size_t p = (size_t)j * r.w + i;
             still[p] = s.variance[p] < kSteadyValue * movingVariance;
             dim[p] = s.variance[p] < kDimmedValue * movingVariance;
-            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p])) MarkQuietSide(s, p, p + 1, &marks);
-            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p])) MarkQuietSide(s, p, p + r.w, &marks);
+            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p])) MarkQuietSide(s, p, p + 1, local ? movingVariance : 0, &marks);
+            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p])) MarkQuietSide(s, p, p + r.w, local ? movingVariance : 0, &marks);
         }
     still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
-    if (dimmed) dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
+    if (local) dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
     if (outlineOut) *outlineOut = marks;
-    for (size_t p = 0; p < n; p++) marks[p] |= still[p] | (dimmed && dim[p]);
+    for (size_t p = 0; p < n; p++) marks[p] |= still[p] | (local && dim[p]);
     if (stillOut) *stillOut = std::move(still);
     return marks;
 }
@@ -693,9 +700,15 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
     c.region = {region.x, region.y, region.w, region.h};
     c.score = score;
     c.opacity = dimming;
-    c.present = use;
-    c.presence = presence;
     c.signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.w, window.h));
+    // The samples' presence by the final signature, the one that frames
+    // between the samples are tested with.
+    c.presence.resize(count);
+    c.present.resize(count);
+    for (size_t k = 0; k < count; k++) {
+        c.presence[k] = MatchLogo(c.signature, in.samples[k].pixels.data(), in.width);
+        c.present[k] = c.presence[k] >= kPresentScore;
+    }
     out.ok = c.score >= kMinScore && (!c.signature.edges.empty() || !c.signature.still.empty());
     return out;
 }
