@@ -174,7 +174,8 @@ bool ShownSpans(FrameSampler* sampler, const LumaSamples& samples, const LogoCan
 
 int RangeTextLength(const std::vector<FrameSpan>& ranges) {
     int length = 0;
-    for (const FrameSpan& r : ranges) length += snprintf(nullptr, 0, "%lld %lld\r\n", (long long)r.first, (long long)r.last);
+    for (const FrameSpan& r : ranges)
+        length += snprintf(nullptr, 0, "%lld %lld\r\n", (long long)r.first, (long long)r.last);
     return length;
 }
 
@@ -190,16 +191,19 @@ int RangeTextLength(const std::vector<FrameSpan>& ranges) {
 std::string RangeTextFor(const std::vector<FrameSpan>& spans, int64_t frameCount) {
     std::vector<FrameSpan> ranges;
     for (const FrameSpan& s : spans) {
-        FrameSpan r = {std::max<int64_t>(0, s.first - kRangePad), std::min(frameCount - 1, s.last + kRangePad)};
+        FrameSpan r = {std::max<int64_t>(0, s.first - kRangePad),
+                       std::min(frameCount - 1, s.last + kRangePad)};
         if (!ranges.empty() && r.first <= ranges.back().last + 1)
             ranges.back().last = std::max(ranges.back().last, r.last);
         else
             ranges.push_back(r);
     }
-    while (ranges.size() > 1 && ((int)ranges.size() > kMaxRanges || RangeTextLength(ranges) >= kRangeTextSize)) {
+    while (ranges.size() > 1 &&
+           ((int)ranges.size() > kMaxRanges || RangeTextLength(ranges) >= kRangeTextSize)) {
         size_t shortest = 1;
         for (size_t i = 2; i < ranges.size(); i++)
-            if (ranges[i].first - ranges[i - 1].last < ranges[shortest].first - ranges[shortest - 1].last) shortest = i;
+            if (ranges[i].first - ranges[i - 1].last < ranges[shortest].first - ranges[shortest - 1].last)
+                shortest = i;
         ranges[shortest - 1].last = ranges[shortest].last;
         ranges.erase(ranges.begin() + shortest);
     }
@@ -232,7 +236,8 @@ std::string JsonString(const std::string& s) {
 
 std::string JsonRect(const DetectRect& r) {
     char text[128];
-    snprintf(text, sizeof text, "{\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d}", r.x, r.y, r.width, r.height);
+    snprintf(text, sizeof text, "{\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d}", r.x, r.y, r.width,
+             r.height);
     return text;
 }
 
@@ -376,7 +381,8 @@ bool WritePng(const std::vector<uint8_t>& bgra, int32_t width, int32_t height, c
 
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 // The frame, patched by the filter with the border on, as the preview.
@@ -429,7 +435,8 @@ bool ParseNumber(const char* text, int low, int high, int* value) {
 // The filter's settings for a logo: the proposed rectangle, feathered over
 // the margin (the feather ramp then ends where the logo begins), and the
 // ranges when there are any.
-void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText, PatchSettings* settings) {
+void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText,
+                     PatchSettings* settings) {
     memset(settings, 0, sizeof *settings);
     InitSettings(settings, nullptr);
     int32_t numbers[kConfigNumberCount];
@@ -523,7 +530,8 @@ int RunDetectCommand(int argc, char** argv) {
             return kDetectOk;
         } else if (arg == "--frames") {
             if (!hasValue || !ParseNumber(argv[++i], kMinDetectSamples, 100000, &options.frames)) {
-                fprintf(stderr, "delbrin: --frames takes a number of frames from %d to 100000\n", kMinDetectSamples);
+                fprintf(stderr, "delbrin: --frames takes a number of frames from %d to 100000\n",
+                        kMinDetectSamples);
                 return kDetectUsageError;
             }
         } else if (arg == "--margin") {
@@ -542,7 +550,8 @@ int RunDetectCommand(int argc, char** argv) {
             }
             previewPath = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n", arg.c_str());
+            fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n",
+                    arg.c_str());
             return kDetectUsageError;
         } else if (options.input.empty()) {
             options.input = arg;
@@ -563,7 +572,8 @@ int RunDetectCommand(int argc, char** argv) {
         return code;
     }
     static PatchSettings settings;
-    if (report.verdict == kDetectFound) SettingsForLogo(report.logos[0], options.margin, report.rangeText, &settings);
+    if (report.verdict == kDetectFound)
+        SettingsForLogo(report.logos[0], options.margin, report.rangeText, &settings);
     if (json)
         PrintJson(options, report, &settings);
     else if (report.verdict == kDetectFound)

@@ -57,6 +57,7 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* report);
 // feathered over the margin, and the ranges (fade length 1, fading off, so
 // that a range "s t" patches frames s to t) when there are any.
 struct PatchSettings;
-void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText, PatchSettings* settings);
+void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText,
+                     PatchSettings* settings);
 
 #endif

@@ -157,8 +157,9 @@ void ScanPackets(FrameSampler* s) {
         int64_t number = std::lower_bound(times.begin(), times.end(), p.time) - times.begin();
         s->keyframes.push_back({number, p.time, p.dts, p.position});
     }
-    std::sort(s->keyframes.begin(), s->keyframes.end(),
-              [](const SamplerKeyframe& a, const SamplerKeyframe& b) { return a.frameNumber < b.frameNumber; });
+    std::sort(
+        s->keyframes.begin(), s->keyframes.end(),
+        [](const SamplerKeyframe& a, const SamplerKeyframe& b) { return a.frameNumber < b.frameNumber; });
 }
 
 // The frame number of a decoded frame, -1 when it matches no frame.
@@ -406,8 +407,9 @@ std::vector<int64_t> SpreadFrameNumbers(const FrameSampler* s, int count) {
         int64_t target = (int64_t)((i + 0.5) * spacing);
         // A keyframe within half a spacing serves as well and costs one
         // packet's decoding instead of a run from the keyframe before it.
-        auto it = std::lower_bound(s->keyframes.begin(), s->keyframes.end(), target,
-                                   [](const SamplerKeyframe& k, int64_t value) { return k.frameNumber < value; });
+        auto it =
+            std::lower_bound(s->keyframes.begin(), s->keyframes.end(), target,
+                             [](const SamplerKeyframe& k, int64_t value) { return k.frameNumber < value; });
         int64_t best = target;
         double bestDistance = spacing / 2;
         if (it != s->keyframes.end() && it->frameNumber - target < bestDistance) {

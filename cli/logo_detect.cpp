@@ -4,9 +4,9 @@
 // values whatever passes beneath; where it is translucent the picture shows
 // through, dimmed, but the logo's own edges stay where they are. So over
 // frames that differ, a logo shows as pixels of small temporal variance and
-// as steps between neighbouring pixels whose mean is nearly as large as their
-// mean size (a step that keeps its sign and size), while the moving picture's
-// steps change sign and cancel in the mean.
+// as steps between neighbouring pixels whose mean holds most of their energy
+// (a step that keeps its sign and size), while the moving picture's steps
+// change sign and cancel in the mean.
 //
 // The steps: 1. weigh each sample by how much the picture changed since the
 // last sample that counted, so that a stretch of still picture counts once;
@@ -14,10 +14,11 @@
 // the pixels that stay put; a logo shown only in some runs still marks
 // itself there; 3. pixels marked in enough of the runs, closed and joined,
 // are the first candidates; 4. for each, find the samples that show it by
-// matching their steps against its mean steps, recompute its statistics on
-// those samples alone, and take the region again, pixel-exact; 5. score the
-// regions by the strength of their steady edges, where they sit and how
-// often they show.
+// matching them against its mean steps and still values, recompute its
+// statistics on those samples alone, and take the region again, pixel-exact,
+// from its outline, its still pixels and the pixels it dims; 5. score the
+// regions by the strength of their steady edges and still pixels, where they
+// sit, how often they show and how much they hide of the picture beneath.
 #include "logo_detect.h"
 
 #include <math.h>
@@ -54,8 +55,8 @@ const float kStillWorth = 10.0f;   // score of a still pixel, against a steady s
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kMinScore = 700.0f;    // least score of a region reported as a logo
-const int   kMaxRefined = 12;      // first candidates refined, the largest first
-const float kMinShowing = 15;     // samples' worth of change a region must show through
+const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
+const float kMinShowing = 15;      // samples' worth of change a region must show through
 
 struct Rect {
     int32_t x, y, w, h;
@@ -86,12 +87,12 @@ double ShareInside(const Rect& a, const Rect& b) {
 }
 
 // Weighted sums over samples for the pixels of a window: value (less 128,
-// which keeps the float sums exact enough), its square, and the sizes of the
-// steps to the right and downward neighbours.
+// which keeps the float sums exact enough), its square, and the squares of
+// the steps to the right and downward neighbours.
 struct WindowSums {
     Rect               window;
     double             weight = 0;
-    std::vector<float> value, square, stepX, stepY;  // steps squared
+    std::vector<float> value, square, stepX, stepY;
 };
 
 // The statistics the sums lead to.
@@ -101,8 +102,8 @@ struct WindowStats {
     std::vector<float> variance;
     std::vector<float> meanStepX;  // mean(x+1) - mean(x): the mean of the steps
     std::vector<float> meanStepY;
-    std::vector<float> sizeX;      // the mean of the steps squared
-    std::vector<float> sizeY;
+    std::vector<float> energyX;    // the mean of the steps squared
+    std::vector<float> energyY;
 };
 
 void StartSums(WindowSums* sums, Rect window) {
@@ -132,7 +133,8 @@ void AddSample(WindowSums* sums, const uint8_t* luma, int32_t width, int32_t hei
             float v = (float)row[i] - 128.0f;
             value[i] += w * v;
             square[i] += w * v * v;
-            { float d = (float)below[i] - (float)row[i]; stepY[i] += w * d * d; }
+            float d = (float)below[i] - (float)row[i];
+            stepY[i] += w * d * d;
         }
         for (int32_t i = 0; i < stepsX; i++) {
             float d = (float)row[i + 1] - (float)row[i];
@@ -148,14 +150,14 @@ void FinishStats(const WindowSums& sums, WindowStats* stats) {
     stats->window = r;
     stats->mean.resize(n);
     stats->variance.resize(n);
-    stats->sizeX.resize(n);
-    stats->sizeY.resize(n);
+    stats->energyX.resize(n);
+    stats->energyY.resize(n);
     for (size_t p = 0; p < n; p++) {
         float m = sums.value[p] * inverse;
         stats->mean[p] = m;
         stats->variance[p] = std::max(0.0f, sums.square[p] * inverse - m * m);
-        stats->sizeX[p] = sums.stepX[p] * inverse;
-        stats->sizeY[p] = sums.stepY[p] * inverse;
+        stats->energyX[p] = sums.stepX[p] * inverse;
+        stats->energyY[p] = sums.stepY[p] * inverse;
     }
     // The mean of the steps is the step of the means. Where the window ends
     // inside the frame its last column and row have no neighbour here, and
@@ -305,7 +307,8 @@ bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_
             for (int32_t dy = -3; dy <= 3; dy++)
                 for (int32_t dx = -3; dx <= 3; dx++) {
                     int32_t x = i + dx, y = j + dy;
-                    if (x < 0 || y < 0 || x >= r.w || y >= r.h || labels[(size_t)y * r.w + x] != label) continue;
+                    if (x < 0 || y < 0 || x >= r.w || y >= r.h || labels[(size_t)y * r.w + x] != label)
+                        continue;
                     nearest = std::min(nearest, std::max(abs(dx), abs(dy)));
                 }
             if (nearest == 0) inside.push_back(s.variance[(size_t)j * r.w + i]);
@@ -323,7 +326,8 @@ bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_
 // patches larger than a logo and patches whose surroundings do not move
 // are left out.
 std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> quiet, float movingVariance,
-                                     float sharpness, float contrast, int32_t frameWidth, int32_t frameHeight) {
+                                     float sharpness, float contrast, int32_t frameWidth,
+                                     int32_t frameHeight) {
     const Rect& r = s.window;
     std::vector<uint8_t> joined = quiet;
     CloseMarks(&joined, r.w, r.h, 1);
@@ -347,7 +351,8 @@ std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> 
 // codec's ringing around its outline holds still too) or inside it; where
 // neither moves, it is an edge of a still part of the picture. Neither is
 // marked then.
-void MarkQuietSide(const WindowStats& s, size_t a, size_t b, float movingVariance, std::vector<uint8_t>* marks) {
+void MarkQuietSide(const WindowStats& s, size_t a, size_t b, float movingVariance,
+                   std::vector<uint8_t>* marks) {
     const float va = s.variance[a], vb = s.variance[b];
     const float moves = kMovingSide * movingVariance;
     if (va <= kQuietSide * vb && vb >= moves)
@@ -370,16 +375,20 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
     const Rect& r = s.window;
     const size_t n = (size_t)r.w * r.h;
     std::vector<uint8_t> marks(n, 0), still(n, 0), dim(n, 0);
+    const float outlineMoving = local ? movingVariance : 0;
     for (int32_t j = 0; j < r.h; j++)
         for (int32_t i = 0; i < r.w; i++) {
             size_t p = (size_t)j * r.w + i;
             still[p] = s.variance[p] < kSteadyValue * movingVariance;
             dim[p] = s.variance[p] < kDimmedValue * movingVariance;
-            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p])) MarkQuietSide(s, p, p + 1, local ? movingVariance : 0, &marks);
-            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p])) MarkQuietSide(s, p, p + r.w, local ? movingVariance : 0, &marks);
+            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.energyX[p]))
+                MarkQuietSide(s, p, p + 1, outlineMoving, &marks);
+            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.energyY[p]))
+                MarkQuietSide(s, p, p + r.w, outlineMoving, &marks);
         }
     still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
-    if (local) dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
+    if (local)
+        dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
     if (outlineOut) *outlineOut = marks;
     for (size_t p = 0; p < n; p++) marks[p] |= still[p] | (local && dim[p]);
     if (stillOut) *stillOut = std::move(still);
@@ -402,7 +411,8 @@ float MeanAbsoluteChange(const uint8_t* a, const uint8_t* b, int32_t width, int3
 // runs. A busy picture marks many pixels now and then, and a logo's group
 // can then run into them and grow beyond any logo's size; such a group is
 // taken apart again with a higher share, where the logo still stands.
-std::vector<Component> FirstCandidates(const std::vector<float>& often, float runWeight, int32_t w, int32_t h) {
+std::vector<Component> FirstCandidates(const std::vector<float>& often, float runWeight, int32_t w,
+                                       int32_t h) {
     // Ranked by their strongly marked pixels, which a logo has plenty of and
     // a busy picture few.
     std::vector<float> strong(often.size());
@@ -493,12 +503,14 @@ std::vector<RunMarks> MarkRuns(const LumaSamples& in, const std::vector<float>& 
     for (size_t r = 0; r + 1 < starts.size(); r++) {
         StartSums(&sums, frame);
         for (size_t k = starts[r]; k < starts[r + 1]; k++)
-            if (weights[k] > 0) AddSample(&sums, in.samples[k].pixels.data(), in.width, in.height, weights[k]);
+            if (weights[k] > 0)
+                AddSample(&sums, in.samples[k].pixels.data(), in.width, in.height, weights[k]);
         if (sums.weight <= 0) continue;
         FinishStats(sums, &stats);
         float moving = TypicalVariance(stats);
         if (moving < kMinRunVariance) continue;
-        runs.push_back({starts[r], starts[r + 1], (float)sums.weight, SteadyPixels(stats, moving, in.width, in.height, false)});
+        runs.push_back({starts[r], starts[r + 1], (float)sums.weight,
+                        SteadyPixels(stats, moving, in.width, in.height, false)});
     }
     return runs;
 }
@@ -509,7 +521,8 @@ void StatsOver(const LumaSamples& in, const std::vector<float>& weights, const s
     WindowSums sums;
     StartSums(&sums, window);
     for (size_t k = 0; k < in.samples.size(); k++)
-        if (use[k] && weights[k] > 0) AddSample(&sums, in.samples[k].pixels.data(), in.width, in.height, weights[k]);
+        if (use[k] && weights[k] > 0)
+            AddSample(&sums, in.samples[k].pixels.data(), in.width, in.height, weights[k]);
     FinishStats(sums, stats);
 }
 
@@ -528,8 +541,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
         for (int32_t i = around.x; i < Right(around); i++) {
             const size_t p = (size_t)j * r.w + i;
             SignatureEdge edge = {(int32_t)p, 0, 0};
-            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.sizeX[p])) edge.stepX = s.meanStepX[p];
-            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.sizeY[p])) edge.stepY = s.meanStepY[p];
+            if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.energyX[p])) edge.stepX = s.meanStepX[p];
+            if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.energyY[p])) edge.stepY = s.meanStepY[p];
             if (edge.stepX != 0 || edge.stepY != 0) {
                 sig.edges.push_back(edge);
                 sig.edgeEnergy += edge.stepX * edge.stepX + edge.stepY * edge.stepY;
@@ -583,13 +596,15 @@ RegionFound FindRegion(const LumaSamples& in, const std::vector<float>& weights,
         std::vector<float> ring;
         for (int32_t j = 0; j < window.h; j++)
             for (int32_t i = 0; i < window.w; i++)
-                if (i < aroundGrown.x || i >= Right(aroundGrown) || j < aroundGrown.y || j >= Bottom(aroundGrown))
+                if (i < aroundGrown.x || i >= Right(aroundGrown) || j < aroundGrown.y ||
+                    j >= Bottom(aroundGrown))
                     ring.push_back(found.stats.variance[(size_t)j * window.w + i]);
         found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(found.stats);
         found.region = {0, 0, 0, 0};
         if (found.moving < kMinRunVariance) return found;
 
-        found.marks = SteadyPixels(found.stats, found.moving, in.width, in.height, true, &found.still, &found.outline);
+        found.marks =
+            SteadyPixels(found.stats, found.moving, in.width, in.height, true, &found.still, &found.outline);
         std::vector<uint8_t> closed = found.marks;
         CloseMarks(&closed, window.w, window.h, kCloseRadius);
         std::vector<int32_t> labels;
@@ -651,7 +666,8 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
         if (found.region.w < 3 || found.region.h < 3) return out;
         box = found.region;
         const Rect& window = found.stats.window;
-        sig = MakeSignature(found.stats, found.still, found.moving, Grow({box.x - window.x, box.y - window.y, box.w, box.h}, 1, window.w, window.h));
+        sig = MakeSignature(found.stats, found.still, found.moving,
+                            Grow({box.x - window.x, box.y - window.y, box.w, box.h}, 1, window.w, window.h));
         if (sig.edges.empty() && sig.still.empty()) return out;
         bool changed = false;
         for (size_t k = 0; k < count; k++) {
@@ -687,14 +703,18 @@ Refined Refine(const LumaSamples& in, const std::vector<float>& weights, const s
     for (int32_t j = inside.y; j < Bottom(inside); j++)
         for (int32_t i = inside.x; i < Right(inside); i++) {
             size_t p = (size_t)j * window.w + i;
-            if (i + 1 < window.w && SteadyStep(stats.meanStepX[p], stats.sizeX[p])) edgeMass += fabsf(stats.meanStepX[p]);
-            if (j + 1 < window.h && SteadyStep(stats.meanStepY[p], stats.sizeY[p])) edgeMass += fabsf(stats.meanStepY[p]);
-            if (found.outline[p] || found.still[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
+            if (i + 1 < window.w && SteadyStep(stats.meanStepX[p], stats.energyX[p]))
+                edgeMass += fabsf(stats.meanStepX[p]);
+            if (j + 1 < window.h && SteadyStep(stats.meanStepY[p], stats.energyY[p]))
+                edgeMass += fabsf(stats.meanStepY[p]);
+            if (found.outline[p] || found.still[p])
+                opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
         }
     const double dimming = Median(opacity);
-    const double score = (edgeMass / scale + stillMass / (scale * scale)) * PlacePreference(region, in.width, in.height) *
-                         sqrt(showing / count) * std::min(1.0, dimming / kClearOpacity);
+    const double score = (edgeMass / scale + stillMass / (scale * scale)) *
+                         PlacePreference(region, in.width, in.height) * sqrt(showing / count) *
+                         std::min(1.0, dimming / kClearOpacity);
 
     LogoCandidate& c = out.candidate;
     c.region = {region.x, region.y, region.w, region.h};
@@ -774,7 +794,8 @@ LogoDetection DetectLogos(const LumaSamples& in, int maxCandidates) {
         for (size_t p = 0; p < pixels; p++) often[p] += run.weight * run.marks[p];
     }
     std::vector<Component> firsts = FirstCandidates(often, runWeight, in.width, in.height);
-    std::sort(firsts.begin(), firsts.end(), [](const Component& a, const Component& b) { return a.mass > b.mass; });
+    std::sort(firsts.begin(), firsts.end(),
+              [](const Component& a, const Component& b) { return a.mass > b.mass; });
     if (firsts.size() > (size_t)kMaxRefined) firsts.resize(kMaxRefined);
 
     // Steps 4 and 5.
@@ -783,7 +804,8 @@ LogoDetection DetectLogos(const LumaSamples& in, int maxCandidates) {
         Refined r = Refine(in, weights, runs, runOf, first);
         if (r.ok) found.push_back(std::move(r.candidate));
     }
-    std::sort(found.begin(), found.end(), [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
+    std::sort(found.begin(), found.end(),
+              [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
     // A candidate lying mostly within a better one is a part of it (the
     // mark on a plate), not a logo of its own.
     for (LogoCandidate& c : found) {
@@ -793,7 +815,8 @@ LogoDetection DetectLogos(const LumaSamples& in, int maxCandidates) {
             Rect rk = {kept.region.x, kept.region.y, kept.region.width, kept.region.height};
             repeated |= Overlap(rc, rk) > 0.3 || ShareInside(rc, rk) > 0.5;
         }
-        if (!repeated && (int)result.candidates.size() < maxCandidates) result.candidates.push_back(std::move(c));
+        if (!repeated && (int)result.candidates.size() < maxCandidates)
+            result.candidates.push_back(std::move(c));
     }
     result.verdict = result.candidates.empty() ? kDetectNothing : kDetectFound;
     return result;
