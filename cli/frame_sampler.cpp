@@ -95,10 +95,6 @@ bool OpenDecoder(FrameSampler* s, std::string* error) {
     // One thread: frame threads would hold back every frame of a seek by
     // their own delay, and the sampler decodes few frames in a row.
     s->decoder->thread_count = 1;
-    // The frames are only looked at, and looked at coarsely: the deblocking
-    // filter costs a fifth or more of an H.264 decode and changes nothing
-    // that matters here. A picture meant for the eye turns it back on.
-    s->decoder->skip_loop_filter = AVDISCARD_ALL;
     int rc = avcodec_open2(s->decoder, codec, nullptr);
     if (rc < 0) {
         *error = "cannot open the decoder: " + AvError(rc);
@@ -443,7 +439,6 @@ bool ReadLumaFrames(FrameSampler* s, const std::vector<int64_t>& frameNumbers, c
 
 bool ReadBgraFrame(FrameSampler* s, int64_t frameNumber, std::vector<uint8_t>* pixels, std::string* error) {
     bool got = false;
-    s->decoder->skip_loop_filter = AVDISCARD_DEFAULT;
     bool ok = DecodeFrames(s, {frameNumber}, [&](int64_t, const AVFrame* f) {
         pixels->assign((size_t)f->width * f->height * 4, 0);
         got = f->width == s->width && f->height == s->height &&

@@ -380,7 +380,10 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
         for (int32_t i = 0; i < r.w; i++) {
             size_t p = (size_t)j * r.w + i;
             still[p] = s.variance[p] < kSteadyValue * movingVariance;
-            dim[p] = s.variance[p] < kDimmedValue * movingVariance;
+            // Still pixels are not dimmed ones: a dimmed patch grown out of
+            // an opaque logo into a calm part of the picture beside it would
+            // take that part in.
+            dim[p] = !still[p] && s.variance[p] < kDimmedValue * movingVariance;
             if (i + 1 < r.w && SteadyStep(s.meanStepX[p], s.energyX[p]))
                 MarkQuietSide(s, p, p + 1, outlineMoving, &marks);
             if (j + 1 < r.h && SteadyStep(s.meanStepY[p], s.energyY[p]))
