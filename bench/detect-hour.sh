@@ -5,16 +5,16 @@
 #
 # DELBRIN defaults to build/cli/delbrin. CLIP defaults to an hour of 720x576
 # H.264 at 25 fps (500 kb/s, a keyframe at least every 250 frames, B-frames)
-# that is made on first use and kept in ${DELBRIN_BENCH_DIR:-/tmp/delbrin-bench}:
-# a slow pan over a fractal picture with a translucent station logo in the top
-# right corner that leaves for two minutes at the half hour. Making it takes
-# several minutes. The detection runs pinned to one core (taskset), first
+# made on first use and kept in $DELBRIN_BENCH_DIR (default
+# ${TMPDIR:-/tmp}/delbrin-bench): a slow pan over a fractal picture with a
+# translucent station logo in the top right corner that leaves for two
+# minutes at the half hour. Making it takes several minutes. The detection runs pinned to one core (taskset), first
 # plain and then with --ranges; each is run RUNS times (default 3) and the
 # best time is kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 delbrin=${1:-build/cli/delbrin}
-dir=${DELBRIN_BENCH_DIR:-/tmp/delbrin-bench}
+dir=${DELBRIN_BENCH_DIR:-${TMPDIR:-/tmp}/delbrin-bench}
 clip=${2:-$dir/hour-576p.mp4}
 runs=${RUNS:-3}
 
