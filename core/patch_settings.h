@@ -64,6 +64,24 @@ static_assert(offsetof(PatchSettings, rangeText) == 56, "settings layout");
 static_assert(offsetof(PatchSettings, rangeStart) == 1080, "settings layout");
 static_assert(offsetof(PatchSettings, rangeEnd) == 3128, "settings layout");
 static_assert(offsetof(PatchSettings, rangeCount) == 5176, "settings layout");
+#elif INTPTR_MAX == INT64_MAX
+// The 64-bit module: the two pointers take 8 bytes each and the record is
+// padded to a multiple of 8.
+static_assert(sizeof(PatchSettings) == 5192, "settings layout");
+static_assert(offsetof(PatchSettings, activation) == 0, "settings layout");
+static_assert(offsetof(PatchSettings, patchPixels) == 8, "settings layout");
+static_assert(offsetof(PatchSettings, width) == 16, "settings layout");
+static_assert(offsetof(PatchSettings, showBorder) == 32, "settings layout");
+static_assert(offsetof(PatchSettings, frameWidth) == 36, "settings layout");
+static_assert(offsetof(PatchSettings, cancelTop) == 44, "settings layout");
+static_assert(offsetof(PatchSettings, featherOn) == 48, "settings layout");
+static_assert(offsetof(PatchSettings, featherWidth) == 52, "settings layout");
+static_assert(offsetof(PatchSettings, fadeOn) == 56, "settings layout");
+static_assert(offsetof(PatchSettings, fadeFrames) == 60, "settings layout");
+static_assert(offsetof(PatchSettings, rangeText) == 64, "settings layout");
+static_assert(offsetof(PatchSettings, rangeStart) == 1088, "settings layout");
+static_assert(offsetof(PatchSettings, rangeEnd) == 3136, "settings layout");
+static_assert(offsetof(PatchSettings, rangeCount) == 5184, "settings layout");
 #endif
 
 // A frame as the core sees it: 32-bit pixels, rows stored bottom-up. A

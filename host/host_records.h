@@ -2,10 +2,11 @@
 // its bitmaps and frame state, and the script function's arguments.
 //
 // The host hands the filter pointers to records it owns; these declarations
-// follow the host's published layout member for member (the asserts at the
-// bottom pin it). They need no window system, so the host binding's frame and
-// script handling also builds natively for its tests. Only the members the
-// filter uses are named; the others keep their places.
+// follow the host's published layout member for member, for the 32-bit and
+// for the 64-bit host (the asserts at the bottom pin both). They need no
+// window system, so the host binding's frame and script handling also builds
+// natively for its tests. Only the members the filter uses are named; the
+// others keep their places.
 #ifndef DELBRIN_HOST_RECORDS_H
 #define DELBRIN_HOST_RECORDS_H
 
@@ -49,7 +50,8 @@ struct Activation {
     PreviewInterface* preview;
 };
 
-// One argument of a script function call.
+// One argument of a script function call. An integer is read from the
+// union's first four bytes whatever the tag says.
 enum ScriptValueType {
     kScriptVoid    = 0,
     kScriptInt     = 1,
@@ -96,6 +98,37 @@ static_assert(sizeof(ScriptValue) == 16, "script value layout");
 static_assert(offsetof(ScriptValue, type) == 0, "script value layout");
 static_assert(offsetof(ScriptValue, object) == 4, "script value layout");
 static_assert(offsetof(ScriptValue, value) == 8, "script value layout");
+#elif INTPTR_MAX == INT64_MAX
+// The 64-bit host: pointers and the pointer-sized pitch, modulo, size and
+// offset are 8 bytes, the 32-bit integers stay 4, natural alignment.
+static_assert(sizeof(HostBitmap) == 80, "bitmap layout");
+static_assert(offsetof(HostBitmap, hostVtable) == 0, "bitmap layout");
+static_assert(offsetof(HostBitmap, data) == 8, "bitmap layout");
+static_assert(offsetof(HostBitmap, palette) == 16, "bitmap layout");
+static_assert(offsetof(HostBitmap, depth) == 24, "bitmap layout");
+static_assert(offsetof(HostBitmap, width) == 28, "bitmap layout");
+static_assert(offsetof(HostBitmap, height) == 32, "bitmap layout");
+static_assert(offsetof(HostBitmap, pitch) == 40, "bitmap layout");
+static_assert(offsetof(HostBitmap, modulo) == 48, "bitmap layout");
+static_assert(offsetof(HostBitmap, size) == 56, "bitmap layout");
+static_assert(offsetof(HostBitmap, offset) == 64, "bitmap layout");
+static_assert(offsetof(HostBitmap, flags) == 72, "bitmap layout");
+static_assert(offsetof(FrameState, currentFrame) == 0, "frame state layout");
+static_assert(sizeof(Activation) == 80, "activation layout");
+static_assert(offsetof(Activation, definition) == 0, "activation layout");
+static_assert(offsetof(Activation, settings) == 8, "activation layout");
+static_assert(offsetof(Activation, destination) == 16, "activation layout");
+static_assert(offsetof(Activation, source) == 24, "activation layout");
+static_assert(offsetof(Activation, reserved) == 32, "activation layout");
+static_assert(offsetof(Activation, previousFrame) == 40, "activation layout");
+static_assert(offsetof(Activation, crop) == 48, "activation layout");
+static_assert(sizeof(Activation::crop) == 16, "activation layout: four crop values at 48, 52, 56, 60");
+static_assert(offsetof(Activation, frameState) == 64, "activation layout");
+static_assert(offsetof(Activation, preview) == 72, "activation layout");
+static_assert(sizeof(ScriptValue) == 24, "script value layout");
+static_assert(offsetof(ScriptValue, type) == 0, "script value layout");
+static_assert(offsetof(ScriptValue, object) == 8, "script value layout");
+static_assert(offsetof(ScriptValue, value) == 16, "script value layout");
 #endif
 
 #endif

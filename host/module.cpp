@@ -5,7 +5,7 @@
 #include "filter_callbacks.h"
 
 enum {
-    kFilterDefinitionLength = sizeof(FilterDefinition),  // 72, the host checks it
+    kFilterDefinitionLength = sizeof(FilterDefinition),  // 72, or 144 for 64-bit hosts
     kInterfaceVersion       = 7,
     kCompatibleVersion      = 4,
 };

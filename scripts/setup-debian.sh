@@ -6,10 +6,11 @@ set -euo pipefail
 packages=(
   # native build, unit tests, benchmarks
   cmake g++ make pkg-config python3 libgtest-dev libbenchmark-dev
-  # the 32-bit Windows module
+  # the 32-bit and the 64-bit Windows module
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  # running the module and its dialog for real
-  wine wine32:i386 xvfb xauth fonts-wqy-microhei imagemagick
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  # running the modules and their dialog for real, in 32-bit and 64-bit wine
+  wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick
   # the delbrin command
   ffmpeg
   # fuzzing and sanitizers

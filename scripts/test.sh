@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine if needed, builds everything and runs every test:
-# the native unit tests, the module and its dialog under wine, the delbrin
-# command end to end, then the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a minute. Ends with
-# one line "N passed, N failed".
+# the native unit tests, the 32-bit and the 64-bit module and their dialog
+# under wine, the delbrin command end to end, then the unit tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a
+# minute. Ends with one line "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,7 +39,7 @@ run_ctest build
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DDELBRIN_WIN32=OFF \
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DDELBRIN_WIN32=OFF -DDELBRIN_WIN64=OFF \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-sanitize -j"$jobs" --target core_tests
 run_ctest build-sanitize -L unit

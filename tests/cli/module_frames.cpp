@@ -5,9 +5,11 @@
 //   module_frames IN.raw OUT.raw WIDTH HEIGHT 'Config(...)'
 //
 // IN.raw holds whole frames of top-down BGRA rows; OUT.raw receives the
-// module's frames the same way. Exit code 0 on success, 1 on a bad argument
-// or file, 2 when the module wrote outside the host's records, and the
-// stand-in's fault code after a fault.
+// module's frames the same way. The instance's script line and summary,
+// once the line is replayed, go to standard output, so that the 32-bit and
+// the 64-bit module can be compared too. Exit code 0 on success, 1 on a bad
+// argument or file, 2 when the module wrote outside the host's records, and
+// the stand-in's fault code after a fault.
 #include <windows.h>
 
 #include <stdio.h>
@@ -42,9 +44,16 @@ int main(int argc, char** argv) {
     StandinInstance* instance = StandinCreateInstance(&host, width, height);
     if (!instance) return Fail("out of memory");
     StandinCallInit(instance);
-    // The host replays the saved line through the script function.
-    if (!StandinCallConfigFunction(instance, call.numbers, call.rangeText.c_str(), false))
+    // The host replays the saved line through the script function; a 64-bit
+    // host passes the integers as 64-bit values.
+    if (!StandinCallConfigFunction(instance, call.numbers, call.rangeText.c_str(),
+                                   sizeof(void*) == 8))
         return Fail("the module has no Config script function");
+    std::vector<char> line(8192);
+    char summary[kSummaryMaxLength + 1] = "";
+    StandinCallScriptString(instance, line.data(), static_cast<int>(line.size()));
+    StandinCallString(instance, summary);
+    printf("script line: %s\nsummary: %s\n", line.data(), summary);
     StandinCallParam(instance);
     StandinCallStart(instance);
 

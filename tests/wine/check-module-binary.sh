@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks what the module shows the loader, from objdump -p:
-#   check-module-binary.sh OBJDUMP MODULE exports|imports
+#   check-module-binary.sh OBJDUMP MODULE FORMAT exports|imports
+# FORMAT: pei-i386 for the 32-bit module, pei-x86-64 for the 64-bit one.
 # exports: exactly VirtualdubFilterModuleInit2 and VirtualdubFilterModuleDeinit.
-# imports: system DLLs only, nothing of the compiler's runtime beside it.
+# imports: KERNEL32, USER32 and msvcrt only, nothing of the compiler's
+# runtime beside it.
 set -euo pipefail
-objdump=$1 module=$2 what=$3
+objdump=$1 module=$2 format=$3 what=$4
 
 headers=$("$objdump" -p "$module")
-grep -q 'file format pei-i386' <<<"$headers" || { echo "FAIL: not a 32-bit PE file"; exit 1; }
+grep -q "file format $format\$" <<<"$headers" || { echo "FAIL: not a $format file"; exit 1; }
 
 case $what in
 exports)
@@ -25,12 +27,12 @@ imports)
   status=0
   while read -r dll; do
     case ${dll,,} in
-      kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|advapi32.dll|msvcrt.dll|ntdll.dll) ;;
-      *) echo "FAIL: imports $dll, which is not a system DLL"; status=1 ;;
+      kernel32.dll|user32.dll|msvcrt.dll) ;;
+      *) echo "FAIL: imports $dll, not one of KERNEL32, USER32, msvcrt"; status=1 ;;
     esac
   done <<<"$dlls"
   exit $status
   ;;
 *)
-  echo "usage: $0 OBJDUMP MODULE exports|imports"; exit 2 ;;
+  echo "usage: $0 OBJDUMP MODULE FORMAT exports|imports"; exit 2 ;;
 esac

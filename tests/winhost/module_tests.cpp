@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -26,7 +27,18 @@ static int gFailures;
 enum {
     kDialogTemplate = 107,
     kSummaryCapacity = 51,  // the summary is at most 50 characters
+    // 18 slots of a pointer's size: 72 bytes for a 32-bit host, 144 for a
+    // 64-bit one.
+    kDefinitionLength = 18 * sizeof(void*),
 };
+
+// Whether an address lies above 4 GB, where a 64-bit host keeps its records
+// and the module: true for every address in a 32-bit program, which cannot
+// tell.
+static bool HighEnough(const void* address)
+{
+    return sizeof(void*) == 4 || (uintptr_t)address > UINT32_MAX;
+}
 
 // A Config line's twelve numbers, in the line's order.
 struct ConfigNumbers {
@@ -120,8 +132,11 @@ static void TestRegistration(StandinHost* host)
     CHECK(host->version == 7);
     CHECK(host->compatibleVersion == 4);
     CHECK(host->addFilterCalls == 1);
-    CHECK(host->addFilterLength == 72);
+    CHECK(host->addFilterLength == kDefinitionLength);
     CHECK(host->addFilterModule == &host->module);
+    // The module's code and its records (definition, texts, script table)
+    // lie where a 64-bit host puts them.
+    CHECK(HighEnough(host->library));
 
     const FilterDefinition* record = host->addFilterSource;
     CHECK(record->next == nullptr);
@@ -132,6 +147,8 @@ static void TestRegistration(StandinHost* host)
     CHECK(record->maker != nullptr);
     CHECK(record->privateData == nullptr);
     CHECK(record->instanceDataSize == (int)sizeof(PatchSettings));
+    printf("definition record length %d, instance size %d\n", host->addFilterLength,
+           record->instanceDataSize);
     CHECK(record->init && record->run && record->param && record->config);
     CHECK(record->string && record->start && record->end && record->scriptString);
     CHECK(record->deinit == nullptr);
@@ -192,10 +209,16 @@ static void DumpTexts(StandinHost* host)
 }
 
 // The dialog reaches the host's preview through v-table slots 3, 5 and 8;
-// calling those slots as the host numbers them reaches the stand-in's
-// Toggle, RedoFrame and InitButton.
-typedef void (__attribute__((thiscall)) *WindowSlot)(void* self, HWND window);
-typedef void (__attribute__((thiscall)) *PlainSlot)(void* self);
+// calling those slots as the host numbers them, with the host's calling
+// convention, reaches the stand-in's Toggle, RedoFrame and InitButton. The
+// 32-bit host passes the object in ECX; x86-64 has one convention.
+#if defined(__i386__)
+#define HOST_MEMBER_CALL __attribute__((thiscall))
+#else
+#define HOST_MEMBER_CALL
+#endif
+typedef void (HOST_MEMBER_CALL *WindowSlot)(void* self, HWND window);
+typedef void (HOST_MEMBER_CALL *PlainSlot)(void* self);
 
 static void TestPreviewSlots(StandinHost*)
 {
@@ -228,6 +251,7 @@ static void TestLifeCycle(StandinHost* host)
     if (!instance)
         return;
     PatchSettings* settings = instance->settings;
+    CHECK(HighEnough(settings) && HighEnough(&instance->activation));
 
     // Some hosts fill the bitmaps only after init and the script function.
     StandinBlankBitmaps(instance);

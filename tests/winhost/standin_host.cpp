@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 enum {
     kGuardByte = 0xCD,
     kHeapCorruption = 0xC0000374,  // the heap's own fault code
@@ -48,8 +50,8 @@ static LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers)
     fprintf(stderr, "FAULT: exception 0x%08lx at %p", record->ExceptionCode,
             record->ExceptionAddress);
     if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2)
-        fprintf(stderr, " (%s 0x%08lx)", record->ExceptionInformation[0] ? "writing" : "reading",
-                (unsigned long)record->ExceptionInformation[1]);
+        fprintf(stderr, " (%s %p)", record->ExceptionInformation[0] ? "writing" : "reading",
+                (void*)record->ExceptionInformation[1]);
     fprintf(stderr, "\n");
     fflush(stderr);
     TerminateProcess(GetCurrentProcess(), kStandinFaultExit);
@@ -70,6 +72,13 @@ static size_t PageSize(void)
     return info.dwPageSize;
 }
 
+// Memory from the top of the address space: a 64-bit host's records lie
+// above 4 GB, where a pointer kept in 32 bits anywhere in the module faults.
+static void* AllocHigh(size_t size)
+{
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE);
+}
+
 // Layout: a no-access page, the guard pattern, the data (16-byte aligned,
 // ending as close to the next page as alignment allows), the guard pattern,
 // a no-access page.
@@ -77,8 +86,7 @@ bool StandinAllocBlock(StandinBlock* block, size_t size)
 {
     size_t page = PageSize();
     size_t inner = (size + 2 * kStandinGuardBytes + 16 + page - 1) / page * page;
-    uint8_t* base = (uint8_t*)VirtualAlloc(nullptr, inner + 2 * page, MEM_RESERVE | MEM_COMMIT,
-                                           PAGE_READWRITE);
+    uint8_t* base = (uint8_t*)AllocHigh(inner + 2 * page);
     if (!base)
         return false;
     DWORD old;
@@ -383,7 +391,12 @@ StandinChanges StandinCountChanges(StandinInstance* instance, int64_t x, int64_t
 
 StandinInstance* StandinCreateInstance(StandinHost* host, int32_t width, int32_t height)
 {
-    StandinInstance* instance = new StandinInstance();
+    // The activation record, the bitmaps, the frame state and the preview
+    // object lie high too.
+    void* memory = AllocHigh(sizeof(StandinInstance));
+    if (!memory)
+        return nullptr;
+    StandinInstance* instance = new (memory) StandinInstance();
     instance->host = host;
     size_t dataSize = host->registered.instanceDataSize > 0
                           ? (size_t)host->registered.instanceDataSize : 0;
@@ -415,7 +428,8 @@ void StandinDestroyInstance(StandinInstance* instance)
     StandinFreeBlock(&instance->settingsBlock);
     StandinFreeBlock(&instance->source.pixels);
     StandinFreeBlock(&instance->destination.pixels);
-    delete instance;
+    instance->~StandinInstance();
+    VirtualFree(instance, 0, MEM_RELEASE);
 }
 
 void StandinBlankBitmaps(StandinInstance* instance)

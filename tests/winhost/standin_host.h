@@ -12,7 +12,9 @@
 //   - the instance data (the settings record) sits between guard bands and
 //     no-access pages too;
 //   - a fault anywhere (also one wine would swallow inside a dialog
-//     procedure) ends the program with kStandinFaultExit.
+//     procedure) ends the program with kStandinFaultExit;
+//   - instances and guarded blocks come from the top of the address space,
+//     above 4 GB in a 64-bit program, as a 64-bit host's records do.
 //
 // Typical use:
 //   StandinInstallFaultHandler();
