@@ -12,7 +12,7 @@ packages=(
   # running the modules and their dialog for real, in 32-bit and 64-bit wine
   wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick
   # the delbrin command
-  ffmpeg
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # the dialog template keeps its class names as written
