@@ -89,17 +89,18 @@ const PatchKernels kPlainPatchKernels = {
 };
 
 #if defined(__x86_64__) || defined(__i386__)
+static bool ProcessorHasSse2(void)
+{
+    unsigned a, b, c, d;
+    return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2);
+}
+
+#if !defined(DELBRIN_WITHOUT_AVX2)  // a build for testing and timing the SSE2 kernels
 static uint64_t ExtendedStateEnabled(void)
 {
     uint32_t low, high;
     __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
     return ((uint64_t)high << 32) | low;
-}
-
-static bool ProcessorHasSse2(void)
-{
-    unsigned a, b, c, d;
-    return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2);
 }
 
 // AVX2 needs the processor's instructions and an operating system that saves
@@ -120,12 +121,15 @@ static bool ProcessorHasAvx2(void)
     return (b & bit_AVX2) != 0;
 }
 #endif
+#endif
 
 static const PatchKernels* BestPatchKernels(void)
 {
 #if defined(__x86_64__) || defined(__i386__)
+#if !defined(DELBRIN_WITHOUT_AVX2)
     if (ProcessorHasAvx2())
         return &kAvx2PatchKernels;
+#endif
     if (ProcessorHasSse2())
         return &kSse2PatchKernels;
 #endif

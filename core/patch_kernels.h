@@ -158,7 +158,9 @@ enum PatchKernelSet {
 };
 
 // The kernels of a set, or null when this build or processor lacks them.
-// The best set is settled on the first call.
+// The best set is settled on the first call: AVX2 where the processor and
+// the operating system support it (not in a build with
+// DELBRIN_WITHOUT_AVX2), else SSE2, else plain.
 const PatchKernels* FindPatchKernels(PatchKernelSet set);
 
 extern const PatchKernels kPlainPatchKernels;

@@ -1,0 +1,107 @@
+// The module's frame run held against the oracle, inside the 32-bit module
+// with its own code generation: every case of the shared list is replayed
+// into an instance as a Config line (the border switched in the record, as
+// the dialog does), its frame handed to the run callback, and the result
+// compared byte for byte, guards included, with the oracle's on a copy of the
+// frame and of the instance's settings record.
+//
+//   module_kernels_test.exe [MODULE]   (default: Delbrin.vdf beside the program)
+//
+// Exits 0 when every case matches, 1 at the first that does not, and
+// kStandinFaultExit after a fault.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "frame_cases.h"
+#include "frame_run.h"
+#include "patch_oracle.h"
+#include "standin_host.h"
+
+static std::string Describe(const FrameCase& c)
+{
+    std::string s = "frame " + std::to_string(c.frameWidth) + "x" + std::to_string(c.frameHeight) +
+                    " pitch pad " + std::to_string(c.pitchPad) + (c.topDown ? " top-down" : "") +
+                    " Config(";
+    for (int32_t v : c.numbers)
+        s += std::to_string(v) + ",";
+    return s + "\"" + c.ranges + "\") border " + std::to_string(c.showBorder) + " frame " +
+           std::to_string(c.frameNumber);
+}
+
+// Hands the case's frame to the instance as its source bitmap.
+static void DescribeCaseFrame(StandinInstance* instance, const CaseFrame& frame)
+{
+    HostBitmap* source = &instance->source.bitmap;
+    source->data = (uint32_t*)frame.view.data;
+    source->width = frame.view.width;
+    source->height = frame.view.height;
+    source->pitch = frame.view.pitch;
+    source->modulo = frame.view.pitch - 4 * frame.view.width;
+    source->size = (ptrdiff_t)frame.view.pitch * frame.view.height;
+}
+
+int main(int argc, char** argv)
+{
+    StandinInstallFaultHandler();
+    const char* module = argc > 1 ? argv[1] : nullptr;
+
+    StandinHost host;
+    if (!StandinLoad(&host, module) || StandinInitModule(&host) != 0) {
+        fprintf(stderr, "the module did not load\n");
+        return 1;
+    }
+    StandinInstance* instance = StandinCreateInstance(&host, 64, 64);
+    if (instance == nullptr || StandinCallInit(instance) != 0) {
+        fprintf(stderr, "no instance\n");
+        return 1;
+    }
+
+    const std::vector<FrameCase> cases = MakeFrameCases({ 4, true });
+    size_t patched = 0;
+    for (const FrameCase& c : cases) {
+        if (!StandinCallConfigFunction(instance, c.numbers, c.ranges.c_str(), false)) {
+            fprintf(stderr, "the module has no Config function\n");
+            return 1;
+        }
+        instance->settings->showBorder = c.showBorder;
+
+        CaseFrame expected, actual;
+        MakeCaseFrame(c, &expected);
+        MakeCaseFrame(c, &actual);
+        PatchSettings oracleSettings;
+        memcpy(&oracleSettings, instance->settings, sizeof oracleSettings);
+        bool oracleAnswer = OraclePatchFrame(&oracleSettings, expected.view, c.frameNumber);
+
+        DescribeCaseFrame(instance, actual);
+        StandinCallRun(instance, c.frameNumber);
+        if (actual.bytes != expected.bytes) {
+            size_t i = 0;
+            while (actual.bytes[i] == expected.bytes[i])
+                i++;
+            fprintf(stderr, "FAIL: byte %u is %d, not %d; %s\n", (unsigned)i, actual.bytes[i],
+                    expected.bytes[i], Describe(c).c_str());
+            return 1;
+        }
+        if (instance->settings->patchPixels != nullptr ||
+            !StandinBlockIntact(&instance->settingsBlock)) {
+            fprintf(stderr, "FAIL: the settings record was left dirty; %s\n", Describe(c).c_str());
+            return 1;
+        }
+        patched += oracleAnswer;
+    }
+
+    StandinFillBitmaps(instance);  // the bitmaps describe the instance's own frames again
+    StandinCallEnd(instance);
+    StandinDestroyInstance(instance);
+    StandinDeinitModule(&host);
+    StandinUnload(&host);
+    printf("%u cases, %u of them patched, alike in %s, on a processor %s AVX2\n",
+           (unsigned)cases.size(), (unsigned)patched, module ? module : "Delbrin.vdf",
+           FindPatchKernels(kPatchKernelsAvx2) ? "with" : "without");
+    return 0;
+}
