@@ -111,8 +111,8 @@ static void* AllocatePlan(PatchPlan* plan, const PatchKernels* kernels, PatchRec
 
     uintptr_t start = ((uintptr_t)memory + alignment - 1) & ~(uintptr_t)(alignment - 1);
     uint8_t* next = (uint8_t*)start;
-    // Padding columns read as 0 in every table.
-    memset(next, 0, (size_t)(6 * tableBytes));
+    // Padding columns read as 0 in every table and in the row of the patch.
+    memset(next, 0, (size_t)(6 * tableBytes + rowBytes));
     uint16_t** tables[6] = { &plan->acrossHigh, &plan->acrossLow,  &plan->downSize,
                              &plan->downSign,   &plan->downBase,   &plan->columnWeight };
     for (uint16_t** table : tables) {
@@ -179,17 +179,11 @@ static void SetWeights(const PatchKernels* kernels, PatchPlan* plan, const Patch
     }
 }
 
-// Writes row `row` of the patch into the frame. Neither switch: the patch
-// goes in verbatim, fourth byte included, so the border's white keeps its
-// 0xFF. Otherwise the patch is blended over the frame's own pixel, each of
-// the two products divided on its own, and the fourth byte becomes 0.
-static void CompositePatch(const PatchKernels* kernels, const PatchPlan* plan,
-                           const PatchSettings* settings, int32_t row, uint8_t* frameRow)
+// Blends row `row` of the patch over the frame's own pixels, each of the
+// two products divided on its own; the fourth byte becomes 0.
+static void CompositePatch(const PatchKernels* kernels, const PatchPlan* plan, int32_t row,
+                           uint8_t* frameRow)
 {
-    if (!settings->featherOn && !settings->fadeOn) {
-        memcpy(frameRow, plan->patchRow, (size_t)plan->width * sizeof(uint32_t));
-        return;
-    }
     kernels->compositeRow(plan, row, plan->patchRow, frameRow);
 }
 
@@ -216,7 +210,7 @@ bool PatchFrameWith(PatchSettings* settings, FrameView frame, int32_t frameNumbe
 
     // Image row y + 1 is stored one pitch before row y.
     uint8_t* top = (uint8_t*)PixelAt(&frame, rect.x, rect.y);
-    const ptrdiff_t down = -(ptrdiff_t)frame.pitch;
+    const ptrdiff_t down = (ptrdiff_t)-(int64_t)frame.pitch;
     // Rows closer than their length share bytes: the rows written first
     // would change the samples of the rows after them, so those are read
     // from a copy taken before anything is written.
@@ -242,9 +236,17 @@ bool PatchFrameWith(PatchSettings* settings, FrameView frame, int32_t frameNumbe
     SetWeights(kernels, &plan, settings, alpha);
     settings->patchPixels = plan.patchRow;
 
+    // Neither switch: the patch goes into the frame as it is made, fourth
+    // byte included, so the border's white keeps its 0xFF.
+    const bool blend = settings->featherOn || settings->fadeOn;
     for (int32_t j = 0; j < rect.height; j++) {
-        SynthesizePatch(kernels, &plan, settings, j);
-        CompositePatch(kernels, &plan, settings, j, top + j * down);
+        uint8_t* frameRow = top + j * down;
+        if (blend) {
+            SynthesizePatch(kernels, &plan, settings, j, (uint8_t*)plan.patchRow);
+            CompositePatch(kernels, &plan, j, frameRow);
+        } else {
+            SynthesizePatch(kernels, &plan, settings, j, frameRow);
+        }
     }
 
     free(memory);

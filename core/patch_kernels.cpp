@@ -44,13 +44,13 @@ static void SetDownTablesPlain(PatchPlan* plan, const uint8_t* top, const uint8_
 // The patch's arithmetic as written: every division is one, taken in 64
 // bits, so any rectangle size is fine.
 static void SynthesizeRowPlain(const PatchPlan* plan, const PatchRowSamples* samples,
-                               uint32_t* patchRow)
+                               uint8_t* out)
 {
     const int64_t w = plan->width;
     const int64_t h = plan->height;
     const int64_t j = samples->row;
     for (int32_t k = 0; k < plan->width; k++) {
-        uint32_t out = 0;
+        uint32_t pixel = 0;
         for (int c = 0; c < 3; c++) {
             size_t lane = (size_t)k * kLanesPerPixel + c;
             uint16_t sign  = Lane(samples->acrossSign, c);
@@ -60,9 +60,9 @@ static void SynthesizeRowPlain(const PatchPlan* plan, const PatchRowSamples* sam
             int32_t down   = Signed(plan->downSize[lane], plan->downSign[lane]);
             int32_t hv = left + (int32_t)(((int64_t)k * across) / w);
             int32_t vv = top + (int32_t)((down * j) / h);
-            out |= (uint32_t)((hv * 50) / 100 + (vv * 50) / 100) << (8 * c);
+            pixel |= (uint32_t)((hv * 50) / 100 + (vv * 50) / 100) << (8 * c);
         }
-        patchRow[k] = out;
+        memcpy(out + (size_t)4 * k, &pixel, sizeof pixel);
     }
 }
 

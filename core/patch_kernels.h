@@ -112,7 +112,7 @@ struct PatchPlan {
     uint32_t* downMultiplier;
     uint16_t* weightCut;
 
-    uint32_t* patchRow;  // the row of the patch being made, paddedWidth pixels
+    uint32_t* patchRow;  // a row of the patch to blend, paddedWidth pixels
 };
 
 // The samples of one row of the patch, four 16-bit lanes each (blue in the
@@ -134,9 +134,8 @@ struct PatchKernels {
     // Sets the top-to-bottom tables from the rows of width pixels the top and
     // bottom samples are taken from.
     void (*setDownTables)(PatchPlan* plan, const uint8_t* top, const uint8_t* bottom);
-    // Makes patchRow's paddedWidth pixels for the given row.
-    void (*synthesizeRow)(const PatchPlan* plan, const PatchRowSamples* samples,
-                          uint32_t* patchRow);
+    // Makes the row's width pixels at out (any address).
+    void (*synthesizeRow)(const PatchPlan* plan, const PatchRowSamples* samples, uint8_t* out);
     // Lays width pixels of patchRow into frameRow, weighted by the row's cut
     // of the column weights: a = max(weight - cut, 0); fourth byte 0.
     void (*compositeRow)(const PatchPlan* plan, int32_t row, const uint32_t* patchRow,

@@ -91,7 +91,7 @@ KERNEL_INLINE Vec SynthesizeLanes(const KERNEL_NAME(RowTerms)* terms, size_t lan
 }
 
 KERNEL_ENTRY void KERNEL_NAME(SynthesizeRow)(const PatchPlan* plan,
-                                             const PatchRowSamples* samples, uint32_t* patchRow)
+                                             const PatchRowSamples* samples, uint8_t* out)
 {
     KERNEL_NAME(RowTerms) terms;
     terms.acrossSize = VecPixelPattern(samples->acrossSize);
@@ -106,12 +106,22 @@ KERNEL_ENTRY void KERNEL_NAME(SynthesizeRow)(const PatchPlan* plan,
     terms.downSign = plan->downSign;
     terms.downBase = plan->downBase;
 
-    const int32_t width = plan->paddedWidth;
-    for (int32_t k = 0; k < width; k += kBlockPixels) {
+    const int32_t width = plan->width;
+    int32_t k = 0;
+    for (; k + kBlockPixels <= width; k += kBlockPixels) {
         size_t lane = (size_t)k * kLanesPerPixel;
         Vec low  = SynthesizeLanes(&terms, lane);
         Vec high = SynthesizeLanes(&terms, lane + kVecLanes);
-        VecStore(patchRow + k, VecNarrow(low, high));
+        VecStore(out + (size_t)4 * k, VecNarrow(low, high));
+    }
+    // The last pixels through a block of their own: out may be the frame.
+    if (k < width) {
+        size_t lane = (size_t)k * kLanesPerPixel;
+        uint8_t tail[4 * kBlockPixels];
+        Vec low  = SynthesizeLanes(&terms, lane);
+        Vec high = SynthesizeLanes(&terms, lane + kVecLanes);
+        VecStore(tail, VecNarrow(low, high));
+        memcpy(out + (size_t)4 * k, tail, (size_t)4 * (width - k));
     }
 }
 

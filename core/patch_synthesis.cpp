@@ -47,19 +47,18 @@ static void ReadRowSamples(const PatchPlan* plan, const PatchSettings* settings,
 // A one-pixel dotted frame, white on even and black on odd positions along
 // each edge. The columns are drawn last, so they decide the corners; white
 // has its fourth byte set.
-static void DrawBorderRow(uint32_t* patchRow, int32_t width, int32_t height, int32_t row)
+static void DrawBorderRow(uint8_t* out, int32_t width, int32_t height, int32_t row)
 {
-    const uint32_t white = 0xFFFFFFFFu;
-    const uint32_t black = 0x00000000u;
+    static const uint32_t dots[2] = { 0xFFFFFFFFu, 0x00000000u };  // white, black
     if (row == 0 || row == height - 1)
         for (int32_t k = 0; k < width; k++)
-            patchRow[k] = (k % 2 == 0) ? white : black;
-    patchRow[0] = (row % 2 == 0) ? white : black;
-    patchRow[width - 1] = (row % 2 == 0) ? white : black;
+            memcpy(out + (size_t)4 * k, &dots[k % 2], 4);
+    memcpy(out, &dots[row % 2], 4);
+    memcpy(out + (size_t)4 * (width - 1), &dots[row % 2], 4);
 }
 
 void SynthesizePatch(const PatchKernels* kernels, PatchPlan* plan, const PatchSettings* settings,
-                     int32_t row)
+                     int32_t row, uint8_t* out)
 {
     const int32_t last = plan->height - 1;
     if (row == 0) {
@@ -70,15 +69,14 @@ void SynthesizePatch(const PatchKernels* kernels, PatchPlan* plan, const PatchSe
 
     PatchRowSamples samples;
     ReadRowSamples(plan, settings, row, &samples);
-    kernels->synthesizeRow(plan, &samples, plan->patchRow);
+    kernels->synthesizeRow(plan, &samples, out);
 
     if (row == 0 && last > 0) {
         // The rows below: one of the samples is row 0 as just made.
-        const uint8_t* made = (const uint8_t*)plan->patchRow;
         const uint8_t* bottom = OriginRow(plan, last);
-        kernels->setDownTables(plan, settings->cancelTop ? bottom : made,
-                               settings->cancelBottom ? made : bottom);
+        kernels->setDownTables(plan, settings->cancelTop ? bottom : out,
+                               settings->cancelBottom ? out : bottom);
     }
     if (settings->showBorder)
-        DrawBorderRow(plan->patchRow, plan->width, plan->height, row);
+        DrawBorderRow(out, plan->width, plan->height, row);
 }
