@@ -113,7 +113,7 @@ static void* AllocatePlan(PatchPlan* plan, const PatchKernels* kernels, PatchRec
     uint8_t* next = (uint8_t*)start;
     // Padding columns read as 0 in every table and in the row of the patch.
     memset(next, 0, (size_t)(6 * tableBytes + rowBytes));
-    uint16_t** tables[6] = { &plan->acrossHigh, &plan->acrossLow,  &plan->downSize,
+    uint16_t** tables[6] = { &plan->acrossHigh, &plan->acrossLow,  &plan->downMagnitude,
                              &plan->downSign,   &plan->downBase,   &plan->columnWeight };
     for (uint16_t** table : tables) {
         *table = (uint16_t*)next;
@@ -231,14 +231,15 @@ bool PatchFrameWith(PatchSettings* settings, FrameView frame, int32_t frameNumbe
         plan.originTop = top;
         plan.originPitch = down;
     }
-    if (kernels->multiplies)
-        SetMultipliers(kernels, &plan);
-    SetWeights(kernels, &plan, settings, alpha);
-    settings->patchPixels = plan.patchRow;
-
     // Neither switch: the patch goes into the frame as it is made, fourth
     // byte included, so the border's white keeps its 0xFF.
     const bool blend = settings->featherOn || settings->fadeOn;
+    if (kernels->multiplies)
+        SetMultipliers(kernels, &plan);
+    if (blend)
+        SetWeights(kernels, &plan, settings, alpha);
+    settings->patchPixels = plan.patchRow;
+
     for (int32_t j = 0; j < rect.height; j++) {
         uint8_t* frameRow = top + j * down;
         if (blend) {

@@ -34,7 +34,7 @@ static void SetDownTablesPlain(PatchPlan* plan, const uint8_t* top, const uint8_
             int32_t t = top[4 * k + c];
             int32_t d = bottom[4 * k + c] - t;
             int32_t sign = d < 0 ? -1 : 0;
-            plan->downSize[lane + c] = (uint16_t)(d < 0 ? -d : d);
+            plan->downMagnitude[lane + c] = (uint16_t)(d < 0 ? -d : d);
             plan->downSign[lane + c] = (uint16_t)sign;
             plan->downBase[lane + c] = (uint16_t)(256 * (t - sign));
         }
@@ -55,9 +55,9 @@ static void SynthesizeRowPlain(const PatchPlan* plan, const PatchRowSamples* sam
             size_t lane = (size_t)k * kLanesPerPixel + c;
             uint16_t sign  = Lane(samples->acrossSign, c);
             int32_t left   = Unbased(Lane(samples->acrossBase, c), sign);
-            int32_t across = Signed(Lane(samples->acrossSize, c), sign);
+            int32_t across = Signed(Lane(samples->acrossMagnitude, c), sign);
             int32_t top    = Unbased(plan->downBase[lane], plan->downSign[lane]);
-            int32_t down   = Signed(plan->downSize[lane], plan->downSign[lane]);
+            int32_t down   = Signed(plan->downMagnitude[lane], plan->downSign[lane]);
             int32_t hv = left + (int32_t)(((int64_t)k * across) / w);
             int32_t vv = top + (int32_t)((down * j) / h);
             pixel |= (uint32_t)((hv * 50) / 100 + (vv * 50) / 100) << (8 * c);

@@ -97,7 +97,7 @@ struct PatchPlan {
     // Top to bottom: the difference between the rows' top and bottom samples
     // as magnitude and sign (0xFFFF where bottom < top), and 256 * (top - sign),
     // per colour lane.
-    uint16_t* downSize;
+    uint16_t* downMagnitude;
     uint16_t* downSign;
     uint16_t* downBase;
     // Feathering: the column's weight in the colour lanes, 0 in the fourth.
@@ -120,7 +120,7 @@ struct PatchPlan {
 // magnitude and sign, and 256 * (left - sign).
 struct PatchRowSamples {
     int32_t  row;
-    uint64_t acrossSize;
+    uint64_t acrossMagnitude;
     uint64_t acrossSign;
     uint64_t acrossBase;
 };

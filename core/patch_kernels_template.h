@@ -2,7 +2,7 @@
 // that includes this defines:
 //   Vec, kVecLanes        the vector type and its number of 16-bit lanes
 //   KERNEL_INLINE         attributes of the helpers (the instruction set)
-//   KERNEL_ENTRY          attributes of the two kernels the table points to
+//   KERNEL_ENTRY          attributes of the kernels the table points to
 //   KERNEL_NAME(name)     the kernels' names for this instruction set
 //   VecLoad, VecStore, VecSplat, VecPixelPattern (four lanes repeated),
 //   VecWidenLow, VecWidenHigh, VecNarrow,
@@ -21,11 +21,12 @@ static const uint64_t kColourBytes = 0x00FFFFFF00FFFFFFull;
 
 // The top-to-bottom tables of one vector of lanes: the difference from top
 // to bottom as magnitude and sign, and 256 * (top - sign).
-KERNEL_INLINE void DownLanes(Vec top, Vec bottom, uint16_t* size, uint16_t* sign, uint16_t* base)
+KERNEL_INLINE void DownLanes(Vec top, Vec bottom, uint16_t* magnitude, uint16_t* sign,
+                             uint16_t* base)
 {
     Vec difference = VecSub(bottom, top);
     Vec negative = VecLess(difference, VecSplat(0));
-    VecStore(size, VecSub(VecXor(difference, negative), negative));
+    VecStore(magnitude, VecSub(VecXor(difference, negative), negative));
     VecStore(sign, negative);
     VecStore(base, VecShiftLeft(VecSub(top, negative), 8));
 }
@@ -36,10 +37,10 @@ KERNEL_INLINE void DownBlock(PatchPlan* plan, size_t lane, const uint8_t* top,
     const Vec colour = VecPixelPattern(kColourLanes);
     Vec topBytes = VecLoad(top), bottomBytes = VecLoad(bottom);
     DownLanes(VecAnd(VecWidenLow(topBytes), colour), VecAnd(VecWidenLow(bottomBytes), colour),
-              plan->downSize + lane, plan->downSign + lane, plan->downBase + lane);
+              plan->downMagnitude + lane, plan->downSign + lane, plan->downBase + lane);
     lane += kVecLanes;
     DownLanes(VecAnd(VecWidenHigh(topBytes), colour), VecAnd(VecWidenHigh(bottomBytes), colour),
-              plan->downSize + lane, plan->downSign + lane, plan->downBase + lane);
+              plan->downMagnitude + lane, plan->downSign + lane, plan->downBase + lane);
 }
 
 KERNEL_ENTRY void KERNEL_NAME(SetDownTables)(PatchPlan* plan, const uint8_t* top,
@@ -69,11 +70,11 @@ KERNEL_INLINE Vec ScaledQuotient(Vec a, Vec high, Vec low)
 // What the lanes of one row share: the row's left-to-right samples and its
 // place between top and bottom, and the tables read along the row.
 struct KERNEL_NAME(RowTerms) {
-    Vec acrossSize, acrossSign, acrossBase;
+    Vec acrossMagnitude, acrossSign, acrossBase;
     Vec downHigh, downLow;
     const uint16_t* acrossHigh;
     const uint16_t* acrossLow;
-    const uint16_t* downSize;
+    const uint16_t* downMagnitude;
     const uint16_t* downSign;
     const uint16_t* downBase;
 };
@@ -82,10 +83,10 @@ struct KERNEL_NAME(RowTerms) {
 // the vector of lanes starting at lane. Both blends come in the high byte.
 KERNEL_INLINE Vec SynthesizeLanes(const KERNEL_NAME(RowTerms)* terms, size_t lane)
 {
-    Vec across = ScaledQuotient(terms->acrossSize, VecLoad(terms->acrossHigh + lane),
+    Vec across = ScaledQuotient(terms->acrossMagnitude, VecLoad(terms->acrossHigh + lane),
                                 VecLoad(terms->acrossLow + lane));
     Vec h = VecAdd(terms->acrossBase, VecXor(across, terms->acrossSign));
-    Vec down = ScaledQuotient(VecLoad(terms->downSize + lane), terms->downHigh, terms->downLow);
+    Vec down = ScaledQuotient(VecLoad(terms->downMagnitude + lane), terms->downHigh, terms->downLow);
     Vec v = VecAdd(VecLoad(terms->downBase + lane), VecXor(down, VecLoad(terms->downSign + lane)));
     return VecAdd(VecShiftRight(h, 9), VecShiftRight(v, 9));
 }
@@ -94,7 +95,7 @@ KERNEL_ENTRY void KERNEL_NAME(SynthesizeRow)(const PatchPlan* plan,
                                              const PatchRowSamples* samples, uint8_t* out)
 {
     KERNEL_NAME(RowTerms) terms;
-    terms.acrossSize = VecPixelPattern(samples->acrossSize);
+    terms.acrossMagnitude = VecPixelPattern(samples->acrossMagnitude);
     terms.acrossSign = VecPixelPattern(samples->acrossSign);
     terms.acrossBase = VecPixelPattern(samples->acrossBase);
     const uint32_t m = plan->downMultiplier[samples->row];
@@ -102,7 +103,7 @@ KERNEL_ENTRY void KERNEL_NAME(SynthesizeRow)(const PatchPlan* plan,
     terms.downLow  = VecSplat((uint16_t)m);
     terms.acrossHigh = plan->acrossHigh;
     terms.acrossLow = plan->acrossLow;
-    terms.downSize = plan->downSize;
+    terms.downMagnitude = plan->downMagnitude;
     terms.downSign = plan->downSign;
     terms.downBase = plan->downBase;
 

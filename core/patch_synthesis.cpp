@@ -38,7 +38,7 @@ static void ReadRowSamples(const PatchPlan* plan, const PatchSettings* settings,
     for (int c = 0; c < 3; c++) {
         int32_t d = to[c] - from[c];
         int32_t sign = d < 0 ? -1 : 0;
-        samples->acrossSize |= (uint64_t)(d < 0 ? -d : d) << (16 * c);
+        samples->acrossMagnitude |= (uint64_t)(d < 0 ? -d : d) << (16 * c);
         samples->acrossSign |= (uint64_t)(uint16_t)sign << (16 * c);
         samples->acrossBase |= (uint64_t)(uint16_t)(256 * (from[c] - sign)) << (16 * c);
     }

@@ -75,17 +75,6 @@ TEST(PatchKernels, DivisionsBy255And100)
         ASSERT_EQ((h * 50) / 100, h >> 1);
 }
 
-std::string Describe(const FrameCase& c)
-{
-    std::string s = "frame " + std::to_string(c.frameWidth) + "x" + std::to_string(c.frameHeight) +
-                    " pitch pad " + std::to_string(c.pitchPad) + (c.topDown ? " top-down" : "") +
-                    " Config(";
-    for (int32_t v : c.numbers)
-        s += std::to_string(v) + ",";
-    return s + "\"" + c.ranges + "\") border " + std::to_string(c.showBorder) + " frame " +
-           std::to_string(c.frameNumber);
-}
-
 // Every case patched by the oracle and by the kernels, from the same frame
 // and the same settings: the same answer and the same bytes, guards included.
 void ExpectKernelsMatchOracle(PatchKernelSet set)
@@ -104,14 +93,14 @@ void ExpectKernelsMatchOracle(PatchKernelSet set)
 
         bool oracleAnswer = OraclePatchFrame(&oracleSettings, expected.view, c.frameNumber);
         bool answer = PatchFrameWith(&settings, actual.view, c.frameNumber, kernels);
-        ASSERT_EQ(answer, oracleAnswer) << Describe(c);
+        ASSERT_EQ(answer, oracleAnswer) << DescribeFrameCase(c);
         ASSERT_EQ(settings.patchPixels, nullptr);
         if (actual.bytes != expected.bytes) {
             size_t i = 0;
             while (actual.bytes[i] == expected.bytes[i])
                 i++;
             FAIL() << kernels->name << ": byte " << i << " is " << (int)actual.bytes[i]
-                   << ", not " << (int)expected.bytes[i] << "; " << Describe(c);
+                   << ", not " << (int)expected.bytes[i] << "; " << DescribeFrameCase(c);
         }
         patched += answer;
     }

@@ -88,6 +88,18 @@ inline void ApplyCaseSettings(const FrameCase& c, PatchSettings* settings)
     settings->showBorder = c.showBorder;
 }
 
+// The case as a line for a failure message.
+inline std::string DescribeFrameCase(const FrameCase& c)
+{
+    std::string s = "frame " + std::to_string(c.frameWidth) + "x" + std::to_string(c.frameHeight) +
+                    " pitch pad " + std::to_string(c.pitchPad) + (c.topDown ? " top-down" : "") +
+                    " Config(";
+    for (int32_t v : c.numbers)
+        s += std::to_string(v) + ",";
+    return s + "\"" + c.ranges + "\") border " + std::to_string(c.showBorder) + " frame " +
+           std::to_string(c.frameNumber);
+}
+
 // Which families of cases to make; the module's test under wine takes fewer
 // of the large ones.
 struct FrameCaseOptions {

@@ -22,19 +22,8 @@
 #include "patch_oracle.h"
 #include "standin_host.h"
 
-static std::string Describe(const FrameCase& c)
-{
-    std::string s = "frame " + std::to_string(c.frameWidth) + "x" + std::to_string(c.frameHeight) +
-                    " pitch pad " + std::to_string(c.pitchPad) + (c.topDown ? " top-down" : "") +
-                    " Config(";
-    for (int32_t v : c.numbers)
-        s += std::to_string(v) + ",";
-    return s + "\"" + c.ranges + "\") border " + std::to_string(c.showBorder) + " frame " +
-           std::to_string(c.frameNumber);
-}
-
 // Hands the case's frame to the instance as its source bitmap.
-static void DescribeCaseFrame(StandinInstance* instance, const CaseFrame& frame)
+static void HandOverCaseFrame(StandinInstance* instance, const CaseFrame& frame)
 {
     HostBitmap* source = &instance->source.bitmap;
     source->data = (uint32_t*)frame.view.data;
@@ -77,19 +66,20 @@ int main(int argc, char** argv)
         memcpy(&oracleSettings, instance->settings, sizeof oracleSettings);
         bool oracleAnswer = OraclePatchFrame(&oracleSettings, expected.view, c.frameNumber);
 
-        DescribeCaseFrame(instance, actual);
+        HandOverCaseFrame(instance, actual);
         StandinCallRun(instance, c.frameNumber);
         if (actual.bytes != expected.bytes) {
             size_t i = 0;
             while (actual.bytes[i] == expected.bytes[i])
                 i++;
             fprintf(stderr, "FAIL: byte %u is %d, not %d; %s\n", (unsigned)i, actual.bytes[i],
-                    expected.bytes[i], Describe(c).c_str());
+                    expected.bytes[i], DescribeFrameCase(c).c_str());
             return 1;
         }
         if (instance->settings->patchPixels != nullptr ||
             !StandinBlockIntact(&instance->settingsBlock)) {
-            fprintf(stderr, "FAIL: the settings record was left dirty; %s\n", Describe(c).c_str());
+            fprintf(stderr, "FAIL: the settings record was left dirty; %s\n",
+                    DescribeFrameCase(c).c_str());
             return 1;
         }
         patched += oracleAnswer;
