@@ -1,7 +1,8 @@
 // The module's frame run held against the oracle, inside the 32-bit module
 // with its own code generation: every case of the shared list is replayed
 // into an instance as a Config line (the border switched in the record, as
-// the dialog does), its frame handed to the run callback, and the result
+// the dialog does), its frame handed to the run callback, called with the
+// stack at each 4-byte offset from a 16-byte boundary in turn, and the result
 // compared byte for byte, guards included, with the oracle's on a copy of the
 // frame and of the instance's settings record.
 //
@@ -21,6 +22,36 @@
 #include "frame_run.h"
 #include "patch_oracle.h"
 #include "standin_host.h"
+
+// Calls the run callback as StandinCallRun does, but with the stack pointer
+// `offset` bytes off a 16-byte boundary at the call: a host built for the
+// 32-bit Windows convention keeps the stack aligned to 4 bytes only.
+static int CallRunAtStackOffset(StandinInstance* instance, int32_t frameNumber, int32_t offset)
+{
+    instance->frameState.state.currentFrame = frameNumber;
+    instance->destination.bitmap.data = (uint32_t*)instance->destination.pixels.data;
+    struct {
+        FilterRunProc run;
+        const Activation* activation;
+        const HostFunctions* functions;
+        int32_t offset;
+        int32_t result;
+    } call = { instance->host->registered.run, &instance->activation, &instance->host->functions,
+               offset, 0 };
+    __asm__ volatile(
+        "mov %%esp, %%esi\n\t"
+        "and $-16, %%esp\n\t"
+        "sub 12(%%edi), %%esp\n\t"
+        "pushl 8(%%edi)\n\t"
+        "pushl 4(%%edi)\n\t"
+        "call *(%%edi)\n\t"
+        "mov %%esi, %%esp\n\t"
+        "mov %%eax, 16(%%edi)\n\t"
+        :
+        : "D"(&call)
+        : "eax", "ecx", "edx", "esi", "memory", "cc");
+    return call.result;
+}
 
 // Hands the case's frame to the instance as its source bitmap.
 static void HandOverCaseFrame(StandinInstance* instance, const CaseFrame& frame)
@@ -51,7 +82,7 @@ int main(int argc, char** argv)
     }
 
     const std::vector<FrameCase> cases = MakeFrameCases({ 4, true });
-    size_t patched = 0;
+    size_t patched = 0, calls = 0;
     for (const FrameCase& c : cases) {
         if (!StandinCallConfigFunction(instance, c.numbers, c.ranges.c_str(), false)) {
             fprintf(stderr, "the module has no Config function\n");
@@ -67,7 +98,7 @@ int main(int argc, char** argv)
         bool oracleAnswer = OraclePatchFrame(&oracleSettings, expected.view, c.frameNumber);
 
         HandOverCaseFrame(instance, actual);
-        StandinCallRun(instance, c.frameNumber);
+        CallRunAtStackOffset(instance, c.frameNumber, 4 * (int32_t)(calls++ % 4));
         if (actual.bytes != expected.bytes) {
             size_t i = 0;
             while (actual.bytes[i] == expected.bytes[i])
