@@ -13,8 +13,9 @@
 # wine (BUILD/win32/module_run_bench.exe, for Delbrin.vdf, which picks AVX2
 # where the processor has it, and Delbrin_sse2.vdf, the module built without
 # the AVX2 kernels). Every line gives the time
-# per frame, the multiple of a copy of the rectangle's rows measured by the
-# same program, and how many times faster than delogo it is.
+# per frame and per rectangle pixel, the multiple of a copy of the
+# rectangle's rows measured by the same program, and how many times faster
+# than delogo it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -65,10 +66,10 @@ for case in 1920x1080:480x270:30 720x576:144x115:150; do
   echo
   echo "$size frame, $rect rectangle: ffmpeg delogo $delogo us/frame" \
        "(user time $best_d s with delogo, $best_n s without, $frames frames)"
-  printf '  %-22s %-18s %10s %8s %12s\n' program switches us/frame x-copy x-delogo
-  while read -r where name kernels mode us _ times; do
+  printf '  %-16s %-18s %10s %10s %8s %9s\n' program switches us/frame ns/pixel x-copy x-delogo
+  while read -r where name kernels mode us ns times; do
     [ "$name" = "$size/$rect" ] || continue
-    printf '  %-22s %-18s %10s %8s %12s\n' "$where $kernels" "$mode" "$us" "$times" \
+    printf '  %-16s %-18s %10s %10s %8s %9s\n' "$where $kernels" "$mode" "$us" "$ns" "$times" \
       "$(calc "$delogo / $us")"
   done <"$work/figures"
 done
