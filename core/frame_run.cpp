@@ -1,10 +1,13 @@
 // The per-frame work: decide from the frame ranges whether and how strongly
-// this frame is patched, copy the rectangle out, turn it into the patch and
-// write the patch back, feathered at its edges and scaled by the fade.
+// this frame is patched, then make the patch row by row and write each row
+// back, feathered at its edges and scaled by the fade.
 //
 // Settings restored from a script are not clamped, so every amount here may
-// be anything an int32 holds: sums and products are taken in 64 bits, and the
-// rectangle is cut to the frame before any pixel is touched.
+// be anything an int32 holds: the frame's gating is taken in 64 bits, and the
+// rectangle is cut to the frame before any pixel is touched. Everything that
+// depends only on a row or only on a column (feather weights, the positions
+// between the patch's samples) is worked out once per frame, and the row
+// kernels do the rest without dividing.
 #include "frame_run.h"
 
 #include <stdlib.h>
@@ -61,85 +64,131 @@ PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t
     return rect;
 }
 
-static uint32_t* AllocatePatch(PatchRect rect)
+// n * 255 / e for 0 <= n and 0 < e; in 32 bits while the product fits.
+static int32_t MulDiv255(int32_t n, int32_t e)
 {
-    uint64_t count = (uint64_t)rect.width * (uint64_t)rect.height;
-    if (count > SIZE_MAX / sizeof(uint32_t))
-        return NULL;
-    return (uint32_t*)malloc((size_t)count * sizeof(uint32_t));
-}
-
-// Frame rows may sit at any byte pitch, so pixels are moved with memcpy.
-static void CopyRectToPatch(const FrameView* frame, PatchRect rect, uint32_t* patch)
-{
-    for (int32_t j = 0; j < rect.height; j++) {
-        const uint32_t* row = PixelAt(frame, rect.x, rect.y + j);
-        memcpy(patch + (size_t)j * rect.width, row, (size_t)rect.width * sizeof(uint32_t));
-    }
+    if (n <= INT32_MAX / 255)
+        return n * 255 / e;
+    return (int32_t)((int64_t)n * 255 / e);
 }
 
 // The weight of the pixel at distance d from the rectangle's first row (or
 // column) of a rectangle `size` long: a ramp from 0 up to 255 over the first
 // e pixels and back down over the last e, the first ramp winning where they
 // overlap. With e <= 0 both ramps are empty and the weight is 255.
-static int64_t FeatherWeight(int64_t d, int64_t size, int64_t e)
+static int32_t FeatherWeight(int32_t d, int32_t size, int32_t e)
 {
+    if (e <= 0)
+        return 255;
     if (d < e)
-        return (d * 255) / e;
-    if (d > size - e)
-        return ((size - d) * 255) / e;
+        return MulDiv255(d, e);
+    if (d > size - e)  // e > 0, so size - e cannot overflow
+        return MulDiv255(size - d, e);
     return 255;
 }
 
-static uint32_t BlendPixel(uint32_t frame, uint32_t patch, int64_t a)
+// One allocation per frame holds everything the patch needs: the column
+// tables, the row of the patch, the per-row values and, when the frame's rows
+// overlap in memory, a copy of the rectangle to read the samples from.
+static void* AllocatePlan(PatchPlan* plan, const PatchKernels* kernels, PatchRect rect,
+                          bool copyRect)
 {
-    uint32_t out = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        int64_t p = (frame >> shift) & 0xFF;
-        int64_t q = (patch >> shift) & 0xFF;
-        // Two products, each truncated on its own.
-        int64_t mixed = (p * (255 - a)) / 255 + (q * a) / 255;
-        out |= (uint32_t)mixed << shift;
+    const uint64_t block = (uint64_t)kernels->blockPixels;
+    const uint64_t padded = ((uint64_t)rect.width + block - 1) / block * block;
+    const uint64_t tableBytes = padded * kLanesPerPixel * sizeof(uint16_t);
+    const uint64_t rowBytes = padded * sizeof(uint32_t);
+    const uint64_t multiplierBytes = (uint64_t)rect.height * sizeof(uint32_t);
+    const uint64_t copyBytes = copyRect ? (uint64_t)rect.width * rect.height * 4 : 0;
+    const uint64_t cutBytes = (uint64_t)rect.height * sizeof(uint16_t);
+    const uint64_t alignment = 32;  // for the vector loads of the tables
+    const uint64_t total = alignment + 6 * tableBytes + rowBytes + multiplierBytes + copyBytes +
+                           cutBytes;
+    if (total > SIZE_MAX)
+        return NULL;
+    void* memory = malloc((size_t)total);
+    if (memory == NULL)
+        return NULL;
+
+    uintptr_t start = ((uintptr_t)memory + alignment - 1) & ~(uintptr_t)(alignment - 1);
+    uint8_t* next = (uint8_t*)start;
+    // Padding columns read as 0 in every table and in the row of the patch.
+    memset(next, 0, (size_t)(6 * tableBytes + rowBytes));
+    uint16_t** tables[6] = { &plan->acrossHigh, &plan->acrossLow,  &plan->downMagnitude,
+                             &plan->downSign,   &plan->downBase,   &plan->columnWeight };
+    for (uint16_t** table : tables) {
+        *table = (uint16_t*)next;
+        next += tableBytes;
     }
-    return out;  // the fourth byte is 0
+    plan->patchRow = (uint32_t*)next;
+    next += rowBytes;
+    plan->downMultiplier = (uint32_t*)next;
+    next += multiplierBytes;
+    plan->originTop = copyRect ? next : NULL;
+    next += copyBytes;
+    plan->weightCut = (uint16_t*)next;
+
+    plan->width = rect.width;
+    plan->height = rect.height;
+    plan->paddedWidth = (int32_t)padded;
+    return memory;
 }
 
-static void CompositePatch(const PatchSettings* settings, const FrameView* frame, PatchRect rect,
-                           const uint32_t* patch, int alpha)
+// The positions between the patch's samples, as multipliers: column k of
+// width across, row j of height down.
+static void SetMultipliers(const PatchKernels* kernels, PatchPlan* plan)
+{
+    FractionSteps steps;
+    StartFractionSteps(&steps, (uint32_t)plan->width);
+    for (int32_t k = 0; k < plan->width; k++, NextFractionStep(&steps)) {
+        uint32_t m = FractionMultiplier(&steps);
+        size_t lane = PatchColumnLane(kernels, k);
+        for (int c = 0; c < 3; c++) {
+            plan->acrossHigh[lane + c] = (uint16_t)(m >> 16);
+            plan->acrossLow[lane + c] = (uint16_t)m;
+        }
+    }
+    StartFractionSteps(&steps, (uint32_t)plan->height);
+    for (int32_t j = 0; j < plan->height; j++, NextFractionStep(&steps))
+        plan->downMultiplier[j] = FractionMultiplier(&steps);
+}
+
+// The weight a = column weight + row weight - 255 (feather) + alpha - 255
+// (fade), clamped to 0...255, as max(column weight - cut of the row, 0): the
+// sum never exceeds 255, so only the clamp at 0 is left.
+static void SetWeights(const PatchKernels* kernels, PatchPlan* plan, const PatchSettings* settings,
+                       int alpha)
 {
     const bool feather = settings->featherOn != 0;
-    const bool fade    = settings->fadeOn != 0;
-    const int64_t e    = settings->featherWidth;
-
-    for (int32_t j = 0; j < rect.height; j++) {
-        uint8_t* row = (uint8_t*)PixelAt(frame, rect.x, rect.y + j);
-        const uint32_t* source = patch + (size_t)j * rect.width;
-
-        // Neither switch: the patch goes in verbatim, fourth byte included,
-        // so the border's white keeps its 0xFF.
-        if (!feather && !fade) {
-            memcpy(row, source, (size_t)rect.width * sizeof(uint32_t));
-            continue;
-        }
-
-        const int64_t rowWeight = feather ? FeatherWeight(j, rect.height, e) : 255;
-        for (int32_t k = 0; k < rect.width; k++) {
-            int64_t a = 255;
-            if (feather)
-                a = FeatherWeight(k, rect.width, e) + rowWeight - 255;
-            if (fade)
-                a = a + alpha - 255;
-            a = Clamp64(a, 0, 255);
-
-            uint32_t pixel;
-            memcpy(&pixel, row + (size_t)4 * k, sizeof pixel);
-            pixel = BlendPixel(pixel, source[k], a);
-            memcpy(row + (size_t)4 * k, &pixel, sizeof pixel);
-        }
+    const bool fade = settings->fadeOn != 0;
+    const int32_t e = settings->featherWidth;
+    plan->fullFrom = plan->fullTo = 0;
+    for (int32_t k = 0; k < plan->width; k++) {
+        size_t lane = PatchColumnLane(kernels, k);
+        int32_t w = feather ? FeatherWeight(k, plan->width, e) : 255;
+        for (int c = 0; c < 3; c++)
+            plan->columnWeight[lane + c] = (uint16_t)w;
+        // The full weight lies between the two ramps, in one stretch.
+        if (w == 255 && plan->fullTo == plan->fullFrom)
+            plan->fullFrom = k, plan->fullTo = k + 1;
+        else if (w == 255 && plan->fullTo == k)
+            plan->fullTo = k + 1;
+    }
+    for (int32_t j = 0; j < plan->height; j++) {
+        int32_t cut = feather ? 255 - FeatherWeight(j, plan->height, e) : 0;
+        plan->weightCut[j] = (uint16_t)(cut + (fade ? 255 - alpha : 0));
     }
 }
 
-bool PatchFrame(PatchSettings* settings, FrameView frame, int32_t frameNumber)
+// Blends row `row` of the patch over the frame's own pixels, each of the
+// two products divided on its own; the fourth byte becomes 0.
+static void CompositePatch(const PatchKernels* kernels, const PatchPlan* plan, int32_t row,
+                           uint8_t* frameRow)
+{
+    kernels->compositeRow(plan, row, plan->patchRow, frameRow);
+}
+
+bool PatchFrameWith(PatchSettings* settings, FrameView frame, int32_t frameNumber,
+                    const PatchKernels* kernels)
 {
     if (settings == NULL || frame.data == NULL || frame.width <= 0 || frame.height <= 0)
         return false;
@@ -154,16 +203,59 @@ bool PatchFrame(PatchSettings* settings, FrameView frame, int32_t frameNumber)
     if (rect.width == 0 || rect.height == 0)
         return false;
 
-    uint32_t* patch = AllocatePatch(rect);
-    if (patch == NULL)
+    if (kernels == NULL)
+        kernels = FindPatchKernels(kPatchKernelsBest);
+    if (rect.width > kMaxMultipliedSide || rect.height > kMaxMultipliedSide)
+        kernels = &kPlainPatchKernels;
+
+    // Image row y + 1 is stored one pitch before row y.
+    uint8_t* top = (uint8_t*)PixelAt(&frame, rect.x, rect.y);
+    const ptrdiff_t down = (ptrdiff_t)-(int64_t)frame.pitch;
+    // Rows closer than their length share bytes: the rows written first
+    // would change the samples of the rows after them, so those are read
+    // from a copy taken before anything is written.
+    const bool rowsOverlap = rect.height > 1 && (frame.pitch < 0 ? -(int64_t)frame.pitch
+                                                                 : (int64_t)frame.pitch) <
+                                                    (int64_t)4 * rect.width;
+
+    PatchPlan plan;
+    void* memory = AllocatePlan(&plan, kernels, rect, rowsOverlap);
+    if (memory == NULL)
         return false;  // nothing written yet: the frame passes through unpatched
-    settings->patchPixels = patch;
+    if (rowsOverlap) {
+        uint8_t* copy = (uint8_t*)plan.originTop;
+        for (int32_t j = 0; j < rect.height; j++)
+            memcpy(copy + (size_t)4 * rect.width * j, top + j * down, (size_t)4 * rect.width);
+        plan.originPitch = (ptrdiff_t)4 * rect.width;
+    } else {
+        plan.originTop = top;
+        plan.originPitch = down;
+    }
+    // Neither switch: the patch goes into the frame as it is made, fourth
+    // byte included, so the border's white keeps its 0xFF.
+    const bool blend = settings->featherOn || settings->fadeOn;
+    if (kernels->multiplies)
+        SetMultipliers(kernels, &plan);
+    if (blend)
+        SetWeights(kernels, &plan, settings, alpha);
+    settings->patchPixels = plan.patchRow;
 
-    CopyRectToPatch(&frame, rect, patch);
-    SynthesizePatch(settings, rect);
-    CompositePatch(settings, &frame, rect, patch, alpha);
+    for (int32_t j = 0; j < rect.height; j++) {
+        uint8_t* frameRow = top + j * down;
+        if (blend) {
+            SynthesizePatch(kernels, &plan, settings, j, (uint8_t*)plan.patchRow);
+            CompositePatch(kernels, &plan, j, frameRow);
+        } else {
+            SynthesizePatch(kernels, &plan, settings, j, frameRow);
+        }
+    }
 
-    free(patch);
+    free(memory);
     settings->patchPixels = NULL;
     return true;
+}
+
+bool PatchFrame(PatchSettings* settings, FrameView frame, int32_t frameNumber)
+{
+    return PatchFrameWith(settings, frame, frameNumber, NULL);
 }

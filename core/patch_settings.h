@@ -19,7 +19,7 @@ enum {
 // single bytes holding 0 or 1. The field order is the record's binary layout.
 struct PatchSettings {
     Activation* activation;   // this instance's activation record
-    uint32_t*   patchPixels;  // the patch, only while a frame is processed
+    uint32_t*   patchPixels;  // a row of the patch, only while a frame is processed
     int32_t     width;        // the rectangle, in frame pixels
     int32_t     height;
     int32_t     x;            // 0 = the frame's leftmost column

@@ -2,90 +2,81 @@
 // blend between two samples of its own row plus half a top-to-bottom blend
 // between the rectangle's top and bottom rows.
 //
-// The buffer is rewritten in place in row-major order, and the vertical
-// samples are read at the moment each pixel is computed. So from the second
-// row on, a sample taken from the top row sees that row's synthesized value,
-// not the copied one; the bottom row is always read before it is written.
-// Saved projects look the way this order makes them look, so it stays.
+// The patch has always been made in place, row after row, with the vertical
+// samples read at the moment each pixel is made. So from the second row on,
+// a sample taken from the top row sees that row's synthesized value, not the
+// copied one, while the bottom row is always read before it is written.
+// Saved projects look the way this order makes them look, so it stays: row 0
+// is made from the rectangle's pixels, and the rows below from row 0 as made
+// and the rectangle's own bottom row.
 #include "patch_synthesis.h"
 
-static int32_t Channel(uint32_t pixel, int shift)
+#include <string.h>
+
+static const uint8_t* OriginRow(const PatchPlan* plan, int32_t row)
 {
-    return (int32_t)((pixel >> shift) & 0xFF);
+    return plan->originTop + row * plan->originPitch;
 }
 
-// a + (b - a) * num / den with a truncating division; num and den are
-// positions inside the patch, so the product needs 64 bits for wide patches.
-static int32_t Blend(int32_t a, int32_t b, int64_t num, int64_t den)
+// The row's two horizontal samples: the left one is the row's second pixel,
+// not its first. A one-pixel-wide patch has none; its rows take the next
+// row's pixel, and its last row, which would reach past the rectangle, its
+// own.
+static void ReadRowSamples(const PatchPlan* plan, const PatchSettings* settings, int32_t row,
+                           PatchRowSamples* samples)
 {
-    return a + (int32_t)(((int64_t)(b - a) * num) / den);
-}
+    const uint8_t* pixels = OriginRow(plan, row);
+    const uint8_t* left = pixels + 4;
+    if (plan->width == 1)
+        left = row + 1 < plan->height ? OriginRow(plan, row + 1) : pixels;
+    const uint8_t* right = pixels + 4 * (plan->width - 1);
+    const uint8_t* from = settings->cancelLeft ? right : left;
+    const uint8_t* to   = settings->cancelRight ? left : right;
 
-static uint32_t MixPixel(uint32_t left, uint32_t right, int64_t k, int64_t w,
-                         uint32_t top, uint32_t bottom, int64_t j, int64_t h)
-{
-    uint32_t out = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        int32_t across = Blend(Channel(left, shift), Channel(right, shift), k, w);
-        int32_t down   = Blend(Channel(top, shift), Channel(bottom, shift), j, h);
-        // Each half truncated on its own: a flat area loses its lowest bit.
-        int32_t mixed = (across * 50) / 100 + (down * 50) / 100;
-        out |= (uint32_t)mixed << shift;
-    }
-    return out;  // the fourth byte is 0
-}
-
-static void InterpolatePatch(const PatchSettings* settings, uint32_t* pixels, int64_t w, int64_t h)
-{
-    const int64_t last = w * (h - 1);  // the bottom row's first element
-    const int64_t end  = w * h;
-
-    for (int64_t j = 0; j < h; j++) {
-        uint32_t* row = pixels + j * w;
-        // The left sample is the row's second pixel. A one-pixel-wide patch
-        // has none, and its last row would reach past the buffer; that row
-        // takes its own pixel instead.
-        int64_t leftIndex = j * w + 1;
-        if (leftIndex > end - 1)
-            leftIndex = end - 1;
-        uint32_t left  = pixels[leftIndex];
-        uint32_t right = row[w - 1];
-        uint32_t fromLeft  = settings->cancelLeft ? right : left;
-        uint32_t fromRight = settings->cancelRight ? left : right;
-
-        for (int64_t k = 0; k < w; k++) {
-            uint32_t top    = pixels[settings->cancelTop ? last + k : k];
-            uint32_t bottom = pixels[settings->cancelBottom ? k : last + k];
-            row[k] = MixPixel(fromLeft, fromRight, k, w, top, bottom, j, h);
-        }
+    memset(samples, 0, sizeof *samples);
+    samples->row = row;
+    for (int c = 0; c < 3; c++) {
+        int32_t d = to[c] - from[c];
+        int32_t sign = d < 0 ? -1 : 0;
+        samples->acrossMagnitude |= (uint64_t)(d < 0 ? -d : d) << (16 * c);
+        samples->acrossSign |= (uint64_t)(uint16_t)sign << (16 * c);
+        samples->acrossBase |= (uint64_t)(uint16_t)(256 * (from[c] - sign)) << (16 * c);
     }
 }
 
 // A one-pixel dotted frame, white on even and black on odd positions along
-// each edge. The columns are drawn last, so they decide the corners.
-static void DrawBorder(uint32_t* pixels, int64_t w, int64_t h)
+// each edge. The columns are drawn last, so they decide the corners; white
+// has its fourth byte set.
+static void DrawBorderRow(uint8_t* out, int32_t width, int32_t height, int32_t row)
 {
-    const uint32_t white = 0xFFFFFFFFu;
-    const uint32_t black = 0x00000000u;
-    const int64_t last = w * (h - 1);
-
-    for (int64_t k = 0; k < w; k++)
-        pixels[k] = (k % 2 == 0) ? white : black;
-    for (int64_t k = 0; k < w; k++)
-        pixels[last + k] = (k % 2 == 0) ? white : black;
-    for (int64_t j = 0; j < h; j++)
-        pixels[j * w] = (j % 2 == 0) ? white : black;
-    for (int64_t j = 0; j < h; j++)
-        pixels[j * w + w - 1] = (j % 2 == 0) ? white : black;
+    static const uint32_t dots[2] = { 0xFFFFFFFFu, 0x00000000u };  // white, black
+    if (row == 0 || row == height - 1)
+        for (int32_t k = 0; k < width; k++)
+            memcpy(out + (size_t)4 * k, &dots[k % 2], 4);
+    memcpy(out, &dots[row % 2], 4);
+    memcpy(out + (size_t)4 * (width - 1), &dots[row % 2], 4);
 }
 
-void SynthesizePatch(PatchSettings* settings, PatchRect rect)
+void SynthesizePatch(const PatchKernels* kernels, PatchPlan* plan, const PatchSettings* settings,
+                     int32_t row, uint8_t* out)
 {
-    uint32_t* pixels = settings->patchPixels;
-    if (pixels == NULL || rect.width < 1 || rect.height < 1)
-        return;
+    const int32_t last = plan->height - 1;
+    if (row == 0) {
+        // Row 0 is its top sample plus nothing of the way down.
+        const uint8_t* top = OriginRow(plan, settings->cancelTop ? last : 0);
+        kernels->setDownTables(plan, top, top);
+    }
 
-    InterpolatePatch(settings, pixels, rect.width, rect.height);
+    PatchRowSamples samples;
+    ReadRowSamples(plan, settings, row, &samples);
+    kernels->synthesizeRow(plan, &samples, out);
+
+    if (row == 0 && last > 0) {
+        // The rows below: one of the samples is row 0 as just made.
+        const uint8_t* bottom = OriginRow(plan, last);
+        kernels->setDownTables(plan, settings->cancelTop ? bottom : out,
+                               settings->cancelBottom ? out : bottom);
+    }
     if (settings->showBorder)
-        DrawBorder(pixels, rect.width, rect.height);
+        DrawBorderRow(out, plan->width, plan->height, row);
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <vector>
 
-#include "patch_synthesis.h"
+#include "frame_run.h"
 
 namespace {
 
@@ -10,20 +12,44 @@ struct Switches {
     bool top, bottom, left, right, border;
 };
 
-std::vector<uint32_t> Synthesize(std::vector<uint32_t> pixels, int32_t w, int32_t h,
+// The patch made of a w x h area: the frame is the area (and any rows given
+// below it), the rectangle covers the area, and neither feather nor fade is
+// on, so afterwards the frame holds the patch verbatim. Pixels are given and
+// returned row by row from the top. Every set of kernels this processor runs
+// must make the same patch.
+std::vector<uint32_t> Synthesize(const std::vector<uint32_t>& pixels, int32_t w, int32_t h,
                                  Switches sw = {})
 {
-    PatchSettings s{};
-    s.cancelTop = sw.top;
-    s.cancelBottom = sw.bottom;
-    s.cancelLeft = sw.left;
-    s.cancelRight = sw.right;
-    s.showBorder = sw.border;
-    s.width = w;
-    s.height = h;
-    s.patchPixels = pixels.data();
-    SynthesizePatch(&s, PatchRect{ 0, 0, w, h });
-    return pixels;
+    const int32_t frameHeight = (int32_t)pixels.size() / w;
+    std::vector<uint32_t> first;
+    for (PatchKernelSet set : { kPatchKernelsPlain, kPatchKernelsSse2, kPatchKernelsAvx2 }) {
+        const PatchKernels* kernels = FindPatchKernels(set);
+        if (kernels == nullptr)
+            continue;
+        // Stored bottom-up: the area's top row is the frame's last stored row.
+        std::vector<uint32_t> stored(pixels.size());
+        for (int32_t r = 0; r < frameHeight; r++)
+            memcpy(&stored[(size_t)(frameHeight - 1 - r) * w], &pixels[(size_t)r * w], 4 * w);
+        FrameView frame = { (uint8_t*)stored.data(), w, frameHeight, 4 * w };
+
+        PatchSettings s{};
+        s.cancelTop = sw.top;
+        s.cancelBottom = sw.bottom;
+        s.cancelLeft = sw.left;
+        s.cancelRight = sw.right;
+        s.showBorder = sw.border;
+        s.width = w;
+        s.height = h;
+        EXPECT_TRUE(PatchFrameWith(&s, frame, 0, kernels));
+
+        std::vector<uint32_t> out(pixels.size());
+        for (int32_t r = 0; r < frameHeight; r++)
+            memcpy(&out[(size_t)r * w], &stored[(size_t)(frameHeight - 1 - r) * w], 4 * w);
+        if (first.empty())
+            first = out;
+        EXPECT_EQ(out, first) << kernels->name;
+    }
+    return first;
 }
 
 std::vector<uint32_t> Red(const std::vector<uint32_t>& v)
@@ -98,11 +124,7 @@ TEST(PatchSynthesis, OnePixelWideStaysInsideTheBuffer)
 {
     // The element after the patch is not the patch's: the last row must not
     // take it as its left sample.
-    std::vector<uint32_t> column = { 10, 20, 30, 250 };
-    PatchSettings s{};
-    s.patchPixels = column.data();
-    SynthesizePatch(&s, PatchRect{ 0, 0, 1, 3 });
-    EXPECT_EQ(column, (std::vector<uint32_t>{ 15, 25, 27, 250 }));
+    EXPECT_EQ(Synthesize({ 10, 20, 30, 250 }, 1, 3), (std::vector<uint32_t>{ 15, 25, 27, 250 }));
 
     EXPECT_EQ(Synthesize({ 0x00FF00FF }, 1, 1), (std::vector<uint32_t>{ 0x00FE00FE }));
 }
