@@ -25,7 +25,8 @@
 
 // Calls the run callback as StandinCallRun does, but with the stack pointer
 // `offset` bytes off a 16-byte boundary at the call: a host built for the
-// 32-bit Windows convention keeps the stack aligned to 4 bytes only.
+// 32-bit Windows convention keeps the stack aligned to 4 bytes only. The
+// 64-bit convention always keeps 16 bytes, so there the offset is ignored.
 static int CallRunAtStackOffset(StandinInstance* instance, int32_t frameNumber, int32_t offset)
 {
     instance->frameState.state.currentFrame = frameNumber;
@@ -38,6 +39,7 @@ static int CallRunAtStackOffset(StandinInstance* instance, int32_t frameNumber, 
         int32_t result;
     } call = { instance->host->registered.run, &instance->activation, &instance->host->functions,
                offset, 0 };
+#if defined(__i386__)
     __asm__ volatile(
         "mov %%esp, %%esi\n\t"
         "and $-16, %%esp\n\t"
@@ -50,6 +52,9 @@ static int CallRunAtStackOffset(StandinInstance* instance, int32_t frameNumber, 
         :
         : "D"(&call)
         : "eax", "ecx", "edx", "esi", "memory", "cc");
+#else
+    call.result = call.run(call.activation, call.functions);
+#endif
     return call.result;
 }
 
