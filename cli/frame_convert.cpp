@@ -41,8 +41,8 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
         sws_freeContext(c->context);
         // Bicubic only matters when the size changes mid-stream; the flags
         // are otherwise the patch's own conversion.
-        c->context = sws_getContext(from->width, from->height, static_cast<AVPixelFormat>(from->format), width,
-                                    height, static_cast<AVPixelFormat>(format),
+        c->context = sws_getContext(from->width, from->height, SwscaleFormat(static_cast<AVPixelFormat>(from->format)),
+                                    width, height, SwscaleFormat(static_cast<AVPixelFormat>(format)),
                                     (kConvertFlags & ~SWS_BILINEAR) | SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!c->context)
             return Failed(error, kStepFiltering,

@@ -94,10 +94,8 @@ SwsContext* ConversionContext(RegionPatcher* patcher, AVPixelFormat format, int 
         sws_freeContext(patcher->contexts.front().context);
         patcher->contexts.erase(patcher->contexts.begin());
     }
-    // swscale reads the deprecated full-range YUV formats as their
-    // limited-range twins with a range flag; the range set below decides.
-    const AVPixelFormat src = toBgra ? format : AV_PIX_FMT_BGRA;
-    const AVPixelFormat dst = toBgra ? AV_PIX_FMT_BGRA : format;
+    const AVPixelFormat src = toBgra ? SwscaleFormat(format) : AV_PIX_FMT_BGRA;
+    const AVPixelFormat dst = toBgra ? AV_PIX_FMT_BGRA : SwscaleFormat(format);
     SwsContext* context = sws_getContext(width, height, src, width, height, dst, kConvertFlags,
                                          nullptr, nullptr, nullptr);
     if (!context) return nullptr;
@@ -184,6 +182,17 @@ struct Active {
 };
 
 }  // namespace
+
+AVPixelFormat SwscaleFormat(AVPixelFormat format) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+    default: return format;
+    }
+}
 
 bool CanPatchInPlace(AVPixelFormat format) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);

@@ -85,6 +85,11 @@ struct PictureColour {
 };
 PictureColour ColourOf(const AVFrame* frame);
 
+// The format libswscale is given for a picture: the deprecated full-range
+// yuvj formats as their twins of the same layout (the conversions set the
+// range themselves), every other format as it is.
+AVPixelFormat SwscaleFormat(AVPixelFormat format);
+
 // A rectangle in frame pixels.
 struct PixelBox {
     int x0, y0, x1, y1;  // x1, y1 exclusive

@@ -289,6 +289,8 @@ bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, RunError* error) {
         out->lastPts = frame->pts;
         frame->pts = av_rescale_q(frame->pts, out->frameTimeBase, out->encoder->time_base);
         frame->pict_type = AV_PICTURE_TYPE_NONE;
+        // The MPEG family's fixed quantiser is read from each frame.
+        if (out->encoder->flags & AV_CODEC_FLAG_QSCALE) frame->quality = out->encoder->global_quality;
     }
     int ret = avcodec_send_frame(out->encoder, frame);
     if (ret < 0 && ret != AVERROR_EOF)

@@ -10,8 +10,9 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   # running the module and its dialog for real
   wine wine32:i386 xvfb xauth fonts-wqy-microhei imagemagick
-  # the delbrin command
-  ffmpeg
+  # the delbrin command: the FFmpeg libraries it links, and the ffmpeg and
+  # ffprobe programs its tests and benchmarks use
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # the dialog template keeps its class names as written

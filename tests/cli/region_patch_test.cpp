@@ -110,8 +110,9 @@ AVFrame* Reference(const AVFrame* input, const std::vector<PatchSettings>& insta
     const PictureColour colour = ColourOf(input);
     const int* coefficients = sws_getCoefficients(colour.matrix);
     const int full = colour.range == AVCOL_RANGE_JPEG;
-    SwsContext* there = sws_getContext(w, h, format, w, h, AV_PIX_FMT_BGRA, kConvertFlags, nullptr, nullptr, nullptr);
-    SwsContext* back = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, format, kConvertFlags, nullptr, nullptr, nullptr);
+    const AVPixelFormat layout = SwscaleFormat(format);
+    SwsContext* there = sws_getContext(w, h, layout, w, h, AV_PIX_FMT_BGRA, kConvertFlags, nullptr, nullptr, nullptr);
+    SwsContext* back = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, layout, kConvertFlags, nullptr, nullptr, nullptr);
     sws_setColorspaceDetails(there, coefficients, full, coefficients, 1, 0, 1 << 16, 1 << 16);
     sws_setColorspaceDetails(back, coefficients, 1, coefficients, full, 0, 1 << 16, 1 << 16);
 
