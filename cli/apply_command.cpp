@@ -157,7 +157,7 @@ int RunApply(const Options& options) {
     if (code != kExitOk) return Fail(code, message);
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
-    static ApplyRun run;  // large enough to keep off the stack; one run per process
+    ApplyRun run;
     RunError error;
     if (!OpenVideoInput(inputName, true, &run.input, &error)) {
         FreeRun(&run);
