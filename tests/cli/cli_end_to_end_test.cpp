@@ -194,6 +194,24 @@ TEST_F(CommandTest, StreamsTimingAndPicturePropertiesSurvive) {
     const char* entries = "stream=codec_type,r_frame_rate,nb_read_frames";
     EXPECT_EQ(Probe(Path("kept.mkv"), entries), Probe(Path("clip.mkv"), entries));
 
+    // Chapters, metadata, a subtitle stream and an attachment go through.
+    FILE* meta = fopen(Path("meta.txt").c_str(), "w");
+    fprintf(meta, ";FFMETADATA1\ntitle=My Show\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Intro\n");
+    fclose(meta);
+    FILE* srt = fopen(Path("s.srt").c_str(), "w");
+    fprintf(srt, "1\n00:00:00,000 --> 00:00:00,800\nHello\n");
+    fclose(srt);
+    Shell("echo fontdata > " + Quote(Path("f.ttf")));
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -i " + Quote(Path("clip.mkv")) + " -i " + Quote(Path("s.srt")) + " -i " +
+                    Quote(Path("meta.txt")) + " -map 0 -map 1 -map_metadata 2 -map_chapters 2 -c copy "
+                    "-metadata:s:a:0 language=fra -attach " + Quote(Path("f.ttf")) +
+                    " -metadata:s:t mimetype=application/x-truetype-font -y " + Quote(Path("all.mkv")), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("all.mkv", "all-out.mkv", "--codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
+    const char* kept = "format_tags=title:chapter=start_time,end_time:chapter_tags=title:"
+                       "stream=index,codec_type,codec_name:stream_tags=language,filename";
+    EXPECT_EQ(Probe(Path("all-out.mkv"), kept), Probe(Path("all.mkv"), kept));
+    EXPECT_NE(Probe(Path("all.mkv"), kept).find("Intro"), std::string::npos);
+
     // A video that starts half a second after its sound still does.
     ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=2 -itsoffset 0.5 -i " +
                     Quote(Path("clip.mkv")) + " -map 1:v -map 0:a -c:v copy -c:a pcm_s16le -y " +
