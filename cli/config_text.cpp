@@ -3,6 +3,8 @@
 // it reads that call strictly and names the argument that does not fit.
 #include "config_text.h"
 
+#include "frame_ranges.h"
+
 #include <ctype.h>
 #include <errno.h>
 #include <stdlib.h>
@@ -136,52 +138,157 @@ bool ParseConfigCall(const char* text, ConfigCall* call, std::string* error) {
     return true;
 }
 
-bool FindScriptConfig(const char* script, std::string* callText, std::string* error,
-                      std::string* warning) {
+namespace {
+
+// The script as statements: comments dropped, split at ";" outside text.
+std::vector<std::string> ScriptStatements(const char* script) {
+    std::vector<std::string> statements;
+    std::string current;
+    bool inText = false;
+    for (const char* p = script; *p; p++) {
+        if (inText) {
+            current += *p;
+            if (*p == '\\' && p[1]) current += *++p;
+            else if (*p == '"') inText = false;
+            continue;
+        }
+        if (p[0] == '/' && p[1] == '/') {
+            while (p[1] && p[1] != '\n') p++;
+            continue;
+        }
+        if (*p == ';') {
+            statements.push_back(current);
+            current.clear();
+            continue;
+        }
+        if (*p == '"') inText = true;
+        current += *p;
+    }
+    statements.push_back(current);
+    return statements;
+}
+
+// The text between "name(" and its ")" when the statement calls member
+// `name` of the filter list (any object path before it), else false.
+bool CallsFilterMember(const std::string& statement, const char* name, std::string* arguments) {
+    const std::string wanted = std::string("filters.") + name;
+    size_t at = statement.find(wanted);
+    if (at == std::string::npos) return false;
+    const char* p = SkipSpace(statement.c_str() + at + wanted.size());
+    if (*p != '(') return false;
+    const char* close = strrchr(p, ')');
+    if (!close) return false;
+    *arguments = std::string(p + 1, close);
+    return true;
+}
+
+}  // namespace
+
+bool FindScriptConfigs(const char* script, std::vector<std::string>* calls, std::string* error) {
     // The host numbers filter instances in the order they are added, from 0,
     // and starts again after Clear(); a filter's settings follow as
-    // "...instance[N].Config(...)".
-    int added = 0;
-    std::vector<int> tavrel;
-    std::vector<std::string> lines;
-    for (const char* p = script; *p;) {
-        const char* end = strchr(p, '\n');
-        if (!end) end = p + strlen(p);
-        lines.emplace_back(p, end);
-        p = *end ? end + 1 : end;
-    }
-    for (const std::string& line : lines) {
-        if (line.find("filters.Clear(") != std::string::npos) {
-            added = 0;
-            tavrel.clear();
+    // "...instance[N].Config(...)", the last such line for N counting.
+    struct Instance {
+        bool        tavrel;
+        std::string config;
+    };
+    std::vector<Instance> instances;
+    for (const std::string& statement : ScriptStatements(script)) {
+        std::string arguments;
+        if (CallsFilterMember(statement, "Clear", &arguments)) {
+            instances.clear();
+        } else if (CallsFilterMember(statement, "Add", &arguments)) {
+            instances.push_back({strncmp(SkipSpace(arguments.c_str()), "\"Tavrel\"", 8) == 0, ""});
+        } else {
+            size_t at = statement.find("filters.instance[");
+            if (at == std::string::npos) continue;
+            const char* p = statement.c_str() + at + 17;
+            char* end = nullptr;
+            long number = strtol(p, &end, 10);
+            if (end == p || *end != ']' || strncmp(SkipSpace(end + 1), ".Config", 7) != 0) continue;
+            if (number < 0 || number >= static_cast<long>(instances.size())) continue;
+            const char* call = SkipSpace(end + 1) + 1;
+            std::string text = call;
+            while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+            instances[number].config = text;
         }
-        size_t add = line.find("filters.Add(");
-        if (add != std::string::npos) {
-            const char* name = SkipSpace(line.c_str() + add + 12);
-            if (strncmp(name, "\"Tavrel\"", 8) == 0) tavrel.push_back(added);
-            added++;
-        }
     }
-    if (tavrel.empty()) {
-        *error = "the script adds no Tavrel filter (no filters.Add(\"Tavrel\") line)";
+    calls->clear();
+    for (size_t i = 0; i < instances.size(); i++) {
+        if (!instances[i].tavrel) continue;
+        if (instances[i].config.empty()) {
+            *error = "the script adds Tavrel as instance " + std::to_string(i) + " but has no Config line for it";
+            return false;
+        }
+        calls->push_back(instances[i].config);
+    }
+    if (calls->empty()) {
+        *error = "the script adds no Tavrel filter (no filters.Add(\"Tavrel\") after its last Clear())";
         return false;
     }
-    if (tavrel.size() > 1)
-        *warning = "the script holds " + std::to_string(tavrel.size()) +
-                   " Tavrel filters; using the first (instance " + std::to_string(tavrel[0]) + ")";
+    return true;
+}
 
-    std::string wanted = "filters.instance[" + std::to_string(tavrel[0]) + "].Config";
-    for (const std::string& line : lines) {
-        size_t at = line.find(wanted);
-        if (at == std::string::npos) continue;
-        std::string call = line.substr(at + wanted.size() - 6);
-        while (!call.empty() && (call.back() == '\r' || call.back() == ' ')) call.pop_back();
-        *callText = call;
-        return true;
+bool CheckRangeText(const char* text, std::string* reason) {
+    std::vector<std::string> tokens;
+    std::string token;
+    for (const char* p = text;; p++) {
+        if (*p == '\0' || *p == ',' || *p == ' ' || *p == '\r' || *p == '\n') {
+            if (!token.empty()) tokens.push_back(token);
+            token.clear();
+            if (*p == '\0') break;
+        } else {
+            token += *p;
+        }
     }
-    *error = "the script adds Tavrel as instance " + std::to_string(tavrel[0]) +
-             " but has no Config line for it";
-    return false;
+    if (tokens.empty()) {
+        *reason = "it holds no frame numbers";
+        return false;
+    }
+    std::vector<int32_t> values;
+    for (const std::string& t : tokens) {
+        int32_t v;
+        if (!ParseInt32(t, &v) || isspace(static_cast<unsigned char>(t[0]))) {
+            *reason = "\"" + t + "\" is not a whole frame number (pairs are separated by spaces or commas)";
+            return false;
+        }
+        values.push_back(v);
+    }
+    if (values.size() % 2 != 0) {
+        *reason = "the last number, " + std::to_string(values.back()) + ", has no end frame";
+        return false;
+    }
+    size_t normalLength = 0;
+    for (size_t i = 0; i < values.size(); i += 2) {
+        if (values[i + 1] <= values[i]) {
+            *reason = "the range " + std::to_string(values[i]) + " " + std::to_string(values[i + 1]) +
+                      " does not end after it starts";
+            return false;
+        }
+        normalLength += std::to_string(values[i]).size() + std::to_string(values[i + 1]).size() + 3;
+    }
+    if (values.size() / 2 > kMaxRanges) {
+        *reason = "it lists " + std::to_string(values.size() / 2) + " ranges; the filter keeps at most " +
+                  std::to_string(kMaxRanges);
+        return false;
+    }
+    if (normalLength > kRangeTextSize - 1) {
+        *reason = "its ranges take " + std::to_string(normalLength) + " characters written out; the filter keeps " +
+                  std::to_string(kRangeTextSize - 1);
+        return false;
+    }
+    return true;
+}
+
+std::string DescribeKeptRanges(const char* text) {
+    PatchSettings settings;
+    memset(&settings, 0, sizeof settings);
+    ParseRanges(&settings, text);
+    if (settings.rangeCount == 0) return "none (every frame is patched)";
+    std::string kept;
+    for (int i = 0; i < settings.rangeCount; i++)
+        kept += (i ? ", " : "") + std::to_string(settings.rangeStart[i]) + " " + std::to_string(settings.rangeEnd[i]);
+    return kept;
 }
 
 bool ApplyFeatherOption(const char* value, ConfigCall* call, std::string* error) {

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "script_line.h"
 
@@ -23,11 +24,24 @@ ConfigCall DefaultConfigCall();
 // On failure returns false and says, in *error, which argument is wrong.
 bool ParseConfigCall(const char* text, ConfigCall* call, std::string* error);
 
-// Finds the Config call of the Tavrel instance in a host processing script
-// and returns its text from "Config(" on. *warning is set, without failing,
-// when the script holds more than one Tavrel instance (the first is used).
-bool FindScriptConfig(const char* script, std::string* callText, std::string* error,
-                      std::string* warning);
+// The Config calls of every Tavrel instance in a host processing script, in
+// the order the script adds them after its last Clear(), each from "Config("
+// on. "//" starts a comment to the end of the line, as in the host's script
+// language (not inside double-quoted text); statements end at ";". Fails
+// when the script adds no Tavrel instance or one without a Config line.
+bool FindScriptConfigs(const char* script, std::vector<std::string>* calls, std::string* error);
+
+// Whether a frame-range text reads strictly as start/end pairs the filter
+// keeps: whole numbers only, an end for every start, every end after its
+// start, at least one pair, and within the record's 512 ranges and 1023
+// characters of normal text. Otherwise false with the reason. The filter
+// itself reads any text (dropping what does not fit); this says when it
+// would drop something.
+bool CheckRangeText(const char* text, std::string* reason);
+
+// The ranges the filter keeps from a text, for messages: "100 200, 300 400",
+// or "none (every frame)".
+std::string DescribeKeptRanges(const char* text);
 
 // The plain options, each "--name value" (or "--border"), applied on top of
 // *call. Returns false with *error for a malformed value.

@@ -11,8 +11,9 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   # running the modules and their dialog for real, in 32-bit and 64-bit wine
   wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick
-  # the delbrin command
-  ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  # the delbrin command: the FFmpeg libraries it links, and the ffmpeg and
+  # ffprobe programs its tests and benchmarks use
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # the dialog template keeps its class names as written

@@ -1,10 +1,12 @@
 // The delbrin command run on small generated clips. The expected frames come
 // from the filter core itself, fed the decoded input the way the host feeds it:
 // copied into a bottom-up bitmap with a positive pitch, an orientation the
-// command does not use, so a frame turned upside down anywhere shows.
+// command does not use, so a frame turned upside down anywhere shows. Then
+// what a file carries besides its pictures, and every way a run can fail.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -63,13 +65,14 @@ std::string Apply(const std::string& input, const std::string& output, const std
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// The decoded video of a file, frame by frame, as top-down BGRA rows.
-std::vector<Frame> Decode(const std::string& file) {
+// The decoded video of a file, frame by frame, as top-down BGRA rows,
+// without any rotation applied.
+std::vector<Frame> Decode(const std::string& file, int width = kWidth, int height = kHeight) {
     std::vector<Frame> frames;
-    FILE* p = popen(("ffmpeg -v error -nostdin -i " + Quote(file) +
+    FILE* p = popen(("ffmpeg -v error -nostdin -noautorotate -i " + Quote(file) +
                      " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgra -").c_str(), "r");
     if (!p) return frames;
-    Frame frame(kWidth * kHeight * 4);
+    Frame frame(static_cast<size_t>(width) * height * 4);
     while (fread(frame.data(), 1, frame.size(), p) == frame.size()) frames.push_back(frame);
     pclose(p);
     return frames;
@@ -182,7 +185,7 @@ TEST_F(CommandTest, FramesEqualTheCoreAndRangesGateTheRightFrames) {
     EXPECT_TRUE(Decode(Path("options.mkv")) == out);
 }
 
-TEST_F(CommandTest, AudioFrameCountAndRateSurvive) {
+TEST_F(CommandTest, StreamsTimingAndPicturePropertiesSurvive) {
     std::string log;
     ASSERT_EQ(Shell(Apply("clip.mkv", "kept.mkv", "--codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
     std::string audio = StreamDigest(Path("clip.mkv"), "a:0");
@@ -191,6 +194,24 @@ TEST_F(CommandTest, AudioFrameCountAndRateSurvive) {
     const char* entries = "stream=codec_type,r_frame_rate,nb_read_frames";
     EXPECT_EQ(Probe(Path("kept.mkv"), entries), Probe(Path("clip.mkv"), entries));
 
+    // Chapters, metadata, a subtitle stream and an attachment go through.
+    FILE* meta = fopen(Path("meta.txt").c_str(), "w");
+    fprintf(meta, ";FFMETADATA1\ntitle=My Show\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Intro\n");
+    fclose(meta);
+    FILE* srt = fopen(Path("s.srt").c_str(), "w");
+    fprintf(srt, "1\n00:00:00,000 --> 00:00:00,800\nHello\n");
+    fclose(srt);
+    Shell("echo fontdata > " + Quote(Path("f.ttf")));
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -i " + Quote(Path("clip.mkv")) + " -i " + Quote(Path("s.srt")) + " -i " +
+                    Quote(Path("meta.txt")) + " -map 0 -map 1 -map_metadata 2 -map_chapters 2 -c copy "
+                    "-metadata:s:a:0 language=fra -attach " + Quote(Path("f.ttf")) +
+                    " -metadata:s:t mimetype=application/x-truetype-font -y " + Quote(Path("all.mkv")), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("all.mkv", "all-out.mkv", "--codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
+    const char* kept = "format_tags=title:chapter=start_time,end_time:chapter_tags=title:"
+                       "stream=index,codec_type,codec_name:stream_tags=language,filename";
+    EXPECT_EQ(Probe(Path("all-out.mkv"), kept), Probe(Path("all.mkv"), kept));
+    EXPECT_NE(Probe(Path("all.mkv"), kept).find("Intro"), std::string::npos);
+
     // A video that starts half a second after its sound still does.
     ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=2 -itsoffset 0.5 -i " +
                     Quote(Path("clip.mkv")) + " -map 1:v -map 0:a -c:v copy -c:a pcm_s16le -y " +
@@ -198,12 +219,80 @@ TEST_F(CommandTest, AudioFrameCountAndRateSurvive) {
     ASSERT_EQ(Shell(Apply("late.mkv", "late-out.mkv", "--codec ffv1 -q --rect 0,0,10,10"), &log), 0) << log;
     const char* timing = "stream=codec_type,start_time,nb_read_frames";
     EXPECT_EQ(Probe(Path("late-out.mkv"), timing), Probe(Path("late.mkv"), timing));
+
+    // A phone clip shown turned by 90 degrees: the frames stay as stored,
+    // the turn stays in the file, the default encoder writes H.264 in the
+    // input's yuv420p.
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x36:duration=0.4 -pix_fmt yuv420p -y " +
+                    Quote(Path("t.mp4")) + " && ffmpeg -v error -nostdin -i " + Quote(Path("t.mp4")) +
+                    " -c copy -metadata:s:v:0 rotate=90 -y " + Quote(Path("r.mp4")), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("r.mp4", "r-out.mp4", "-q --rect 10,10,20,12"), &log), 0) << log;
+    const char* shape = "stream=codec_name,width,height,pix_fmt:stream_side_data=rotation";
+    EXPECT_EQ(Probe(Path("r-out.mp4"), shape), Probe(Path("r.mp4"), shape));
+    EXPECT_NE(Probe(Path("r-out.mp4"), shape).find("rotation"), std::string::npos);
+    EXPECT_EQ(Decode(Path("r-out.mp4"), 64, 36).size(), 10u);
+
+    // Colour tags, aspect ratio, field order and alpha.
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=96x64:duration=0.4 "
+                    "-vf setsar=32/27,setfield=tff,format=yuv420p -color_primaries bt709 -color_trc bt709 "
+                    "-colorspace bt709 -color_range pc -field_order tt -c:v ffv1 -y " + Quote(Path("tags.mkv")),
+                    &log), 0) << log;
+    // (H.264 decoders report full-range 4:2:0 as yuvj420p, so the default
+    // encoder's output is compared without the format.)
+    ASSERT_EQ(Shell(Apply("tags.mkv", "tags-out.mkv", "-q --rect 10,10,20,12"), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("tags.mkv", "tags-ffv1.mkv", "-q --codec ffv1 --rect 10,10,20,12"), &log), 0) << log;
+    const char* tags = "stream=sample_aspect_ratio,field_order,color_range,color_space,color_transfer,color_primaries";
+    EXPECT_EQ(Probe(Path("tags-out.mkv"), tags), Probe(Path("tags.mkv"), tags));
+    const char* formatAndTags = "stream=pix_fmt,sample_aspect_ratio,field_order,color_range,color_space,"
+                                "color_transfer,color_primaries";
+    EXPECT_EQ(Probe(Path("tags-ffv1.mkv"), formatAndTags), Probe(Path("tags.mkv"), formatAndTags));
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x48:duration=0.2 "
+                    "-vf \"format=argb,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='4*X'\" -c:v qtrle -y " +
+                    Quote(Path("alpha.mov")), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("alpha.mov", "alpha-out.mov", "-q --rect 10,10,30,20 --feather 4"), &log), 0) << log;
+    auto alphaOf = [](const std::string& file) {
+        std::string out;
+        Shell("ffmpeg -v error -nostdin -i " + Quote(file) + " -vf alphaextract -f framemd5 - | grep -v '^#'", &out);
+        return out;
+    };
+    EXPECT_EQ(alphaOf(Path("alpha-out.mov")), alphaOf(Path("alpha.mov")));
+    const char* codec = "stream=codec_name,pix_fmt";
+    EXPECT_EQ(Probe(Path("alpha-out.mov"), codec), Probe(Path("alpha.mov"), codec));
+
+    // A picture in, a picture out.
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=48x32 -frames:v 1 -y " + Quote(Path("img.png"))), 0);
+    ASSERT_EQ(Shell(Apply("img.png", "img-out.png", "-q --rect 9,5,20,14"), &log), 0) << log;
+    const char* image = "stream=codec_name,pix_fmt,width";
+    EXPECT_EQ(Probe(Path("img-out.png"), image), Probe(Path("img.png"), image));
+    std::vector<Frame> picture = Decode(Path("img.png")), patched = Decode(Path("img-out.png"));
+    ASSERT_EQ(patched.size(), 1u);
+    EXPECT_TRUE(SameOutsideRect(patched[0], picture[0], 9, 5, 20, 14));
+    EXPECT_FALSE(SameColours(patched[0], picture[0]));
 }
 
-TEST_F(CommandTest, DefaultEncoderMakesAPlayableFile) {
+TEST_F(CommandTest, ScriptInstancesAreAppliedInOrder) {
+    // Two Tavrel instances after a Clear(), a commented-out line between;
+    // the same as the two Config lines given on the command line.
+    const char* second = "Config(10, 8, 30, 20, 0, 0, 1, 0, 0, 0, 10, 5, \"\")";
+    FILE* f = fopen(Path("two.vcf").c_str(), "w");
+    fprintf(f, "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
+               "VirtualDub.video.filters.instance[0].Config(4, 4, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
+               "VirtualDub.video.filters.Clear();\r\n"
+               "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
+               "// VirtualDub.video.filters.instance[0].Config(40, 30, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
+               "VirtualDub.video.filters.instance[0].%s;\r\n"
+               "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
+               "VirtualDub.video.filters.instance[1].%s; // the second logo\r\n", kConfig, second);
+    fclose(f);
     std::string log;
-    ASSERT_EQ(Shell(Apply("clip.mkv", "default.mkv", "-q --rect 0,0,10,10"), &log), 0) << log;
-    EXPECT_EQ(Decode(Path("default.mkv")).size(), static_cast<size_t>(kFrames));
+    ASSERT_EQ(Shell(Apply("clip.mkv", "two-script.mkv", "--codec ffv1 -q --script " + Quote(Path("two.vcf"))), &log), 0) << log;
+    ASSERT_EQ(Shell(Apply("clip.mkv", "two-lines.mkv", "--codec ffv1 -q --config " + Quote(kConfig) + " --config " +
+                          Quote(second)), &log), 0) << log;
+    std::vector<Frame> in = Decode(Path("clip.mkv")), out = Decode(Path("two-script.mkv"));
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_TRUE(Decode(Path("two-lines.mkv")) == out);
+    for (int n = 0; n < kFrames; n++)
+        EXPECT_TRUE(SameColours(out[n], CoreResult(CoreResult(in[n], kConfig, n), second, n))) << n;
 }
 
 TEST_F(CommandTest, PreviewDrawsTheBorderAndPrintsTheConfigLine) {
@@ -227,29 +316,52 @@ TEST_F(CommandTest, PreviewDrawsTheBorderAndPrintsTheConfigLine) {
     EXPECT_NE(log.find("no frame 99"), std::string::npos) << log;
 }
 
-TEST_F(CommandTest, BadInputIsReportedWithItsExitCode) {
+TEST_F(CommandTest, EveryFailureNamesItsSideAndExitCode) {
     std::string log;
-    EXPECT_EQ(Shell("PATH=/nonexistent " + Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4"), &log), 5);
-    EXPECT_NE(log.find("ffmpeg"), std::string::npos) << log;
-
+    // Reading: 3.
     EXPECT_EQ(Shell(Apply("missing.mkv", "x.mkv", "--rect 0,0,4,4"), &log), 3);
-    EXPECT_NE(log.find("cannot read"), std::string::npos) << log;
+    EXPECT_NE(log.find("reading " + Path("missing.mkv") + ": No such file"), std::string::npos) << log;
     Shell("echo not a video > " + Quote(Path("notes.txt")));
     EXPECT_EQ(Shell(Apply("notes.txt", "x.mkv", "--rect 0,0,4,4"), &log), 3) << log;
     Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=0.2 -y " + Quote(Path("tone.wav")));
     EXPECT_EQ(Shell(Apply("tone.wav", "x.mkv", "--rect 0,0,4,4"), &log), 3);
     EXPECT_NE(log.find("no video"), std::string::npos) << log;
 
-    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--config 'Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")'"), &log), 2);
-    EXPECT_NE(log.find("argument 3 (x)"), std::string::npos) << log;
-    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4 --bogus"), &log), 2);
-    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv"), &log), 2);
-    EXPECT_NE(log.find("no rectangle"), std::string::npos) << log;
+    // Usage: 2, before any file is written.
+    const struct { const char* options; const char* says; } usage[] = {
+        {"--config 'Config(1, 1, abc, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\")'", "argument 3 (x)"},
+        {"--rect 0,0,4,4 --bogus", "unknown option"},
+        {"", "no rectangle"},
+        {"--rect 0,0,4,4 --ranges 100-200", "not a whole frame number"},
+        {"--rect 0,0,4,4 --codec no_such_codec", "no video encoder named"},
+        {"--rect 0,0,4,4 --codec ffv1 --crf 18", "lossless"},
+        {"--rect 0,0,4,4 --pix-fmt rgb24 --codec mpeg4", "does not take rgb24"},
+    };
+    for (const auto& u : usage) {
+        EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", u.options), &log), 2) << u.options;
+        EXPECT_NE(log.find(u.says), std::string::npos) << log;
+    }
+    // Encoding: 5, with the encoder's own words (MPEG-2 has no 10 fps).
+    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4 --codec mpeg2video"), &log), 5);
+    EXPECT_NE(log.find("encoding with mpeg2video"), std::string::npos) << log;
+    // Writing: 6, MP4 does not hold PCM sound.
+    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mp4", "--rect 0,0,4,4"), &log), 6);
+    EXPECT_NE(log.find("writing " + Path("x.mp4")), std::string::npos) << log;
     EXPECT_FALSE(Exists(Path("x.mkv")));
+    EXPECT_FALSE(Exists(Path("x.mp4")));
+
+    // A name with a colon is a file, not a protocol.
+    Shell("cp " + Quote(Path("clip.mkv")) + " " + Quote(Path("12:30 news.mkv")));
+    EXPECT_EQ(Shell(Apply("12:30 news.mkv", "13:00 out.mkv", "-q --codec ffv1 --rect 0,0,4,4"), &log), 0) << log;
+    EXPECT_EQ(Decode(Path("13:00 out.mkv")).size(), static_cast<size_t>(kFrames));
 
     // A rectangle reaching out of the 48x32 frame is cut to it, with a warning.
     EXPECT_EQ(Shell(Apply("clip.mkv", "edge.mkv", "--codec ffv1 -q --rect 40,30,20,20"), &log), 0);
     EXPECT_NE(log.find("patching 40,30 8x2"), std::string::npos) << log;
+    // A Config line's range text that is not pairs: a warning with what is used.
+    EXPECT_EQ(Shell(Apply("clip.mkv", "ranges.mkv",
+                          "--codec ffv1 -q --config 'Config(4, 4, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"20 10\")'"), &log), 0);
+    EXPECT_NE(log.find("the filter uses: none"), std::string::npos) << log;
 }
 
 TEST_F(CommandTest, OutputIsNeverLostOrHalfWritten) {
@@ -262,7 +374,7 @@ TEST_F(CommandTest, OutputIsNeverLostOrHalfWritten) {
     EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--rect 0,0,4,4"), &log), 4);
     EXPECT_NE(log.find("--force"), std::string::npos) << log;
     // An encoder that fails leaves the existing file as it was.
-    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--force -q --codec no_such_codec --rect 0,0,4,4"), &log), 1);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--force -q --codec mpeg2video --rect 0,0,4,4"), &log), 5);
     std::string content;
     Shell("cat " + Quote(Path("taken.mkv")), &content);
     EXPECT_EQ(content, "precious\n");
@@ -272,21 +384,31 @@ TEST_F(CommandTest, OutputIsNeverLostOrHalfWritten) {
 }
 
 TEST_F(CommandTest, InterruptedRunLeavesNoOutput) {
-    // A longer clip, so that the run is still going when the signal comes.
-    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x240:rate=25:duration=20"
-                  " -c:v ffv1 -y " + Quote(Path("long.mkv"))), 0);
+    // The input comes through a pipe that the test keeps open and half fed,
+    // so the run cannot end before the signal, which is sent once the
+    // command says it has started writing.
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x240:rate=25:duration=8"
+                    " -c:v ffv1 -y " + Quote(Path("long.mkv"))), 0);
+    std::string clip;
+    Shell("cat " + Quote(Path("long.mkv")), &clip);
+    ASSERT_GT(clip.size(), 400000u);
+    const std::string fifo = Path("feed.mkv");
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 2);
         close(fds[0]);
-        execl(kDelbrin.c_str(), "delbrin", "apply", Path("long.mkv").c_str(), Path("cut.mkv").c_str(),
-              "--codec", "ffv1", "--verbose", "--rect", "0,0,40,40", (char*)nullptr);
+        execl(kDelbrin.c_str(), "delbrin", "apply", fifo.c_str(), Path("cut.mkv").c_str(), "--codec", "ffv1",
+              "--verbose", "--rect", "0,0,40,40", (char*)nullptr);
         _exit(127);
     }
     close(fds[1]);
-    // The command says where it writes once the temporary file exists.
+    int feed = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(feed, 0);
+    ASSERT_EQ(write(feed, clip.data(), 300000), 300000);
     std::string said;
     char c;
     while (said.find("writing") == std::string::npos && read(fds[0], &c, 1) == 1) said += c;
@@ -296,6 +418,7 @@ TEST_F(CommandTest, InterruptedRunLeavesNoOutput) {
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    close(feed);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130) << said << rest;
     EXPECT_NE(rest.find("interrupted"), std::string::npos) << rest;

@@ -60,35 +60,66 @@ TEST(ConfigLine, NamesTheArgumentThatIsWrong) {
     }
 }
 
-TEST(HostScript, TakesTheTavrelInstancesConfigLine) {
+TEST(HostScript, TakesEveryTavrelInstanceAfterTheLastClear) {
     const char* script =
+        "VirtualDub.video.filters.Clear();\r\n"
+        "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
+        "VirtualDub.video.filters.instance[0].Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
         "VirtualDub.video.filters.Clear();\r\n"
         "VirtualDub.video.filters.Add(\"resize\");\r\n"
         "VirtualDub.video.filters.instance[0].Config(320, 240, 0);\r\n"
         "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
-        "VirtualDub.video.filters.instance[1].Config(64, 48, 10, 20, 1, 0, 0, 0, 0, 0, 10, 5, \"100 200, \");\r\n"
+        "// VirtualDub.video.filters.instance[1].Config(9, 9, 9, 9, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
+        "VirtualDub.video.filters.instance[1].Config(64, 48, 10, 20, 1, 0, 0, 0, 0, 0, 10, 5, \"100 200, \"); // top right\r\n"
         "VirtualDub.video.filters.Add(\"Tavrel\");\r\n"
-        "VirtualDub.video.filters.instance[2].Config(8, 8, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n";
-    std::string call, error, warning;
-    ASSERT_TRUE(FindScriptConfig(script, &call, &error, &warning)) << error;
-    EXPECT_EQ(call, "Config(64, 48, 10, 20, 1, 0, 0, 0, 0, 0, 10, 5, \"100 200, \");");
-    EXPECT_NE(warning.find("2 Tavrel filters"), std::string::npos);
+        "VirtualDub.video.filters.instance[2].Config(8, 8, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"a // b\");\r\n";
+    std::vector<std::string> calls;
+    std::string error;
+    ASSERT_TRUE(FindScriptConfigs(script, &calls, &error)) << error;
+    // The commented-out line and the instance before Clear() are not used;
+    // "//" inside the quoted text is text.
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "Config(64, 48, 10, 20, 1, 0, 0, 0, 0, 0, 10, 5, \"100 200, \")");
+    EXPECT_EQ(calls[1], "Config(8, 8, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"a // b\")");
 
-    // Clear() starts the numbering again.
-    const char* cleared =
-        "VirtualDub.video.filters.Add(\"resize\");\n"
-        "VirtualDub.video.filters.Clear();\n"
-        "VirtualDub.video.filters.Add(\"Tavrel\");\n"
-        "VirtualDub.video.filters.instance[0].Config(2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\n";
-    warning.clear();
-    ASSERT_TRUE(FindScriptConfig(cleared, &call, &error, &warning)) << error;
-    EXPECT_EQ(call, "Config(2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");");
-    EXPECT_TRUE(warning.empty());
+    EXPECT_FALSE(FindScriptConfigs("VirtualDub.video.filters.Add(\"Tavrel\");\n"
+                                   "VirtualDub.video.filters.instance[0].Config(1,1,0,0,0,0,0,0,0,0,10,5,\"\");\n"
+                                   "VirtualDub.video.filters.Clear();\n", &calls, &error));
+    EXPECT_NE(error.find("no Tavrel"), std::string::npos) << error;
+    EXPECT_FALSE(FindScriptConfigs("VirtualDub.video.filters.Add(\"Tavrel\");\n"
+                                   "// VirtualDub.video.filters.instance[0].Config(1,1,0,0,0,0,0,0,0,0,10,5,\"\");\n",
+                                   &calls, &error));
+    EXPECT_NE(error.find("no Config line"), std::string::npos) << error;
+}
 
-    EXPECT_FALSE(FindScriptConfig("VirtualDub.video.filters.Add(\"resize\");\n", &call, &error, &warning));
-    EXPECT_NE(error.find("no Tavrel"), std::string::npos);
-    EXPECT_FALSE(FindScriptConfig("VirtualDub.video.filters.Add(\"Tavrel\");\n", &call, &error, &warning));
-    EXPECT_NE(error.find("no Config line"), std::string::npos);
+TEST(RangeText, StrictReadingSaysWhatTheFilterWouldDrop) {
+    std::string reason;
+    EXPECT_TRUE(CheckRangeText("100 200, 300 400, ", &reason)) << reason;
+    EXPECT_TRUE(CheckRangeText("-5 3\r\n7,9", &reason)) << reason;
+    const struct { const char* text; const char* says; } bad[] = {
+        {"100-200", "\"100-200\" is not a whole frame number"},
+        {"abc", "\"abc\" is not"},
+        {"20 10", "20 10 does not end after it starts"},
+        {"7 7", "7 7 does not end"},
+        {"5 10 20", "20, has no end frame"},
+        {"", "no frame numbers"},
+        {" , ", "no frame numbers"},
+    };
+    for (const auto& b : bad) {
+        EXPECT_FALSE(CheckRangeText(b.text, &reason)) << b.text;
+        EXPECT_NE(reason.find(b.says), std::string::npos) << b.text << ": " << reason;
+    }
+    std::string many;
+    for (int i = 0; i < 513; i++) many += std::to_string(2 * i) + " " + std::to_string(2 * i + 1) + " ";
+    EXPECT_FALSE(CheckRangeText(many.c_str(), &reason));
+    EXPECT_NE(reason.find("513 ranges"), std::string::npos) << reason;
+    std::string long_text;  // 200 ranges of 11 characters each written out
+    for (int i = 0; i < 200; i++) long_text += std::to_string(100000 + 2 * i) + " " + std::to_string(100001 + 2 * i) + ",";
+    EXPECT_FALSE(CheckRangeText(long_text.c_str(), &reason));
+    EXPECT_NE(reason.find("characters"), std::string::npos) << reason;
+
+    EXPECT_EQ(DescribeKeptRanges("abc 5, 20 10, 30 40"), "0 5, 30 40");
+    EXPECT_EQ(DescribeKeptRanges("100-200"), "none (every frame is patched)");
 }
 
 TEST(PlainOptions, MapOntoTheConfigArguments) {

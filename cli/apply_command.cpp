@@ -1,0 +1,220 @@
+// delbrin apply: decode, patch, encode, in one process. The input's video is
+// decoded in presentation order, each frame patched in its own pixel format
+// (see region_patch.h), converted only if the encoder needs another format,
+// and encoded with the input's timestamps; every other stream is copied as
+// it is read. Memory stays bounded: frames go through one at a time, and
+// libavformat interleaves the packets.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "commands.h"
+#include "filter_setup.h"
+#include "output_file.h"
+#include "progress.h"
+#include "stop_signal.h"
+#include "video_input.h"
+#include "video_output.h"
+
+namespace {
+
+// Everything one run holds, freed in one place.
+struct ApplyRun {
+    VideoInput     input;
+    VideoOutput    output;
+    EncoderPlan    plan;
+    RegionPatcher  patcher;
+    FrameConverter toWork;
+    FrameConverter toEncoder;
+    AVFrame*       decoded = nullptr;
+    AVFrame*       work = nullptr;
+    AVFrame*       encoded = nullptr;
+    std::vector<AVPacket*> pending;  // other streams' packets read before the first frame
+    bool           outputOpen = false;
+    std::string    temporary;
+};
+
+// Packets read before the first frame decodes wait for the output; a video
+// that yields no frame for this long is not one the command can use.
+const size_t kMaxPendingPackets = 4096;
+
+bool TakeOtherPacket(void* context, AVPacket* packet, RunError* error) {
+    ApplyRun* run = static_cast<ApplyRun*>(context);
+    if (run->outputOpen) return CopyPacket(&run->output, packet, error);
+    if (run->pending.size() >= kMaxPendingPackets)
+        return Failed(error, kStepDecoding, "decoding " + run->input.path + ": no video frame within the first " +
+                                                std::to_string(kMaxPendingPackets) + " packets");
+    AVPacket* copy = av_packet_clone(packet);
+    if (!copy) return FailedAv(error, kStepReading, "reading", AVERROR(ENOMEM));
+    run->pending.push_back(copy);
+    return true;
+}
+
+void FreeRun(ApplyRun* run) {
+    CloseVideoInput(&run->input);
+    CloseVideoOutput(&run->output);
+    FreeRegionPatcher(&run->patcher);
+    FreeFrameConverter(&run->toWork);
+    FreeFrameConverter(&run->toEncoder);
+    av_frame_free(&run->decoded);
+    av_frame_free(&run->work);
+    av_frame_free(&run->encoded);
+    for (AVPacket* p : run->pending) av_packet_free(&p);
+    run->pending.clear();
+}
+
+void SayNotes(const std::vector<std::string>& notes, bool quiet) {
+    if (quiet) return;
+    for (const std::string& n : notes) fprintf(stderr, "delbrin: note: %s\n", n.c_str());
+}
+
+// The pixel format was chosen from what the container said about the video;
+// a first frame that differs from it decides again.
+bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
+    const VideoStreamInfo& info = run->input.info;
+    if (first->format == info.pixelFormat && first->width == info.width && first->height == info.height) return true;
+    InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height};
+    std::string usage;
+    run->plan.notes.clear();
+    if (!ChoosePixelFormat(options.encoder, traits, &run->plan, &usage)) return Failed(error, kStepEncoding, usage);
+    SayNotes(run->plan.notes, options.quiet);
+    return true;
+}
+
+bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
+               const std::string& output, int64_t* done, RunError* error) {
+    Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
+    int64_t number = 0;
+    for (;;) {
+        int got = ReadVideoFrame(&run->input, run->decoded, &number, error);
+        if (got < 0) return false;
+        if (got == 0) break;
+        if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
+
+        AVFrame* patched = nullptr;
+        if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded, run->work, run->plan.pixelFormat,
+                               instances, number, &patched, error))
+            return false;
+        AVFrame* frame = patched;
+        const int width = run->outputOpen ? run->output.encoder->width : patched->width;
+        const int height = run->outputOpen ? run->output.encoder->height : patched->height;
+        if (patched->format != run->plan.pixelFormat || patched->width != width || patched->height != height) {
+            if (!ConvertFrame(&run->toEncoder, patched, run->encoded, run->plan.pixelFormat, width, height, error))
+                return false;
+            frame = run->encoded;
+        }
+
+        if (!run->outputOpen) {
+            if (!OpenVideoOutput(&run->output, run->temporary, output, run->plan, run->input.info, frame,
+                                 &run->input, error))
+                return false;
+            run->outputOpen = true;
+            if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
+            for (AVPacket*& p : run->pending) {
+                if (!CopyPacket(&run->output, p, error)) return false;
+                av_packet_free(&p);
+            }
+            run->pending.clear();
+        }
+        if (!EncodeVideoFrame(&run->output, frame, error)) return false;
+        ++*done;
+        DrawProgress(&progress, *done, false);
+    }
+    DrawProgress(&progress, *done, true);
+    if (*done == 0) return Failed(error, kStepDecoding, "decoding " + run->input.path + " gave no frames");
+    return FinishVideoOutput(&run->output, error);
+}
+
+}  // namespace
+
+bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
+                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
+                       AVFrame** result, RunError* error) {
+    if (frameNumber > INT32_MAX)
+        return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
+    *result = frame;
+    if (!CanPatchInPlace(static_cast<AVPixelFormat>(frame->format))) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+        const bool alpha = d && (d->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL));
+        const AVPixelFormat target = CanPatchInPlace(preferred) ? preferred : alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
+        if (!ConvertFrame(converter, frame, work, target, frame->width, frame->height, error)) return false;
+        *result = work;
+    }
+    return PatchFrameRegions(patcher, *result, instances.data(), static_cast<int>(instances.size()),
+                             static_cast<int32_t>(frameNumber), error);
+}
+
+int RunApply(const Options& options) {
+    const std::string& inputName = options.positional[0];
+    const std::string& output = options.positional[1];
+    std::string message;
+    int code = CheckOutputName(inputName, output, options.force, &message);
+    if (code != kExitOk) return Fail(code, message);
+    const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
+
+    ApplyRun run;
+    RunError error;
+    if (!OpenVideoInput(inputName, true, &run.input, &error)) {
+        FreeRun(&run);
+        return Fail(ExitCodeFor(error.step), error.message);
+    }
+    const VideoStreamInfo& info = run.input.info;
+    std::string usage;
+    InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
+    if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
+        !ChooseQuality(options.encoder, &run.plan, &usage) || !ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) {
+        FreeRun(&run);
+        return Fail(kExitUsage, usage);
+    }
+    SayNotes(run.plan.notes, options.quiet);
+    run.plan.notes.clear();
+    WarnAboutRectangles(instances, info.width, info.height);
+    if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
+        fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
+                        "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
+
+    if (!MakeTemporaryBeside(output, &run.temporary)) {
+        FreeRun(&run);
+        return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
+    }
+    run.decoded = av_frame_alloc();
+    run.work = av_frame_alloc();
+    run.encoded = av_frame_alloc();
+    run.input.otherPackets = TakeOtherPacket;
+    run.input.otherPacketsContext = &run;
+
+    int64_t done = 0;
+    bool ok = run.decoded && run.work && run.encoded
+                  ? ApplyLoop(&run, options, instances, output, &done, &error)
+                  : Failed(&error, kStepFiltering, "filtering: out of memory");
+    const int64_t damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
+    FreeRun(&run);
+
+    if (!ok || g_stopSignal) {
+        unlink(run.temporary.c_str());
+        if (g_stopSignal || error.step == kStepInterrupted)
+            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + output +
+                                              " was not written");
+        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " +
+                                                 output + " was not written");
+    }
+    if (damaged > 0)
+        fprintf(stderr, "delbrin: warning: the decoder rejected %lld damaged video packets; the frames it could "
+                        "decode were written\n", (long long)damaged);
+    if (moved > 0)
+        fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
+                        "one tick after the previous frame\n", (long long)moved);
+    if (rename(run.temporary.c_str(), output.c_str()) != 0) {
+        std::string reason = strerror(errno);
+        unlink(run.temporary.c_str());
+        return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
+    }
+    if (!options.quiet && !isatty(2))
+        fprintf(stderr, "delbrin: %lld frames written to %s\n", (long long)done, output.c_str());
+    return kExitOk;
+}

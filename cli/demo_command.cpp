@@ -1,0 +1,151 @@
+// delbrin demo: a sample clip with a station logo, made here, the logo
+// removed by apply, and pictures of one frame before and after.
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "commands.h"
+#include "config_text.h"
+#include "output_file.h"
+#include "stop_signal.h"
+#include "video_input.h"
+#include "video_output.h"
+
+namespace {
+
+const int kWidth = 640, kHeight = 360, kRate = 25, kFrames = 100;
+
+// Config order: width, height, x, y, feather on, fade on, cancel top,
+// bottom, left, right, feather width, fade frames, ranges.
+const char kDemoConfig[] = "Config(92, 56, 542, 16, 1, 0, 0, 0, 0, 0, 4, 5, \"\")";
+
+void Blend(uint8_t* pixel, int r, int g, int b, int alpha) {
+    pixel[0] = static_cast<uint8_t>((pixel[0] * (255 - alpha) + b * alpha) / 255);
+    pixel[1] = static_cast<uint8_t>((pixel[1] * (255 - alpha) + g * alpha) / 255);
+    pixel[2] = static_cast<uint8_t>((pixel[2] * (255 - alpha) + r * alpha) / 255);
+}
+
+void FillBox(AVFrame* f, int x, int y, int w, int h, int r, int g, int b, int alpha) {
+    for (int j = y; j < y + h; j++)
+        for (int i = x; i < x + w; i++) Blend(f->data[0] + j * f->linesize[0] + 4 * i, r, g, b, alpha);
+}
+
+// A moving picture: drifting colour bands, a ball crossing the frame, and
+// the logo, a translucent plate with a mark, in the top right corner.
+void DrawFrame(AVFrame* f, int n) {
+    for (int y = 0; y < kHeight; y++) {
+        uint8_t* row = f->data[0] + y * f->linesize[0];
+        for (int x = 0; x < kWidth; x++) {
+            row[4 * x + 0] = static_cast<uint8_t>(128 + 100 * sin((x + 3 * n) / 60.0));
+            row[4 * x + 1] = static_cast<uint8_t>(60 + y / 2);
+            row[4 * x + 2] = static_cast<uint8_t>(128 + 100 * cos((y - 2 * n) / 45.0));
+            row[4 * x + 3] = 255;
+        }
+    }
+    const int cx = 40 + n * 5, cy = 200 + static_cast<int>(60 * sin(n / 8.0));
+    for (int y = cy - 30; y < cy + 30; y++)
+        for (int x = cx - 30; x < cx + 30; x++)
+            if (x >= 0 && x < kWidth && y >= 0 && y < kHeight && (x - cx) * (x - cx) + (y - cy) * (y - cy) < 900)
+                Blend(f->data[0] + y * f->linesize[0] + 4 * x, 250, 220, 40, 255);
+    FillBox(f, 548, 22, 80, 44, 255, 255, 255, 153);
+    FillBox(f, 556, 30, 24, 28, 255, 0, 0, 230);
+    FillBox(f, 586, 34, 34, 8, 0, 0, 128, 230);
+    FillBox(f, 586, 46, 26, 8, 0, 0, 128, 230);
+}
+
+bool MakeSample(const std::string& path, RunError* error) {
+    EncoderPlan plan;
+    std::string usage;
+    InputTraits traits = {AV_CODEC_ID_NONE, AV_PIX_FMT_YUV420P, kWidth, kHeight};
+    if (!ChooseContainer(path, &plan, &usage) || !ChooseEncoder(EncoderRequest(), path, traits, &plan, &usage) ||
+        !ChooseQuality(EncoderRequest(), &plan, &usage) || !ChoosePixelFormat(EncoderRequest(), traits, &plan, &usage))
+        return Failed(error, kStepEncoding, usage);
+    VideoStreamInfo info;
+    info.width = kWidth;
+    info.height = kHeight;
+    info.timeBase = AVRational{1, kRate};
+    info.frameRate = AVRational{kRate, 1};
+    info.sampleAspect = AVRational{1, 1};
+
+    std::string temporary;
+    if (!MakeTemporaryBeside(path, &temporary)) return Failed(error, kStepWriting, "writing " + path + ": " + strerror(errno));
+    VideoOutput output;
+    FrameConverter converter;
+    AVFrame* picture = av_frame_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool ok = picture && frame;
+    if (ok) {
+        picture->format = AV_PIX_FMT_BGRA;
+        picture->width = kWidth;
+        picture->height = kHeight;
+        ok = av_frame_get_buffer(picture, 0) >= 0;
+    }
+    for (int n = 0; ok && n < kFrames && !g_stopSignal; n++) {
+        DrawFrame(picture, n);
+        picture->pts = n;
+        ok = ConvertFrame(&converter, picture, frame, plan.pixelFormat, kWidth, kHeight, error) &&
+             (n > 0 || OpenVideoOutput(&output, temporary, path, plan, info, frame, nullptr, error)) &&
+             EncodeVideoFrame(&output, frame, error);
+    }
+    if (g_stopSignal) ok = Failed(error, kStepInterrupted, "interrupted");
+    ok = ok && FinishVideoOutput(&output, error);
+    CloseVideoOutput(&output);
+    FreeFrameConverter(&converter);
+    av_frame_free(&picture);
+    av_frame_free(&frame);
+    if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
+    if (ok) Failed(error, kStepWriting, "writing " + path + ": " + strerror(errno));
+    unlink(temporary.c_str());
+    return false;
+}
+
+bool ExtractPng(const std::string& input, int64_t wanted, const std::string& path, RunError* error) {
+    VideoInput in;
+    AVFrame* frame = av_frame_alloc();
+    int64_t number = -1;
+    int got = 0;
+    bool ok = frame && OpenVideoInput(input, false, &in, error);
+    while (ok && (got = ReadVideoFrame(&in, frame, &number, error)) == 1 && number < wanted) {
+    }
+    ok = ok && got == 1 && WritePngFile(frame, path, error);
+    if (!ok && got == 0) Failed(error, kStepDecoding, "decoding " + input + ": no frame " + std::to_string(wanted));
+    CloseVideoInput(&in);
+    av_frame_free(&frame);
+    return ok;
+}
+
+}  // namespace
+
+int RunDemo(const Options& options) {
+    const std::string dir = options.positional.empty() ? "delbrin-demo" : options.positional[0];
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
+        return Fail(kExitRefused, "cannot create " + dir + ": " + strerror(errno));
+    const std::string sample = dir + "/sample.mp4";
+    const std::string patched = dir + "/patched.mp4";
+    RunError error;
+    if (!MakeSample(sample, &error)) return Fail(ExitCodeFor(error.step), error.message);
+
+    Options apply;
+    apply.command = "apply";
+    apply.positional = {sample, patched};
+    InstanceSource source = {DefaultConfigCall(), "demo", true};
+    std::string message;
+    if (!ParseConfigCall(kDemoConfig, &source.call, &message)) return Fail(kExitUsage, message);
+    apply.instances.push_back(source);
+    apply.force = true;
+    apply.quiet = options.quiet;
+    int code = RunApply(apply);
+    if (code != kExitOk) return code;
+
+    const int64_t shown = 50;
+    if (!ExtractPng(sample, shown, dir + "/before.png", &error) || !ExtractPng(patched, shown, dir + "/after.png", &error))
+        return Fail(ExitCodeFor(error.step), error.message);
+    printf("settings:  %s\n", kDemoConfig);
+    printf("clip:      %s (with logo)\n", sample.c_str());
+    printf("result:    %s (logo removed)\n", patched.c_str());
+    printf("frame %lld: %s/before.png, %s/after.png\n", (long long)shown, dir.c_str(), dir.c_str());
+    return kExitOk;
+}

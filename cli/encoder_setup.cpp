@@ -1,0 +1,329 @@
+#include "encoder_setup.h"
+
+#include <errno.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+bool ParseNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = strtod(text.c_str(), &end);
+    return *end == '\0' && errno == 0 && isfinite(*value);
+}
+
+std::string Format(double v) {
+    char text[32];
+    snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// The encoders whose quality is a fixed quantiser, the MPEG family's q.
+bool TakesQscale(const AVCodec* codec) {
+    switch (codec->id) {
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_H263:
+    case AV_CODEC_ID_H263P:
+    case AV_CODEC_ID_FLV1:
+    case AV_CODEC_ID_MSMPEG4V2:
+    case AV_CODEC_ID_MSMPEG4V3:
+    case AV_CODEC_ID_WMV1:
+    case AV_CODEC_ID_WMV2:
+    case AV_CODEC_ID_MJPEG:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const AVOption* CrfOption(const AVCodec* codec) {
+    if (!codec->priv_class) return nullptr;
+    return av_opt_find(const_cast<const AVClass**>(&codec->priv_class), "crf", nullptr, 0,
+                       AV_OPT_SEARCH_FAKE_OBJ);
+}
+
+bool IsLossless(const AVCodec* codec) {
+    const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
+    return d && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
+}
+
+bool ContainerRefuses(const AVOutputFormat* container, AVCodecID id) {
+    return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL) == 0;
+}
+
+bool HasAlpha(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+
+bool Lists(const AVPixelFormat* formats, AVPixelFormat format) {
+    if (!formats) return true;
+    for (const AVPixelFormat* f = formats; *f != AV_PIX_FMT_NONE; f++)
+        if (*f == format) return true;
+    return false;
+}
+
+bool IsImageContainer(const AVOutputFormat* container) { return strcmp(container->name, "image2") == 0; }
+
+// Whether the encoder opens for this format at this size: encoders differ
+// in which subsampled formats they take at odd sizes, and only trying tells.
+bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height) {
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    if (!c) return false;
+    c->width = width;
+    c->height = height;
+    c->pix_fmt = format;
+    c->time_base = AVRational{1, 25};
+    c->framerate = AVRational{25, 1};
+    const int level = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    const bool opened = avcodec_open2(c, codec, nullptr) >= 0;
+    av_log_set_level(level);
+    avcodec_free_context(&c);
+    return opened;
+}
+
+bool GridDivides(AVPixelFormat format, int width, int height) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && width % (1 << d->log2_chroma_w) == 0 && height % (1 << d->log2_chroma_h) == 0;
+}
+
+AVPixelFormat Nearest(const std::vector<AVPixelFormat>& candidates, AVPixelFormat to) {
+    std::vector<AVPixelFormat> list = candidates;
+    list.push_back(AV_PIX_FMT_NONE);
+    return avcodec_find_best_pix_fmt_of_list(list.data(), to, HasAlpha(to), nullptr);
+}
+
+}  // namespace
+
+const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+    const void* formats = nullptr;
+    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_PIX_FORMAT, 0, &formats, nullptr) < 0)
+        return nullptr;
+    return static_cast<const AVPixelFormat*>(formats);
+#else
+    return codec->pix_fmts;
+#endif
+}
+
+double QscaleForCrf(double crf) {
+    double q = pow(2.0, (crf - 4) / 6) / 2;
+    return q < 1 ? 1 : (q > 31 ? 31 : q);
+}
+
+bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error) {
+    plan->container = av_guess_format(nullptr, outputName.c_str(), nullptr);
+    if (!plan->container) {
+        *error = "cannot tell the container from the name " + outputName +
+                 "; end it in .mkv, .mp4, .mov, .png or another known extension";
+        return false;
+    }
+    if ((plan->container->flags & AVFMT_NOFILE) && !IsImageContainer(plan->container)) {
+        *error = std::string("the ") + plan->container->name + " container writes more than one file; "
+                 "choose an OUTPUT such as .mkv or .mp4";
+        return false;
+    }
+    return true;
+}
+
+bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName, const InputTraits& input,
+                   EncoderPlan* plan, std::string* error) {
+    const AVOutputFormat* container = plan->container;
+    if (!request.codec.empty()) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(request.codec.c_str());
+        if (!codec) {
+            const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(request.codec.c_str());
+            if (d) codec = avcodec_find_encoder(d->id);
+        }
+        if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
+            *error = "--codec: no video encoder named \"" + request.codec + "\" in this FFmpeg";
+            return false;
+        }
+        if (ContainerRefuses(container, codec->id)) {
+            *error = std::string("--codec: the ") + container->name + " container cannot hold " +
+                     avcodec_get_name(codec->id) + " video";
+            return false;
+        }
+        plan->codec = codec;
+        return true;
+    }
+
+    if (IsImageContainer(container)) {
+        AVCodecID id = av_guess_codec(container, nullptr, outputName.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+        plan->codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_encoder(id);
+        if (!plan->codec) {
+            *error = "no encoder for the picture format " + outputName + " asks for";
+            return false;
+        }
+        return true;
+    }
+
+    if (HasAlpha(input.pixelFormat)) {
+        const AVCodec* own = avcodec_find_encoder(input.codecId);
+        bool keepsAlpha = false;
+        if (own && !ContainerRefuses(container, own->id)) {
+            const AVPixelFormat* formats = EncoderPixelFormats(own);
+            for (const AVPixelFormat* f = formats; f && *f != AV_PIX_FMT_NONE; f++) keepsAlpha |= HasAlpha(*f);
+        }
+        if (keepsAlpha) {
+            plan->codec = own;
+            plan->notes.push_back(std::string("encoding with ") + own->name + ", the input's own codec, to keep its alpha");
+            return true;
+        }
+        plan->notes.push_back("the input's alpha is dropped: its codec cannot be written into this container; "
+                              "try .mov or .mkv, or --codec with an encoder that keeps alpha");
+    }
+
+    for (const char* name : {"libx264", "mpeg4"}) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        if (codec && !ContainerRefuses(container, codec->id)) {
+            plan->codec = codec;
+            if (strcmp(name, "libx264") != 0)
+                plan->notes.push_back(std::string("encoding with ") + name + " (libx264 is " +
+                                      (avcodec_find_encoder_by_name("libx264") ? "not taken by this container)" : "not in this FFmpeg)"));
+            return true;
+        }
+    }
+    plan->codec = avcodec_find_encoder(container->video_codec);
+    if (!plan->codec) {
+        *error = std::string("no video encoder for the ") + container->name + " container";
+        return false;
+    }
+    plan->notes.push_back(std::string("encoding with ") + plan->codec->name + ", the " + container->name +
+                          " container's own codec");
+    return true;
+}
+
+// --crf is libx264's scale: 0...51, 18 looking nearly like the source.
+// Encoders with a crf option take it unchanged where their scale is the same
+// (libx264, libx265), stretched to 0...63 where theirs is (libvpx, libaom,
+// SVT-AV1); the MPEG family takes the quantiser of the same step size.
+// --quality is the encoder's own number and is passed as it is.
+bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string* error) {
+    const AVCodec* codec = plan->codec;
+    const AVOption* crf = CrfOption(codec);
+    const bool qscale = !crf && TakesQscale(codec);
+    const std::string name = codec->name;
+
+    if (!request.crf.empty() && !request.quality.empty()) {
+        *error = "--crf and --quality both set the quality; give one";
+        return false;
+    }
+    const bool asked = !request.crf.empty() || !request.quality.empty();
+    const std::string option = !request.crf.empty() ? "--crf" : "--quality";
+    double value = kDefaultCrf;
+    if (asked && !ParseNumber(!request.crf.empty() ? request.crf : request.quality, &value)) {
+        *error = option + " takes a number, not \"" + (!request.crf.empty() ? request.crf : request.quality) + "\"";
+        return false;
+    }
+    if (!crf && !qscale) {
+        if (asked) {
+            *error = option + ": " + name +
+                     (IsLossless(codec) ? " is lossless and takes no quality setting"
+                                        : " takes neither a crf nor a fixed quantiser");
+            return false;
+        }
+        plan->scale = kQualityNone;
+        return true;
+    }
+    const bool native = !request.quality.empty();
+    if (!native && (value < 0 || value > 51)) {
+        *error = "--crf takes 0 to 51 (libx264's scale), not " + Format(value);
+        return false;
+    }
+    if (crf) {
+        plan->scale = kQualityCrf;
+        // libx264 and libx265 declare no upper bound (51 is theirs); the
+        // others declare 63.
+        const double top = crf->max <= 1000 ? crf->max : 51;
+        plan->value = native || top != 63 ? value : value * 63 / 51;
+        if (plan->value < 0 || plan->value > top) {
+            *error = option + ": " + name + " takes a crf from 0 to " + Format(top) + ", not " + Format(plan->value);
+            return false;
+        }
+    } else {
+        plan->scale = kQualityQscale;
+        plan->value = native ? value : QscaleForCrf(value);
+        if (plan->value < 1 || plan->value > 31) {
+            *error = option + ": " + name + " takes a quantiser q from 1 to 31, not " + Format(plan->value);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, EncoderPlan* plan,
+                       std::string* error) {
+    const AVCodec* codec = plan->codec;
+    const AVPixelFormat* listed = EncoderPixelFormats(codec);
+    std::vector<AVPixelFormat> candidates;
+    for (const AVPixelFormat* f = listed; f && *f != AV_PIX_FMT_NONE; f++) candidates.push_back(*f);
+    const int w = input.width, h = input.height;
+
+    if (!request.pixelFormat.empty()) {
+        AVPixelFormat format = av_get_pix_fmt(request.pixelFormat.c_str());
+        if (format == AV_PIX_FMT_NONE) {
+            *error = "--pix-fmt: no pixel format named \"" + request.pixelFormat + "\"";
+            return false;
+        }
+        if (!Lists(listed, format)) {
+            std::string names;
+            for (AVPixelFormat f : candidates) names += std::string(names.empty() ? "" : " ") + av_get_pix_fmt_name(f);
+            *error = "--pix-fmt: " + std::string(codec->name) + " does not take " + request.pixelFormat +
+                     "; it takes " + names;
+            return false;
+        }
+        if (!GridDivides(format, w, h) && !OpensAt(codec, format, w, h)) {
+            *error = "--pix-fmt: " + std::string(codec->name) + " cannot encode " + request.pixelFormat + " at " +
+                     std::to_string(w) + "x" + std::to_string(h) + "; choose a format without chroma subsampling";
+            return false;
+        }
+        plan->pixelFormat = format;
+        return true;
+    }
+
+    AVPixelFormat format = input.pixelFormat;
+    if (!Lists(listed, format)) {
+        format = Nearest(candidates, input.pixelFormat);
+        plan->notes.push_back(std::string("writing ") + av_get_pix_fmt_name(format) + ": " + codec->name +
+                              " does not take the input's " + av_get_pix_fmt_name(input.pixelFormat));
+    }
+    if (!GridDivides(format, w, h) && !OpensAt(codec, format, w, h)) {
+        std::vector<AVPixelFormat> fitting;
+        for (AVPixelFormat f : candidates)
+            if (GridDivides(f, w, h)) fitting.push_back(f);
+        if (fitting.empty()) {
+            *error = std::string(codec->name) + " takes no pixel format at the odd size " + std::to_string(w) + "x" +
+                     std::to_string(h) + "; try --codec ffv1";
+            return false;
+        }
+        AVPixelFormat chosen = Nearest(fitting, input.pixelFormat);
+        plan->notes.push_back(std::string("writing ") + av_get_pix_fmt_name(chosen) + ": " + codec->name +
+                              " cannot encode " + av_get_pix_fmt_name(format) + " at the odd size " +
+                              std::to_string(w) + "x" + std::to_string(h));
+        format = chosen;
+    }
+    plan->pixelFormat = format;
+    return true;
+}
+
+void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options) {
+    if (plan.scale == kQualityCrf) {
+        av_dict_set(options, "crf", Format(plan.value).c_str(), 0);
+        context->bit_rate = 0;  // a bit rate would cap the constant quality
+    } else if (plan.scale == kQualityQscale) {
+        context->flags |= AV_CODEC_FLAG_QSCALE;
+        context->global_quality = static_cast<int>(lround(plan.value * FF_QP2LAMBDA));
+    }
+}

@@ -1,0 +1,85 @@
+// Which encoder writes the patched video, in which pixel format, and at what
+// quality: the choices the command makes from its options, the OUTPUT name
+// and the input, before any frame is encoded.
+#ifndef DELBRIN_CLI_ENCODER_SETUP_H
+#define DELBRIN_CLI_ENCODER_SETUP_H
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+// What the command line asks for; empty strings ask for the defaults.
+struct EncoderRequest {
+    std::string codec;        // --codec: an encoder name (libx264) or a codec name (h264)
+    std::string pixelFormat;  // --pix-fmt
+    std::string crf;          // --crf, on libx264's scale, mapped for each encoder
+    std::string quality;      // --quality, the encoder's own number (crf, or q for MPEG-4)
+};
+
+// What the choice depends on about the input video.
+struct InputTraits {
+    AVCodecID     codecId = AV_CODEC_ID_NONE;
+    AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
+    int           width = 0;
+    int           height = 0;
+};
+
+// How an encoder's quality is set.
+enum QualityScale {
+    kQualityNone,    // lossless, or an encoder with neither scale: its defaults
+    kQualityCrf,     // a constant rate factor ("crf" option), bit rate unset
+    kQualityQscale,  // a fixed quantiser (global_quality with the qscale flag)
+};
+
+struct EncoderPlan {
+    const AVOutputFormat* container = nullptr;
+    const AVCodec*        codec = nullptr;
+    AVPixelFormat         pixelFormat = AV_PIX_FMT_NONE;
+    QualityScale          scale = kQualityNone;
+    double                value = 0;  // the crf, or the quantiser
+    std::vector<std::string> notes;   // what the choice did that the user did not ask for
+};
+
+enum { kDefaultCrf = 18 };
+
+// The container OUTPUT's name asks for; false with a usage error when the
+// name says none, or one that writes more than one file.
+bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error);
+
+// The encoder: --codec; else an image file's own codec (o.png: png); else
+// the input's codec when the input has alpha and that codec can keep it; else
+// libx264 where the container takes H.264, mpeg4 where it takes that, else
+// the container's own default. False with a usage error.
+bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName, const InputTraits& input,
+                   EncoderPlan* plan, std::string* error);
+
+// The quality: --quality as the encoder's own number, --crf mapped onto the
+// encoder's scale (see the .cpp), or CRF 18 mapped. False with a usage error
+// for a malformed or out-of-range value, or a value for an encoder that takes
+// none (lossless encoders).
+bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string* error);
+
+// The pixel format: --pix-fmt, else the input's where the encoder takes it,
+// else the nearest it takes; at a size the format's chroma subsampling does
+// not divide, one the encoder can take at that size. False with a usage
+// error.
+bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, EncoderPlan* plan,
+                       std::string* error);
+
+// The pixel formats the encoder lists, AV_PIX_FMT_NONE-terminated; null when
+// it lists none (it takes any).
+const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec);
+
+// Sets the plan's quality on a context about to be opened.
+void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options);
+
+// The fixed quantiser that matches a crf on libx264's scale: the same
+// quantiser step size (H.264's step doubles every 6 QP and is 1 at QP 4;
+// MPEG-4's is 2q), within 1...31. CRF 18 gives q 2.5.
+double QscaleForCrf(double crf);
+
+#endif

@@ -1,0 +1,86 @@
+#include "frame_convert.h"
+
+#include <string.h>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "region_patch.h"
+
+namespace {
+
+bool IsRgb(int format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    return d && (d->flags & AV_PIX_FMT_FLAG_RGB);
+}
+
+bool IsFullRangeName(int format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    return d && strncmp(d->name, "yuvj", 4) == 0;
+}
+
+bool IsGray(int format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
+    return d && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components <= 2;
+}
+
+}  // namespace
+
+bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int format, int width, int height,
+                  RunError* error) {
+    const PictureColour source = ColourOf(from);
+    PictureColour target = source;
+    if (IsRgb(from->format)) target.range = AVCOL_RANGE_MPEG;
+    if (IsFullRangeName(format) || IsGray(format)) target.range = AVCOL_RANGE_JPEG;
+    if (IsRgb(format)) target.range = AVCOL_RANGE_JPEG;
+
+    if (!c->context || c->srcWidth != from->width || c->srcHeight != from->height ||
+        c->srcFormat != from->format || c->dstWidth != width || c->dstHeight != height ||
+        c->dstFormat != format || c->srcMatrix != source.matrix || c->srcRange != source.range) {
+        sws_freeContext(c->context);
+        // Bicubic only matters when the size changes mid-stream; the flags
+        // are otherwise the patch's own conversion.
+        c->context = sws_getContext(from->width, from->height, SwscaleFormat(static_cast<AVPixelFormat>(from->format)),
+                                    width, height, SwscaleFormat(static_cast<AVPixelFormat>(format)),
+                                    (kConvertFlags & ~SWS_BILINEAR) | SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (!c->context)
+            return Failed(error, kStepFiltering,
+                          std::string("filtering: libswscale cannot convert ") +
+                              av_get_pix_fmt_name(static_cast<AVPixelFormat>(from->format)) + " to " +
+                              av_get_pix_fmt_name(static_cast<AVPixelFormat>(format)));
+        const int* coefficients = sws_getCoefficients(source.matrix);
+        sws_setColorspaceDetails(c->context, coefficients, source.range == AVCOL_RANGE_JPEG, coefficients,
+                                 target.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16);
+        c->srcWidth = from->width;
+        c->srcHeight = from->height;
+        c->srcFormat = from->format;
+        c->dstWidth = width;
+        c->dstHeight = height;
+        c->dstFormat = format;
+        c->srcMatrix = source.matrix;
+        c->srcRange = source.range;
+    }
+
+    av_frame_unref(to);
+    to->format = format;
+    to->width = width;
+    to->height = height;
+    int ret = av_frame_get_buffer(to, 0);
+    if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
+    ret = av_frame_copy_props(to, from);
+    if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
+    sws_scale(c->context, from->data, from->linesize, 0, from->height, to->data, to->linesize);
+    to->color_range = target.range;
+    if (IsRgb(format)) {
+        to->colorspace = AVCOL_SPC_RGB;
+    } else if (IsRgb(from->format) || from->colorspace == AVCOL_SPC_UNSPECIFIED) {
+        to->colorspace = IsRgb(from->format) ? target.matrix : from->colorspace;
+    }
+    return true;
+}
+
+void FreeFrameConverter(FrameConverter* converter) {
+    sws_freeContext(converter->context);
+    converter->context = nullptr;
+}

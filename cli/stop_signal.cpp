@@ -1,0 +1,20 @@
+#include "stop_signal.h"
+
+#include <string.h>
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+static void OnStopSignal(int signal) { g_stopSignal = signal; }
+
+void InstallStopHandlers() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+int StopRequested(void*) { return g_stopSignal != 0; }

@@ -1,0 +1,335 @@
+#include "video_output.h"
+
+#include <stdio.h>
+#include <string.h>
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "stop_signal.h"
+
+namespace {
+
+// Side data a re-encoded stream keeps: how to show it, not how it was coded.
+const AVPacketSideDataType kKeptVideoSideData[] = {
+    AV_PKT_DATA_DISPLAYMATRIX, AV_PKT_DATA_STEREO3D, AV_PKT_DATA_SPHERICAL,
+    AV_PKT_DATA_MASTERING_DISPLAY_METADATA, AV_PKT_DATA_CONTENT_LIGHT_LEVEL,
+};
+
+bool KeepsOnReencode(AVPacketSideDataType type) {
+    for (AVPacketSideDataType t : kKeptVideoSideData)
+        if (t == type) return true;
+    return false;
+}
+
+// Copies the stream side data of from to to: all of it, or what a re-encoded
+// stream keeps.
+bool CopyStreamSideData(const AVStream* from, AVStream* to, bool reencoded) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
+    const AVCodecParameters* par = from->codecpar;
+    for (int i = 0; i < par->nb_coded_side_data; i++) {
+        const AVPacketSideData& sd = par->coded_side_data[i];
+        if (reencoded && !KeepsOnReencode(sd.type)) continue;
+        if (av_packet_side_data_get(to->codecpar->coded_side_data, to->codecpar->nb_coded_side_data, sd.type))
+            continue;
+        AVPacketSideData* copy = av_packet_side_data_new(&to->codecpar->coded_side_data,
+                                                         &to->codecpar->nb_coded_side_data, sd.type, sd.size, 0);
+        if (!copy) return false;
+        memcpy(copy->data, sd.data, sd.size);
+    }
+#else
+    for (int i = 0; i < from->nb_side_data; i++) {
+        const AVPacketSideData& sd = from->side_data[i];
+        if (reencoded && !KeepsOnReencode(sd.type)) continue;
+        uint8_t* copy = av_stream_new_side_data(to, sd.type, sd.size);
+        if (!copy) return false;
+        memcpy(copy, sd.data, sd.size);
+    }
+#endif
+    return true;
+}
+
+// A re-encoded stream's metadata: the input's, less what described the old
+// encoding (Matroska's statistics, the encoder's name).
+void CopyVideoMetadata(const AVStream* from, AVStream* to) {
+    static const char* const kStale[] = {"encoder", "BPS", "DURATION", "NUMBER_OF_FRAMES", "NUMBER_OF_BYTES",
+                                         "_STATISTICS_WRITING_APP", "_STATISTICS_WRITING_DATE_UTC",
+                                         "_STATISTICS_TAGS"};
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av_dict_get(from->metadata, "", e, AV_DICT_IGNORE_SUFFIX))) {
+        bool stale = false;
+        for (const char* k : kStale) stale |= strcmp(e->key, k) == 0 || (strncmp(e->key, k, strlen(k)) == 0 && e->key[strlen(k)] == '-');
+        if (!stale) av_dict_set(&to->metadata, e->key, e->value, 0);
+    }
+}
+
+bool CopyChapters(const AVFormatContext* from, AVFormatContext* to) {
+    if (from->nb_chapters == 0) return true;
+    to->chapters = static_cast<AVChapter**>(av_calloc(from->nb_chapters, sizeof(AVChapter*)));
+    if (!to->chapters) return false;
+    for (unsigned i = 0; i < from->nb_chapters; i++) {
+        const AVChapter* c = from->chapters[i];
+        AVChapter* copy = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        if (!copy) return false;
+        copy->id = c->id;
+        copy->time_base = c->time_base;
+        copy->start = c->start;
+        copy->end = c->end;
+        av_dict_copy(&copy->metadata, c->metadata, 0);
+        to->chapters[to->nb_chapters++] = copy;
+    }
+    return true;
+}
+
+// The tag a copied stream keeps: the input's where the container knows it
+// for this codec, else the container's own.
+unsigned CopiedCodecTag(const AVOutputFormat* container, const AVCodecParameters* par) {
+    unsigned tag = 0;
+    if (!container->codec_tag || av_codec_get_id(container->codec_tag, par->codec_tag) == par->codec_id ||
+        !av_codec_get_tag2(container->codec_tag, par->codec_id, &tag))
+        return par->codec_tag;
+    return 0;
+}
+
+bool IsInterlaced(AVFieldOrder order) {
+    return order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB || order == AV_FIELD_BT;
+}
+
+// The encoder's time base: the input stream's, so that every pts goes
+// through unchanged; MPEG-4 and H.263 cannot count beyond 65535 ticks a
+// second, and then take the nominal frame rate's.
+AVRational EncoderTimeBase(const AVCodec* codec, const VideoStreamInfo& video, bool* rounded) {
+    AVRational tb = video.timeBase;
+    *rounded = false;
+    const bool limited = codec->id == AV_CODEC_ID_MPEG4 || codec->id == AV_CODEC_ID_H263 ||
+                         codec->id == AV_CODEC_ID_H263P || codec->id == AV_CODEC_ID_FLV1;
+    if (limited && tb.den > 65535) {
+        *rounded = true;
+        tb = video.frameRate.num > 0 ? av_inv_q(video.frameRate) : AVRational{1, 1000};
+        if (tb.den > 65535) tb = AVRational{1, 1000};
+    }
+    return tb;
+}
+
+bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
+                      const VideoStreamInfo& video, const AVFrame* firstFrame, RunError* error);
+
+bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInfo& video,
+                 const AVFrame* first, RunError* error) {
+    const AVCodec* codec = plan.codec;
+    AVCodecContext* enc = avcodec_alloc_context3(codec);
+    out->encoder = enc;
+    if (!enc) return FailedAv(error, kStepEncoding, "encoding", AVERROR(ENOMEM));
+    enc->width = first->width;
+    enc->height = first->height;
+    enc->pix_fmt = plan.pixelFormat;
+    bool rounded = false;
+    enc->time_base = EncoderTimeBase(codec, video, &rounded);
+    if (rounded)
+        fprintf(stderr, "delbrin: note: %s counts time in 1/%d s; timestamps are rounded to it\n", codec->name,
+                enc->time_base.den);
+    out->frameTimeBase = video.timeBase;
+    if (video.frameRate.num > 0) enc->framerate = video.frameRate;
+    enc->sample_aspect_ratio = first->sample_aspect_ratio.num > 0 ? first->sample_aspect_ratio : video.sampleAspect;
+    enc->color_primaries = first->color_primaries != AVCOL_PRI_UNSPECIFIED ? first->color_primaries : video.primaries;
+    enc->color_trc = first->color_trc != AVCOL_TRC_UNSPECIFIED ? first->color_trc : video.transfer;
+    enc->colorspace = first->colorspace != AVCOL_SPC_UNSPECIFIED ? first->colorspace : video.matrix;
+    enc->color_range = first->color_range != AVCOL_RANGE_UNSPECIFIED ? first->color_range : video.range;
+    enc->chroma_sample_location =
+        first->chroma_location != AVCHROMA_LOC_UNSPECIFIED ? first->chroma_location : video.chromaLocation;
+    enc->field_order = video.fieldOrder;
+    if (IsInterlaced(video.fieldOrder)) enc->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    enc->thread_count = 0;
+    enc->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (out->format->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary* options = nullptr;
+    ApplyQuality(plan, enc, &options);
+    int ret = avcodec_open2(enc, codec, &options);
+    av_dict_free(&options);
+    if (ret < 0)
+        return FailedAv(error, kStepEncoding,
+                        std::string("encoding with ") + codec->name + " (" + av_get_pix_fmt_name(plan.pixelFormat) +
+                            ", " + std::to_string(enc->width) + "x" + std::to_string(enc->height) + ")",
+                        ret);
+    return true;
+}
+
+bool WriteEncoded(VideoOutput* out, RunError* error) {
+    for (;;) {
+        int ret = avcodec_receive_packet(out->encoder, out->packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
+        if (ret < 0) return FailedAv(error, kStepEncoding, std::string("encoding with ") + out->encoder->codec->name, ret);
+        out->packet->stream_index = out->video->index;
+        av_packet_rescale_ts(out->packet, out->encoder->time_base, out->video->time_base);
+        ret = av_interleaved_write_frame(out->format, out->packet);
+        if (ret < 0) {
+            if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
+            return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+        }
+    }
+}
+
+}  // namespace
+
+bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::string& name, const EncoderPlan& plan,
+                     const VideoStreamInfo& video, const AVFrame* firstFrame, const VideoInput* copyFrom,
+                     RunError* error) {
+    out->name = name;
+    out->packet = av_packet_alloc();
+    const std::string url = "file:" + path;
+    int ret = avformat_alloc_output_context2(&out->format, plan.container, nullptr, url.c_str());
+    if (ret < 0 || !out->packet) return FailedAv(error, kStepWriting, "writing " + name, ret < 0 ? ret : AVERROR(ENOMEM));
+    out->format->interrupt_callback.callback = StopRequested;
+
+    if (!OpenEncoder(out, plan, video, firstFrame, error)) return false;
+
+    // Streams keep the input's order, the patched video in its place.
+    const int videoIndex = copyFrom ? video.streamIndex : 0;
+    if (copyFrom) {
+        if (!AddCopiedStreams(out, *copyFrom, plan, videoIndex, video, firstFrame, error)) return false;
+        av_dict_copy(&out->format->metadata, copyFrom->format->metadata, 0);
+        av_dict_set(&out->format->metadata, "encoder", nullptr, 0);
+        if (!CopyChapters(copyFrom->format, out->format)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
+    } else {
+        out->video = avformat_new_stream(out->format, nullptr);
+        if (!out->video) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
+    }
+    AVStream* st = out->video;
+    ret = avcodec_parameters_from_context(st->codecpar, out->encoder);
+    if (ret < 0) return FailedAv(error, kStepWriting, "writing " + name, ret);
+    st->time_base = out->encoder->time_base;
+    st->avg_frame_rate = out->encoder->framerate;
+    st->sample_aspect_ratio = out->encoder->sample_aspect_ratio;
+    if (copyFrom) {
+        const AVStream* in = copyFrom->format->streams[video.streamIndex];
+        st->disposition = in->disposition;
+        CopyVideoMetadata(in, st);
+        if (!CopyStreamSideData(in, st, true)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
+    }
+
+    if (!(plan.container->flags & AVFMT_NOFILE)) {
+        ret = avio_open2(&out->format->pb, url.c_str(), AVIO_FLAG_WRITE, &out->format->interrupt_callback, nullptr);
+        if (ret < 0) return FailedAv(error, kStepWriting, "writing " + name, ret);
+    }
+    // A picture file is one picture: the image muxer takes the name as it
+    // is instead of as a numbered pattern.
+    AVDictionary* options = nullptr;
+    if (strcmp(plan.container->name, "image2") == 0) av_dict_set(&options, "update", "1", 0);
+    ret = avformat_write_header(out->format, &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
+        return FailedAv(error, kStepWriting,
+                        "writing " + name + ": the " + plan.container->name +
+                            " container does not take these streams (.mkv holds nearly anything)",
+                        ret);
+    }
+    out->headerWritten = true;
+    return true;
+}
+
+namespace {
+
+bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
+                      const VideoStreamInfo& video, const AVFrame*, RunError* error) {
+    (void)video;
+    const AVFormatContext* in = input.format;
+    out->streamMap.assign(in->nb_streams, -1);
+    out->inputTimeBases.resize(in->nb_streams);
+    for (unsigned i = 0; i < in->nb_streams; i++) {
+        const AVStream* ist = in->streams[i];
+        out->inputTimeBases[i] = ist->time_base;
+        if (static_cast<int>(i) == videoIndex) {
+            out->video = avformat_new_stream(out->format, nullptr);
+            if (!out->video) return FailedAv(error, kStepWriting, "writing " + out->name, AVERROR(ENOMEM));
+            out->streamMap[i] = out->video->index;
+            continue;
+        }
+        if (ist->codecpar->codec_id == AV_CODEC_ID_NONE) {
+            fprintf(stderr, "delbrin: note: stream %u (%s) is left out: its codec is unknown to FFmpeg\n", i,
+                    av_get_media_type_string(ist->codecpar->codec_type) ? av_get_media_type_string(ist->codecpar->codec_type) : "?");
+            continue;
+        }
+        AVStream* ost = avformat_new_stream(out->format, nullptr);
+        if (!ost) return FailedAv(error, kStepWriting, "writing " + out->name, AVERROR(ENOMEM));
+        int ret = avcodec_parameters_copy(ost->codecpar, ist->codecpar);
+        if (ret < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+        ost->codecpar->codec_tag = CopiedCodecTag(plan.container, ist->codecpar);
+        ost->time_base = ist->time_base;
+        ost->disposition = ist->disposition;
+        ost->sample_aspect_ratio = ist->sample_aspect_ratio;
+        ost->avg_frame_rate = ist->avg_frame_rate;
+        ost->r_frame_rate = ist->r_frame_rate;
+        av_dict_copy(&ost->metadata, ist->metadata, 0);
+#if LIBAVCODEC_VERSION_INT < AV_VERSION_INT(60, 30, 100)
+        if (!CopyStreamSideData(ist, ost, false)) return FailedAv(error, kStepWriting, "writing " + out->name, AVERROR(ENOMEM));
+#endif
+        out->streamMap[i] = ost->index;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, RunError* error) {
+    if (frame) {
+        // Every pts goes through as decoded; one that does not increase (a
+        // damaged input) is moved just after the last, or the muxer refuses.
+        if (frame->pts == AV_NOPTS_VALUE || (out->lastPts != AV_NOPTS_VALUE && frame->pts <= out->lastPts)) {
+            if (out->lastPts != AV_NOPTS_VALUE) {
+                frame->pts = out->lastPts + 1;
+                out->reorderedFrames++;
+            } else {
+                frame->pts = 0;
+            }
+        }
+        out->lastPts = frame->pts;
+        frame->pts = av_rescale_q(frame->pts, out->frameTimeBase, out->encoder->time_base);
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        // The MPEG family's fixed quantiser is read from each frame.
+        if (out->encoder->flags & AV_CODEC_FLAG_QSCALE) frame->quality = out->encoder->global_quality;
+    }
+    int ret = avcodec_send_frame(out->encoder, frame);
+    if (ret < 0 && ret != AVERROR_EOF)
+        return FailedAv(error, kStepEncoding, std::string("encoding with ") + out->encoder->codec->name, ret);
+    return WriteEncoded(out, error);
+}
+
+bool CopyPacket(VideoOutput* out, AVPacket* packet, RunError* error) {
+    const int index = packet->stream_index;
+    if (index < 0 || index >= static_cast<int>(out->streamMap.size()) || out->streamMap[index] < 0) return true;
+    AVStream* ost = out->format->streams[out->streamMap[index]];
+    av_packet_rescale_ts(packet, out->inputTimeBases[index], ost->time_base);
+    packet->stream_index = ost->index;
+    packet->pos = -1;
+    int ret = av_interleaved_write_frame(out->format, packet);
+    if (ret < 0) {
+        if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
+        return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+    }
+    return true;
+}
+
+bool FinishVideoOutput(VideoOutput* out, RunError* error) {
+    if (!EncodeVideoFrame(out, nullptr, error)) return false;
+    int ret = av_write_trailer(out->format);
+    if (ret < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+    if (out->format->pb) {
+        avio_flush(out->format->pb);
+        ret = out->format->pb->error;
+        int closed = avio_closep(&out->format->pb);
+        if (ret < 0 || closed < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret < 0 ? ret : closed);
+    }
+    return true;
+}
+
+void CloseVideoOutput(VideoOutput* out) {
+    if (out->format && out->format->pb) avio_closep(&out->format->pb);
+    avformat_free_context(out->format);
+    out->format = nullptr;
+    avcodec_free_context(&out->encoder);
+    av_packet_free(&out->packet);
+}
