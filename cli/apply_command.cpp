@@ -159,7 +159,7 @@ int RunApply(const Options& options) {
 
     ApplyRun run;
     RunError error;
-    if (!OpenVideoInput(inputName, true, &run.input, &error)) {
+    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error)) {
         FreeRun(&run);
         return Fail(ExitCodeFor(error.step), error.message);
     }

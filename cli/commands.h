@@ -32,7 +32,4 @@ bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFram
 // Writes one picture as a PNG file at path (temporary name, then renamed).
 bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* error);
 
-// "delbrin: MESSAGE" on stderr; returns code.
-int Fail(int code, const std::string& message);
-
 #endif

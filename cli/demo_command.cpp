@@ -107,7 +107,7 @@ bool ExtractPng(const std::string& input, int64_t wanted, const std::string& pat
     AVFrame* frame = av_frame_alloc();
     int64_t number = -1;
     int got = 0;
-    bool ok = frame && OpenVideoInput(input, false, &in, error);
+    bool ok = frame && OpenVideoInput(input, kReadVideo, &in, error);
     while (ok && (got = ReadVideoFrame(&in, frame, &number, error)) == 1 && number < wanted) {
     }
     ok = ok && got == 1 && WritePngFile(frame, path, error);

@@ -10,36 +10,18 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/imgutils.h>
-}
-
+#include "commands.h"
 #include "frame_ranges.h"
-#include "frame_run.h"
 #include "frame_sampler.h"
+#include "output_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
-
-const char kDetectUsage[] =
-    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n";
+#include "stop_signal.h"
 
 namespace {
-
-enum DetectExit {
-    kDetectOk          = 0,
-    kDetectFailed      = 1,  // reading or decoding the file failed
-    kDetectUsageError  = 2,
-    kDetectBadInput    = 3,  // the file cannot be opened or holds no video
-    kDetectNoPreview   = 4,  // the preview picture cannot be written
-    kDetectNoLogo      = 6,
-    kDetectShort       = 7,
-    kDetectStillVideo  = 8,
-};
 
 const char kHelp[] =
     "usage:\n"
@@ -63,14 +45,18 @@ const char kHelp[] =
     "             proposed rectangle, summary, config, shown spans, candidates\n"
     "\n"
     "exit codes:\n"
-    "  0  a logo was found\n"
-    "  1  reading or decoding the file failed\n"
-    "  2  bad command line\n"
-    "  3  INPUT cannot be opened or holds no video\n"
-    "  4  the preview picture cannot be written\n"
-    "  6  no stable region found: nothing stays put like a logo\n"
-    "  7  the file is too short to tell (fewer than 12 frames)\n"
-    "  8  the picture hardly changes, so a logo cannot be told from it\n";
+    "  0    a logo was found\n"
+    "  1    decoding the input's video failed\n"
+    "  2    bad command line\n"
+    "  3    INPUT cannot be opened or read, or holds no video\n"
+    "  4    the preview would overwrite INPUT\n"
+    "  5    encoding the preview picture failed\n"
+    "  6    writing the preview picture failed\n"
+    "  7    converting a frame for the preview failed\n"
+    "  10   no stable region found: nothing stays put like a logo\n"
+    "  11   the file is too short to tell (fewer than 12 frames)\n"
+    "  12   the picture hardly changes, so a logo cannot be told from it\n"
+    "  130  interrupted; no preview was written\n";
 
 const int kMaxAnalysisWidth = 1024;  // wider frames are analysed at half size (or less)
 const int kRangePad = 2;             // frames added to each end of a shown span
@@ -118,17 +104,18 @@ DetectRect AddMargin(DetectRect r, int margin, int32_t width, int32_t height) {
 // Where a logo appears or leaves between two samples: decodes the frames in
 // between and puts the change where the fewest frames disagree with it.
 // Returns the first frame of the new state.
-bool FindChange(FrameSampler* sampler, const LogoSignature& signature, int factor, int64_t before,
-                int64_t after, bool appears, int64_t* change, std::string* error) {
+bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, int64_t before, int64_t after,
+                bool appears, int64_t* change, RunError* error) {
     std::vector<int64_t> between;
     for (int64_t n = before + 1; n < after; n++) between.push_back(n);
     std::vector<int64_t> numbers;
     std::vector<uint8_t> shows;
     std::vector<uint8_t> luma;
-    bool ok = ReadLumaFrames(sampler, between, [&](int64_t n, const uint8_t* y, int32_t pitch) {
-        ShrinkLuma(y, pitch, sampler->width, sampler->height, factor, &luma);
+    const int32_t width = input->info.width, height = input->info.height;
+    bool ok = ReadLumaFrames(input, between, [&](int64_t n, const uint8_t* y, int32_t pitch) {
+        ShrinkLuma(y, pitch, width, height, factor, &luma);
         numbers.push_back(n);
-        shows.push_back(MatchLogo(signature, luma.data(), sampler->width / factor) >= kPresentScore);
+        shows.push_back(MatchLogo(signature, luma.data(), width / factor) >= kPresentScore);
         return true;
     }, error);
     if (!ok) return false;
@@ -151,14 +138,14 @@ bool FindChange(FrameSampler* sampler, const LogoSignature& signature, int facto
 // The spans of frames the candidate shows in, from its samples, each change
 // found to the frame. The frames before the first sample and after the last
 // take the state of their nearest sample.
-bool ShownSpans(FrameSampler* sampler, const LumaSamples& samples, const LogoCandidate& logo, int factor,
-                std::vector<FrameSpan>* spans, std::string* error) {
+bool ShownSpans(VideoInput* input, const LumaSamples& samples, const LogoCandidate& logo, int factor,
+                std::vector<FrameSpan>* spans, RunError* error) {
     const size_t count = samples.samples.size();
     int64_t start = logo.present[0] ? 0 : -1;
     for (size_t k = 0; k + 1 < count; k++) {
         if (logo.present[k] == logo.present[k + 1]) continue;
         int64_t change;
-        if (!FindChange(sampler, logo.signature, factor, samples.samples[k].frameNumber,
+        if (!FindChange(input, logo.signature, factor, samples.samples[k].frameNumber,
                         samples.samples[k + 1].frameNumber, logo.present[k + 1] != 0, &change, error))
             return false;
         if (logo.present[k + 1]) {
@@ -168,7 +155,7 @@ bool ShownSpans(FrameSampler* sampler, const LumaSamples& samples, const LogoCan
             start = -1;
         }
     }
-    if (start >= 0) spans->push_back({start, sampler->frameCount - 1});
+    if (start >= 0) spans->push_back({start, input->index.frameCount - 1});
     return true;
 }
 
@@ -324,101 +311,36 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
     printf("  ]\n}\n");
 }
 
-// Writes 32-bit BGRA pixels (rows top-down) as a PNG with libavcodec.
-bool WritePng(const std::vector<uint8_t>& bgra, int32_t width, int32_t height, const std::string& path,
-              std::string* error) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    if (!codec) {
-        *error = "this libavcodec has no PNG encoder";
-        return false;
-    }
-    AVCodecContext* encoder = avcodec_alloc_context3(codec);
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
-    bool ok = false;
-    if (encoder && frame && packet) {
-        encoder->width = width;
-        encoder->height = height;
-        encoder->pix_fmt = AV_PIX_FMT_RGB24;
-        encoder->time_base = {1, 25};
-        frame->width = width;
-        frame->height = height;
-        frame->format = AV_PIX_FMT_RGB24;
-        if (avcodec_open2(encoder, codec, nullptr) >= 0 && av_frame_get_buffer(frame, 0) >= 0) {
-            for (int32_t y = 0; y < height; y++) {
-                const uint8_t* in = &bgra[(size_t)y * width * 4];
-                uint8_t* out = frame->data[0] + (size_t)y * frame->linesize[0];
-                for (int32_t x = 0; x < width; x++) {
-                    out[3 * x] = in[4 * x + 2];
-                    out[3 * x + 1] = in[4 * x + 1];
-                    out[3 * x + 2] = in[4 * x];
-                }
-            }
-            if (avcodec_send_frame(encoder, frame) >= 0 && avcodec_send_frame(encoder, nullptr) >= 0 &&
-                avcodec_receive_packet(encoder, packet) >= 0) {
-                FILE* f = fopen(path.c_str(), "wb");
-                if (!f) {
-                    *error = "cannot create " + path + ": " + strerror(errno);
-                } else {
-                    ok = fwrite(packet->data, 1, (size_t)packet->size, f) == (size_t)packet->size;
-                    ok = (fclose(f) == 0) && ok;
-                    if (!ok) *error = "cannot write " + path + ": " + strerror(errno);
-                }
-            } else {
-                *error = "cannot encode the preview picture";
-            }
-        } else {
-            *error = "cannot set up the PNG encoder";
-        }
-    } else {
-        *error = "out of memory";
-    }
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&encoder);
-    return ok;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// The frame, patched by the filter with the border on, as the preview.
-int WritePreview(const DetectOptions& options, const DetectReport& r, const PatchSettings& settings,
-                 const std::string& path) {
-    if (SameFile(options.input, path)) {
-        fprintf(stderr, "delbrin: the preview would overwrite INPUT; choose another name\n");
-        return kDetectNoPreview;
-    }
-    FrameSampler sampler;
-    std::string error;
-    std::vector<uint8_t> bgra;
-    bool ok = OpenFrameSampler(options.input, &sampler, &error) &&
-              ReadBgraFrame(&sampler, r.previewFrame, &bgra, &error);
-    int32_t width = sampler.width, height = sampler.height;
-    CloseFrameSampler(&sampler);
-    if (!ok) {
-        fprintf(stderr, "delbrin: %s\n", error.c_str());
-        return kDetectFailed;
-    }
+// The frame, patched by the filter with the border on, as the preview: what
+// `delbrin preview` writes for the Config line, without the feathering.
+bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
+                  const std::string& path, RunError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
     // gives no weight, so the preview is drawn without feathering.
-    static PatchSettings shown;
-    shown = settings;
-    shown.showBorder = 1;
-    shown.featherOn = 0;
-    // The frame's rows are top-down; the core's view starts at the bottom
-    // row and steps upwards.
-    const int32_t pitch = width * 4;
-    FrameView view = {bgra.data() + (size_t)(height - 1) * pitch, width, height, -pitch};
-    PatchFrame(&shown, view, (int32_t)r.previewFrame);
-    if (!WritePng(bgra, width, height, path, &error)) {
-        fprintf(stderr, "delbrin: %s\n", error.c_str());
-        return kDetectNoPreview;
-    }
-    return kDetectOk;
+    std::vector<PatchSettings> shown(1, settings);
+    shown[0].showBorder = 1;
+    shown[0].featherOn = 0;
+    AVFrame* frame = av_frame_alloc();
+    AVFrame* work = av_frame_alloc();
+    RegionPatcher patcher;
+    FrameConverter converter;
+    bool got = false;
+    bool ok = frame && work ? ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
+        got = av_frame_ref(frame, f) >= 0;
+        return false;
+    }, error) : Failed(error, kStepFiltering, "filtering: out of memory");
+    if (ok && !got)
+        ok = Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
+                                              " did not come out again");
+    AVFrame* patched = nullptr;
+    ok = ok && PatchDecodedFrame(&patcher, &converter, frame, work, AV_PIX_FMT_NONE, shown, r.previewFrame, &patched,
+                                 error) &&
+         WritePngFile(patched, path, error);
+    FreeRegionPatcher(&patcher);
+    FreeFrameConverter(&converter);
+    av_frame_free(&frame);
+    av_frame_free(&work);
+    return ok;
 }
 
 bool ParseNumber(const char* text, int low, int high, int* value) {
@@ -454,46 +376,42 @@ void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& range
     StoreConfig(settings, numbers, rangeText.c_str());
 }
 
-int AnalyseVideo(const DetectOptions& options, DetectReport* r) {
-    FrameSampler sampler;
-    if (!OpenFrameSampler(options.input, &sampler, &r->error)) {
-        CloseFrameSampler(&sampler);
-        return kDetectBadInput;
-    }
-    r->width = sampler.width;
-    r->height = sampler.height;
-    r->frameCount = sampler.frameCount;
-    r->frameRate = sampler.frameRate;
+namespace {
 
-    const int factor = AnalysisFactor(sampler.width);
+int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* r) {
+    const VideoStreamInfo& info = input->info;
+    r->width = info.width;
+    r->height = info.height;
+    r->frameCount = input->index.frameCount;
+    r->frameRate = info.frameRate.num > 0 && info.frameRate.den > 0 ? av_q2d(info.frameRate) : 0;
+
+    const int factor = AnalysisFactor(info.width);
     LumaSamples samples;
-    samples.width = sampler.width / factor;
-    samples.height = sampler.height / factor;
-    std::vector<int64_t> numbers = SpreadFrameNumbers(&sampler, options.frames);
-    bool ok = ReadLumaFrames(&sampler, numbers, [&](int64_t n, const uint8_t* y, int32_t pitch) {
+    samples.width = info.width / factor;
+    samples.height = info.height / factor;
+    std::vector<int64_t> numbers = SpreadFrameNumbers(input->index, options.frames);
+    RunError error;
+    bool ok = ReadLumaFrames(input, numbers, [&](int64_t n, const uint8_t* y, int32_t pitch) {
         LumaSample sample;
         sample.frameNumber = n;
-        ShrinkLuma(y, pitch, sampler.width, sampler.height, factor, &sample.pixels);
+        ShrinkLuma(y, pitch, info.width, info.height, factor, &sample.pixels);
         samples.samples.push_back(std::move(sample));
         return true;
-    }, &r->error);
-    if (!ok) {
-        CloseFrameSampler(&sampler);
-        return kDetectFailed;
-    }
-    r->sampled = (int)samples.samples.size();
+    }, &error);
+    r->sampled = static_cast<int>(samples.samples.size());
 
-    LogoDetection detection = DetectLogos(samples, kMaxCandidates);
+    LogoDetection detection;
+    if (ok) detection = DetectLogos(samples, kMaxCandidates);
     r->verdict = detection.verdict;
     for (const LogoCandidate& c : detection.candidates) {
         FoundLogo logo;
         logo.region = ToFrame(c.region, factor);
-        logo.rectangle = AddMargin(logo.region, options.margin, sampler.width, sampler.height);
+        logo.rectangle = AddMargin(logo.region, options.margin, info.width, info.height);
         logo.score = c.score;
         logo.opacity = c.opacity;
         r->logos.push_back(logo);
     }
-    if (r->verdict == kDetectFound) {
+    if (ok && r->verdict == kDetectFound) {
         const LogoCandidate& best = detection.candidates[0];
         // The preview shows the sample in the middle of those showing the logo.
         std::vector<int64_t> showing;
@@ -501,21 +419,34 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* r) {
             if (best.present[k]) showing.push_back(samples.samples[k].frameNumber);
         r->previewFrame = showing.empty() ? samples.samples[0].frameNumber : showing[showing.size() / 2];
         if (options.ranges) {
-            if (!ShownSpans(&sampler, samples, best, factor, &r->shown, &r->error)) {
-                CloseFrameSampler(&sampler);
-                return kDetectFailed;
-            }
+            ok = ShownSpans(input, samples, best, factor, &r->shown, &error);
             r->rangeText = RangeTextFor(r->shown, r->frameCount);
         }
     }
-    CloseFrameSampler(&sampler);
-    switch (r->verdict) {
-    case kDetectFound: return kDetectOk;
-    case kDetectNothing: return kDetectNoLogo;
-    case kDetectTooShort: return kDetectShort;
-    case kDetectStatic: return kDetectStillVideo;
+    if (ok && g_stopSignal) ok = Failed(&error, kStepInterrupted, "interrupted");
+    if (!ok) {
+        r->error = error.message;
+        return ExitCodeFor(error.step);
     }
-    return kDetectFailed;
+    switch (r->verdict) {
+    case kDetectFound: return kExitOk;
+    case kDetectNothing: return kExitNoLogo;
+    case kDetectTooShort: return kExitTooShort;
+    case kDetectStatic: return kExitStillPicture;
+    }
+    return kExitNoLogo;
+}
+
+}  // namespace
+
+int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
+    VideoInput input;
+    RunError error;
+    int code = OpenVideoInput(options.input, kSampleFrames, &input, &error) ? AnalyseInput(&input, options, report)
+                                                                             : ExitCodeFor(error.step);
+    if (report->error.empty()) report->error = error.message;
+    CloseVideoInput(&input);
+    return code;
 }
 
 int RunDetectCommand(int argc, char** argv) {
@@ -527,17 +458,17 @@ int RunDetectCommand(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             fputs(kHelp, stdout);
-            return kDetectOk;
+            return kExitOk;
         } else if (arg == "--frames") {
             if (!hasValue || !ParseNumber(argv[++i], kMinDetectSamples, 100000, &options.frames)) {
                 fprintf(stderr, "delbrin: --frames takes a number of frames from %d to 100000\n",
                         kMinDetectSamples);
-                return kDetectUsageError;
+                return kExitUsage;
             }
         } else if (arg == "--margin") {
             if (!hasValue || !ParseNumber(argv[++i], 0, 1000, &options.margin)) {
                 fprintf(stderr, "delbrin: --margin takes a number of pixels from 0 to 1000\n");
-                return kDetectUsageError;
+                return kExitUsage;
             }
         } else if (arg == "--ranges") {
             options.ranges = true;
@@ -546,45 +477,48 @@ int RunDetectCommand(int argc, char** argv) {
         } else if (arg == "--preview") {
             if (!hasValue) {
                 fprintf(stderr, "delbrin: --preview needs a file name\n");
-                return kDetectUsageError;
+                return kExitUsage;
             }
             previewPath = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n",
                     arg.c_str());
-            return kDetectUsageError;
+            return kExitUsage;
         } else if (options.input.empty()) {
             options.input = arg;
         } else {
             fprintf(stderr, "delbrin: detect takes one INPUT; see delbrin detect --help\n");
-            return kDetectUsageError;
+            return kExitUsage;
         }
     }
     if (options.input.empty()) {
         fputs(kHelp, stderr);
-        return kDetectUsageError;
+        return kExitUsage;
     }
+    if (!previewPath.empty() && SameFile(options.input, previewPath))
+        return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
 
+    VideoInput input;
+    RunError error;
     DetectReport report;
-    int code = AnalyseVideo(options, &report);
-    if (code == kDetectBadInput || code == kDetectFailed) {
+    int code = kExitOk;
+    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {
+        code = Fail(ExitCodeFor(error.step), error.message);
+    } else if ((code = AnalyseInput(&input, options, &report)) != kExitOk && !report.error.empty()) {
         fprintf(stderr, "delbrin: %s\n", report.error.c_str());
-        return code;
-    }
-    static PatchSettings settings;
-    if (report.verdict == kDetectFound)
-        SettingsForLogo(report.logos[0], options.margin, report.rangeText, &settings);
-    if (json)
-        PrintJson(options, report, &settings);
-    else if (report.verdict == kDetectFound)
-        PrintText(options, report, settings);
-    if (report.verdict != kDetectFound) {
+    } else if (report.verdict != kDetectFound) {
+        if (json) PrintJson(options, report, nullptr);
         fprintf(stderr, "delbrin: %s: %s\n", options.input.c_str(), VerdictMessage(report).c_str());
-        return code;
+    } else {
+        static PatchSettings settings;
+        SettingsForLogo(report.logos[0], options.margin, report.rangeText, &settings);
+        if (json)
+            PrintJson(options, report, &settings);
+        else
+            PrintText(options, report, settings);
+        if (!previewPath.empty() && !WritePreview(&input, report, settings, previewPath, &error))
+            code = Fail(ExitCodeFor(error.step), error.message);
     }
-    if (!previewPath.empty()) {
-        int previewCode = WritePreview(options, report, settings, previewPath);
-        if (previewCode != kDetectOk) return previewCode;
-    }
+    CloseVideoInput(&input);
     return code;
 }

@@ -11,9 +11,6 @@
 
 #include "logo_detect.h"
 
-// The command's usage text, for delbrin's own usage.
-extern const char kDetectUsage[];
-
 // Runs "delbrin detect ..." (argv[1] is "detect") and returns its exit code.
 int RunDetectCommand(int argc, char** argv);
 
@@ -37,7 +34,7 @@ struct FrameSpan {
 };
 
 struct DetectReport {
-    std::string            error;      // why the analysis failed, when it did
+    std::string            error;      // why reading the file failed, when it did
     int32_t                width = 0;
     int32_t                height = 0;
     int64_t                frameCount = 0;
@@ -50,7 +47,9 @@ struct DetectReport {
     int64_t                previewFrame = -1;  // a frame that shows the best logo
 };
 
-// Returns an exit code as the command would (0 when a logo was found).
+// Returns the exit code the command would end with: 0 when a logo was found,
+// kExitNoLogo, kExitTooShort or kExitStillPicture when the file cannot tell,
+// or the code of the step that failed, with report->error.
 int AnalyseVideo(const DetectOptions& options, DetectReport* report);
 
 // The filter's settings the command proposes for a logo: its rectangle,

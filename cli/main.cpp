@@ -15,24 +15,22 @@ extern "C" {
 #include "options.h"
 #include "stop_signal.h"
 
-int Fail(int code, const std::string& message) {
-    fprintf(stderr, "delbrin: %s\n", message.c_str());
-    return code;
-}
-
 int main(int argc, char** argv) {
     if (argc < 2 || strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
         fputs(kUsage, argc < 2 ? stderr : stdout);
         return argc < 2 ? kExitUsage : kExitOk;
     }
     const std::string command = argv[1];
-    if (command == "detect") return RunDetectCommand(argc, argv);
+    InstallStopHandlers();
+    if (command == "detect") {
+        av_log_set_level(AV_LOG_ERROR);
+        return RunDetectCommand(argc, argv);
+    }
     Options options;
     options.command = command;
     std::string error;
     if (!ParseOptions(argc, argv, &options, &error)) return Fail(kExitUsage, error);
     for (const std::string& w : options.warnings) fprintf(stderr, "delbrin: warning: %s\n", w.c_str());
-    InstallStopHandlers();
     av_log_set_level(options.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
     const size_t files = options.positional.size();
 

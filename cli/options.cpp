@@ -12,6 +12,7 @@ const char kUsage[] =
     "  delbrin preview INPUT --frame N -o OUT.png [settings]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR]\n"
+    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n"
     "\n"
     "Hides rectangles of every frame (logos, watermarks) under patches\n"
     "interpolated from each rectangle's edges, exactly as the Tavrel filter does\n"
@@ -55,6 +56,9 @@ const char kUsage[] =
     "demo:\n"
     "  Makes a sample clip with a logo in DIR (default delbrin-demo), removes\n"
     "  the logo and writes the clip and before/after pictures.\n"
+    "detect:\n"
+    "  Finds a station logo or watermark and prints its rectangle and the Config\n"
+    "  line for it; see delbrin detect --help.\n"
     "\n"
     "exit codes:\n"
     "  0    success\n"
@@ -65,6 +69,9 @@ const char kUsage[] =
     "  5    encoding failed (the encoder refused its settings or broke down)\n"
     "  6    writing failed (the container cannot hold a stream, the disk is full)\n"
     "  7    converting a picture for the filter failed\n"
+    "  10   detect: no stable region found, nothing stays put like a logo\n"
+    "  11   detect: the file is too short to tell a logo from the picture\n"
+    "  12   detect: the picture hardly changes, so a logo cannot be told from it\n"
     "  130  interrupted; OUTPUT was not touched\n";
 
 namespace {

@@ -69,6 +69,10 @@ bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* err
     FILE* f = fopen(temporary.c_str(), "wb");
     bool ok = f && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     if (f && fclose(f) != 0) ok = false;
+    if (ok && g_stopSignal) {
+        unlink(temporary.c_str());
+        return Failed(error, kStepInterrupted, "interrupted; " + path + " was not written");
+    }
     if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
     std::string reason = strerror(errno);
     unlink(temporary.c_str());
@@ -96,7 +100,7 @@ int RunPreview(const Options& options) {
     int got = 0;
     if (!frame || !work) {
         code = Fail(kExitFiltering, "out of memory");
-    } else if (!OpenVideoInput(input, false, &in, &error)) {
+    } else if (!OpenVideoInput(input, kReadVideo, &in, &error)) {
         code = Fail(ExitCodeFor(error.step), error.message);
     } else {
         WarnAboutRectangles(instances, in.info.width, in.info.height);

@@ -1,5 +1,7 @@
 #include "run_error.h"
 
+#include <stdio.h>
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -42,4 +44,9 @@ const char* StepName(RunStep step) {
     case kStepInterrupted: return "interrupted";
     }
     return "?";
+}
+
+int Fail(int code, const std::string& message) {
+    fprintf(stderr, "delbrin: %s\n", message.c_str());
+    return code;
 }

@@ -1,8 +1,11 @@
 // Reading a video file with libavformat and decoding its video with
-// libavcodec.
+// libavcodec: in order for apply, preview and demo, chosen frames by
+// seeking for detect.
 #include "video_input.h"
 
 #include <math.h>
+
+#include <algorithm>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -69,11 +72,11 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     info->codecId = par->codec_id;
 }
 
-}  // namespace
-
-bool OpenVideoInput(const std::string& path, bool keepOtherStreams, VideoInput* input,
-                    RunError* error) {
-    input->path = path;
+// Opens the container (again, when reading starts over) and picks the
+// video stream: the same one each time.
+bool OpenContainer(VideoInput* input, RunError* error) {
+    const std::string& path = input->path;
+    avformat_close_input(&input->format);
     input->format = avformat_alloc_context();
     if (!input->format) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
     input->format->interrupt_callback.callback = StopRequested;
@@ -84,11 +87,7 @@ bool OpenVideoInput(const std::string& path, bool keepOtherStreams, VideoInput* 
     av_dict_set(&options, "pattern_type", "none", 0);
     int ret = avformat_open_input(&input->format, ("file:" + path).c_str(), nullptr, &options);
     av_dict_free(&options);
-    if (ret < 0) {
-        if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
-        return FailedAv(error, kStepReading, "reading " + path, ret);
-    }
-    ret = avformat_find_stream_info(input->format, nullptr);
+    if (ret >= 0) ret = avformat_find_stream_info(input->format, nullptr);
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
         return FailedAv(error, kStepReading, "reading " + path, ret);
@@ -96,48 +95,239 @@ bool OpenVideoInput(const std::string& path, bool keepOtherStreams, VideoInput* 
 
     int index = FindVideoStream(input->format);
     if (index < 0) return Failed(error, kStepReading, path + " holds no video stream");
+    if (input->info.streamIndex >= 0 && index != input->info.streamIndex)
+        return Failed(error, kStepReading, path + " changed while it was read");
     for (unsigned i = 0; i < input->format->nb_streams; i++)
-        if (static_cast<int>(i) != index && !keepOtherStreams)
+        if (static_cast<int>(i) != index && input->use != kReadAllStreams)
             input->format->streams[i]->discard = AVDISCARD_ALL;
+    input->info.streamIndex = index;
+    return true;
+}
 
-    AVStream* st = input->format->streams[index];
+bool OpenDecoder(VideoInput* input, RunError* error) {
+    const std::string& path = input->path;
+    AVStream* st = input->format->streams[input->info.streamIndex];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
         return Failed(error, kStepDecoding, "decoding " + path + ": no decoder for its video (" +
                                                 avcodec_get_name(st->codecpar->codec_id) + ")");
     input->decoder = avcodec_alloc_context3(codec);
-    input->packet = av_packet_alloc();
-    if (!input->decoder || !input->packet)
-        return FailedAv(error, kStepDecoding, "decoding " + path, AVERROR(ENOMEM));
-    ret = avcodec_parameters_to_context(input->decoder, st->codecpar);
+    if (!input->decoder) return FailedAv(error, kStepDecoding, "decoding " + path, AVERROR(ENOMEM));
+    int ret = avcodec_parameters_to_context(input->decoder, st->codecpar);
     if (ret < 0) return FailedAv(error, kStepDecoding, "decoding " + path, ret);
     input->decoder->pkt_timebase = st->time_base;
     input->decoder->thread_count = 0;  // as many as the machine has
-    input->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    // Frame threads hold every frame back by their number, which a seek to
+    // decode a frame or two would pay each time; slice threads do not.
+    input->decoder->thread_type = input->use == kSampleFrames ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
     ret = avcodec_open2(input->decoder, codec, nullptr);
     if (ret < 0)
         return FailedAv(error, kStepDecoding, std::string("decoding ") + path + " with " + codec->name, ret);
-
-    FillInfo(input->format, input->decoder, index, &input->info);
     return true;
+}
+
+// The timestamp that orders a packet's frame: its pts, or its dts where a
+// container keeps no pts (and then has no reordering either).
+int64_t PacketTime(const AVPacket* packet) {
+    return packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+}
+
+// The next packet of the video stream into input->packet. Returns 1, 0 at
+// the end of the file, -1 on failure or a stop signal.
+int ReadVideoPacket(VideoInput* input, RunError* error) {
+    for (;;) {
+        av_packet_unref(input->packet);
+        int ret = av_read_frame(input->format, input->packet);
+        if (ret == AVERROR(EAGAIN)) continue;
+        if (ret == AVERROR_EOF) return 0;
+        if (ret < 0) {
+            if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted"), -1;
+            return FailedAv(error, kStepReading, "reading " + input->path, ret), -1;
+        }
+        if (input->packet->stream_index == input->info.streamIndex) return 1;
+    }
+}
+
+// Reading starts over from the beginning of the file.
+bool StartOver(VideoInput* input, RunError* error) {
+    if (!OpenContainer(input, error)) return false;
+    avcodec_flush_buffers(input->decoder);
+    input->holdingPacket = false;
+    input->demuxerEnded = false;
+    input->nextFrameNumber = 0;
+    return true;
+}
+
+// Frame n's number by its timestamp, -1 when no frame of the index has it.
+int64_t IndexedFrameNumber(const VideoFrameIndex& index, int64_t pts) {
+    auto it = std::lower_bound(index.framePts.begin(), index.framePts.end(), pts);
+    if (it == index.framePts.end() || *it != pts) return -1;
+    return it - index.framePts.begin();
+}
+
+struct ScannedPacket {
+    int64_t time;
+    int64_t dts;
+    int64_t position;
+    bool    key;
+};
+
+// Lists every frame's timestamp and every keyframe, demuxing only; then
+// decodes from the start up to the first frame the decoder gives, since the
+// packets before it (a file cut in the middle of a group of pictures) give
+// no frame that reading in order would count.
+bool IndexFrames(VideoInput* input, RunError* error) {
+    std::vector<ScannedPacket> packets;
+    bool trusted = true;
+    int ret;
+    while ((ret = ReadVideoPacket(input, error)) == 1) {
+        const AVPacket* p = input->packet;
+        // The decoder drops the frames of packets marked for discarding
+        // (the part an edit list cuts away), so they get no number.
+        if (p->flags & AV_PKT_FLAG_DISCARD) continue;
+        ScannedPacket scanned = {PacketTime(p), p->dts, p->pos, (p->flags & AV_PKT_FLAG_KEY) != 0};
+        if (scanned.time == AV_NOPTS_VALUE) trusted = false;
+        packets.push_back(scanned);
+    }
+    av_packet_unref(input->packet);
+    if (ret < 0) return false;
+    VideoFrameIndex& index = input->index;
+    index.frameCount = static_cast<int64_t>(packets.size());
+
+    std::vector<int64_t> times;
+    times.reserve(packets.size());
+    for (const ScannedPacket& p : packets) times.push_back(p.time);
+    std::sort(times.begin(), times.end());
+    if (std::adjacent_find(times.begin(), times.end()) != times.end()) trusted = false;
+
+    if (!StartOver(input, error)) return false;
+    AVFrame* frame = av_frame_alloc();
+    if (!frame) return FailedAv(error, kStepDecoding, "decoding " + input->path, AVERROR(ENOMEM));
+    int64_t number;
+    int got = ReadVideoFrame(input, frame, &number, error);
+    const int64_t first = frame->pts;
+    av_frame_free(&frame);
+    if (got < 0) return false;
+    if (got == 0) return Failed(error, kStepDecoding, "decoding " + input->path + " gave no frames");
+    const auto firstAt = std::lower_bound(times.begin(), times.end(), first);
+    // Without trusted timestamps frames are counted as they come, reading
+    // from the start, and the count is the packets'.
+    if (!trusted || firstAt == times.end() || *firstAt != first) return true;
+
+    times.erase(times.begin(), firstAt);
+    index.framePts = times;
+    index.frameCount = static_cast<int64_t>(times.size());
+    for (const ScannedPacket& p : packets) {
+        if (!p.key || p.time < first) continue;
+        index.keyframes.push_back({IndexedFrameNumber(index, p.time), p.time, p.dts, p.position});
+    }
+    std::sort(index.keyframes.begin(), index.keyframes.end(),
+              [](const VideoKeyframe& a, const VideoKeyframe& b) { return a.frameNumber < b.frameNumber; });
+    return true;
+}
+
+// The last keyframe at or before frame n, or null.
+const VideoKeyframe* KeyframeBefore(const VideoFrameIndex& index, int64_t n) {
+    auto it = std::upper_bound(index.keyframes.begin(), index.keyframes.end(), n,
+                               [](int64_t value, const VideoKeyframe& k) { return value < k.frameNumber; });
+    return it == index.keyframes.begin() ? nullptr : &*(it - 1);
+}
+
+// Whether reaching frame n from frame `from` (the next one decoding gives)
+// takes a seek: going back does, and so does a keyframe between the two.
+bool NeedsSeekFrom(const VideoFrameIndex& index, int64_t from, int64_t n) {
+    if (n < from) return true;
+    const VideoKeyframe* key = KeyframeBefore(index, n);
+    return key != nullptr && key->frameNumber > from;
+}
+
+bool IsPacketOf(const AVPacket* p, const VideoKeyframe* key) {
+    if (key->position >= 0 && p->pos >= 0) return p->pos == key->position;
+    return PacketTime(p) == key->pts;
+}
+
+bool IsPacketAfter(const AVPacket* p, const VideoKeyframe* key) {
+    if (key->position >= 0 && p->pos >= 0) return p->pos > key->position;
+    if (key->dts != AV_NOPTS_VALUE && p->dts != AV_NOPTS_VALUE) return p->dts > key->dts;
+    return PacketTime(p) > key->pts;
+}
+
+// Reads on to the key packet and holds it for the decoder. 1 when found,
+// 0 when a packet after it (or the end of the file) came first.
+int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error) {
+    int ret;
+    while ((ret = ReadVideoPacket(input, error)) == 1) {
+        if (IsPacketOf(input->packet, key)) {
+            input->holdingPacket = true;
+            input->nextFrameNumber = key->frameNumber;
+            return 1;
+        }
+        if (IsPacketAfter(input->packet, key)) return 0;
+    }
+    return ret;
+}
+
+// Positions the demuxer on the key packet. Containers differ in whether a
+// seek timestamp means pts or dts (and in how they shift them), so the seek
+// aims at the key packet's pts, then at the smaller of its pts and dts, then
+// at earlier keyframes, reading on to the key packet each time; should
+// every aim land past it, reading starts over from the beginning.
+bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error) {
+    avcodec_flush_buffers(input->decoder);
+    input->holdingPacket = false;
+    input->demuxerEnded = false;
+    const VideoKeyframe* earlier = key;
+    for (int attempt = 0; attempt < 4; attempt++) {
+        int64_t target = key->pts;
+        if (attempt > 0) {
+            if (attempt > 1) earlier = earlier == &input->index.keyframes.front() ? nullptr : earlier - 1;
+            if (!earlier) break;
+            target = earlier->dts != AV_NOPTS_VALUE ? std::min(earlier->dts, earlier->pts) : earlier->pts;
+        }
+        if (av_seek_frame(input->format, input->info.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
+            if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
+            continue;
+        }
+        const int found = ReadToKeyframe(input, key, error);
+        if (found != 0) return found > 0;
+    }
+    if (!StartOver(input, error)) return false;
+    const int found = ReadToKeyframe(input, key, error);
+    if (found == 0) Failed(error, kStepReading, "reading " + input->path + ": a keyframe cannot be found again");
+    return found > 0;
+}
+
+}  // namespace
+
+bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, RunError* error) {
+    input->path = path;
+    input->use = use;
+    input->packet = av_packet_alloc();
+    if (!input->packet) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
+    if (!OpenContainer(input, error) || !OpenDecoder(input, error)) return false;
+    FillInfo(input->format, input->decoder, input->info.streamIndex, &input->info);
+    if (use != kSampleFrames) return true;
+    if (input->info.width <= 0 || input->info.height <= 0)
+        return Failed(error, kStepDecoding, "decoding " + path + ": the video has no frame size");
+    return IndexFrames(input, error);
 }
 
 int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunError* error) {
     const int video = input->info.streamIndex;
+    const bool indexed = !input->index.framePts.empty();
     for (;;) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted"), -1;
         av_frame_unref(frame);
         int ret = avcodec_receive_frame(input->decoder, frame);
         if (ret == 0) {
             frame->pts = frame->best_effort_timestamp;
-            if (input->nextFrameNumber >= 0) {
-                *frameNumber = input->nextFrameNumber++;
-            } else {
-                const VideoStreamInfo& i = input->info;
-                int64_t start = i.startTime == AV_NOPTS_VALUE ? 0 : i.startTime;
-                double seconds = frame->pts == AV_NOPTS_VALUE ? 0 : (frame->pts - start) * av_q2d(i.timeBase);
-                *frameNumber = i.frameRate.num > 0 ? llround(seconds * av_q2d(i.frameRate)) : 0;
+            int64_t number = input->nextFrameNumber;
+            if (indexed) {
+                number = IndexedFrameNumber(input->index, frame->pts);
+                if (number < 0) continue;  // not a frame reading from the start gives
             }
+            *frameNumber = number;
+            input->nextFrameNumber = number + 1;
             return 1;
         }
         if (ret == AVERROR_EOF) return 0;
@@ -150,7 +340,12 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
         if (input->demuxerEnded)
             return Failed(error, kStepDecoding, "decoding " + input->path + ": the decoder stalled"), -1;
 
-        ret = av_read_frame(input->format, input->packet);
+        if (input->holdingPacket) {
+            input->holdingPacket = false;
+            ret = 0;
+        } else {
+            ret = av_read_frame(input->format, input->packet);
+        }
         if (ret == AVERROR(EAGAIN)) continue;
         if (ret == AVERROR_EOF) {
             input->demuxerEnded = true;
@@ -164,12 +359,21 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
             return FailedAv(error, kStepReading, "reading " + input->path, ret), -1;
         }
         if (input->packet->stream_index == video) {
+            const bool drain = input->drainAfterPts != AV_NOPTS_VALUE &&
+                               PacketTime(input->packet) == input->drainAfterPts;
             ret = avcodec_send_packet(input->decoder, input->packet);
             av_packet_unref(input->packet);
             if (ret == AVERROR_INVALIDDATA) {
                 input->damagedPackets++;
             } else if (ret < 0) {
                 return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
+            }
+            if (drain) {
+                input->drainAfterPts = AV_NOPTS_VALUE;
+                input->demuxerEnded = true;
+                ret = avcodec_send_packet(input->decoder, nullptr);
+                if (ret < 0 && ret != AVERROR_EOF)
+                    return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             }
         } else if (input->otherPackets) {
             bool ok = input->otherPackets(input->otherPacketsContext, input->packet, error);
@@ -181,13 +385,52 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
     }
 }
 
-bool SeekVideoInput(VideoInput* input, int64_t timestamp, RunError* error) {
-    int ret = av_seek_frame(input->format, input->info.streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
-    if (ret < 0) return FailedAv(error, kStepReading, "seeking in " + input->path, ret);
-    avcodec_flush_buffers(input->decoder);
-    input->demuxerEnded = false;
-    input->nextFrameNumber = -1;
-    return true;
+bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, const ChosenFrameSink& take,
+                      RunError* error) {
+    const VideoFrameIndex& index = input->index;
+    const bool indexed = !index.framePts.empty();
+    AVFrame* frame = av_frame_alloc();
+    if (!frame) return FailedAv(error, kStepDecoding, "decoding " + input->path, AVERROR(ENOMEM));
+    bool ok = true;
+    size_t next = 0;
+    while (ok && next < wanted.size()) {
+        const int64_t want = wanted[next];
+        if (want < 0 || want >= index.frameCount || (next > 0 && want <= wanted[next - 1])) {
+            next++;
+            continue;
+        }
+        if (input->demuxerEnded || (indexed ? NeedsSeekFrom(index, input->nextFrameNumber, want)
+                                            : want < input->nextFrameNumber)) {
+            const VideoKeyframe* key = indexed ? KeyframeBefore(index, want) : nullptr;
+            ok = key ? SeekToKeyframe(input, key, error) : StartOver(input, error);
+            if (!ok) break;
+        }
+        // A frame the decoder holds back for reordering comes out of a
+        // drain at once; when the next wanted frame lies beyond a seek
+        // anyway, the decoder is drained as soon as this frame's packet is in.
+        input->drainAfterPts = AV_NOPTS_VALUE;
+        if (indexed && (next + 1 == wanted.size() || NeedsSeekFrom(index, want + 1, wanted[next + 1])))
+            input->drainAfterPts = index.framePts[want];
+        while (next < wanted.size() && wanted[next] == want) {
+            int64_t number;
+            const int got = ReadVideoFrame(input, frame, &number, error);
+            if (got < 0) {
+                ok = false;
+            } else if (got == 0) {
+                next++;  // the decoder did not give it
+            } else {
+                while (next < wanted.size() && wanted[next] < number) next++;  // nor these
+                if (next < wanted.size() && wanted[next] == number) {
+                    next++;
+                    if (!take(number, frame)) next = wanted.size();
+                }
+            }
+            if (!ok) break;
+        }
+    }
+    input->drainAfterPts = AV_NOPTS_VALUE;
+    av_frame_free(&frame);
+    return ok;
 }
 
 void CloseVideoInput(VideoInput* input) {

@@ -3,14 +3,21 @@
 // counts frames. Every other stream's packets can be handed to a sink as
 // they are read (apply copies them), or skipped.
 //
-// The decoder runs FFmpeg's own frame and slice threads; frames come back on
-// the calling thread. Nothing here buffers more than the decoder itself.
+// Opened for sampling, the file is first demuxed once, packets only, to list
+// every frame's timestamp; chosen frames are then reached by seeking to the
+// keyframe before them, and numbered by finding their timestamps in that
+// list, so that a frame gets the number reading from the start gives it.
+//
+// The decoder runs FFmpeg's own threads; frames come back on the calling
+// thread. Nothing here buffers more than the decoder itself.
 #ifndef DELBRIN_CLI_VIDEO_INPUT_H
 #define DELBRIN_CLI_VIDEO_INPUT_H
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -47,13 +54,45 @@ struct VideoStreamInfo {
 // reference. Returns false with *error to stop reading.
 typedef bool (*OtherPacketSink)(void* context, AVPacket* packet, RunError* error);
 
+// What the file is opened for.
+enum VideoInputUse {
+    kReadVideo,       // every frame in order; the other streams are not read
+    kReadAllStreams,  // every frame in order, the other streams' packets to otherPackets
+    kSampleFrames,    // chosen frames by seeking: the file is indexed first and
+                      // decoded with slice threads only, which hold no frame back
+};
+
+// A keyframe's packet: enough to seek to it and to know it when it comes by.
+struct VideoKeyframe {
+    int64_t frameNumber;  // the frame the packet decodes to
+    int64_t pts;
+    int64_t dts;          // AV_NOPTS_VALUE when the container keeps none
+    int64_t position;     // byte position in the file, -1 when unknown
+};
+
+// The frames of the video as demuxing alone finds them. framePts[n] is the
+// timestamp of frame n: the packets' timestamps in ascending order, less the
+// packets the decoder drops (those an edit list discards, and those before
+// the first frame it gives, as in a file that starts in the middle of a
+// group of pictures). Empty when timestamps are missing or repeat: frames
+// are then counted as they are decoded, reading from the start.
+struct VideoFrameIndex {
+    std::vector<int64_t>       framePts;
+    std::vector<VideoKeyframe> keyframes;  // ascending frame numbers
+    int64_t                    frameCount = 0;
+};
+
 struct VideoInput {
     AVFormatContext* format = nullptr;
     AVCodecContext*  decoder = nullptr;
     AVPacket*        packet = nullptr;
     VideoStreamInfo  info;
     std::string      path;
-    int64_t          nextFrameNumber = 0;   // -1 after a seek: numbers are then estimated
+    VideoInputUse    use = kReadVideo;
+    VideoFrameIndex  index;                 // for kSampleFrames
+    int64_t          nextFrameNumber = 0;   // of the next frame decoding gives without a seek
+    bool             holdingPacket = false; // packet holds a video packet found by a seek, not yet decoded
+    int64_t          drainAfterPts = AV_NOPTS_VALUE;  // drain the decoder once this packet is in
     bool             demuxerEnded = false;  // the decoder is being drained
     int64_t          damagedPackets = 0;    // packets the decoder rejected as invalid data
     OtherPacketSink  otherPackets = nullptr;
@@ -62,20 +101,28 @@ struct VideoInput {
 
 // Opens path as a file (never as a URL or protocol, whatever it contains),
 // finds its first video stream that is not a cover picture and opens a
-// decoder for it. With keepOtherStreams false the other streams are not
-// even read. Fails with kStepReading (or kStepDecoding: no decoder).
-bool OpenVideoInput(const std::string& path, bool keepOtherStreams, VideoInput* input,
-                    RunError* error);
+// decoder for it; for kSampleFrames it also fills input->index. Fails with
+// kStepReading (or kStepDecoding: no decoder, no frame), or kStepInterrupted.
+bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, RunError* error);
 
 // The next decoded frame into frame (unreferenced first), its pts the
-// decoder's best effort timestamp in info.timeBase, and its number. Returns
-// 1 for a frame, 0 at the end of the video, -1 on failure or a stop signal.
+// decoder's best effort timestamp in info.timeBase, and its number: counted
+// as frames come, or, with an index, found by its timestamp there (a frame
+// the index lacks is passed over). Returns 1 for a frame, 0 at the end of
+// the video (or of a drain), -1 on failure or a stop signal.
 int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunError* error);
 
-// Moves to the last key frame at or before timestamp (in info.timeBase).
-// Frames read after a seek are numbered from their pts and the nominal
-// frame rate: exact for a constant rate, an estimate otherwise.
-bool SeekVideoInput(VideoInput* input, int64_t timestamp, RunError* error);
+// Receives a chosen frame; returns false to stop reading.
+typedef std::function<bool(int64_t frameNumber, AVFrame* frame)> ChosenFrameSink;
+
+// Decodes the frames with the given numbers (ascending; others are passed
+// over) of a file opened for sampling and hands each to take. Each is
+// reached by seeking to the keyframe at or before it, unless decoding on
+// from where the decoder stands reaches it without passing a keyframe; a
+// keyframe needs no more than its own packet decoded. A frame the decoder
+// does not give is left out. False on failure or a stop signal.
+bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers,
+                      const ChosenFrameSink& take, RunError* error);
 
 void CloseVideoInput(VideoInput* input);
 

@@ -12,6 +12,8 @@
 // made them, so a changed table makes new ones.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -23,10 +25,16 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "detect_command.h"
 #include "frame_run.h"
 #include "frame_sampler.h"
 #include "patch_settings.h"
+#include "run_error.h"
+#include "video_input.h"
 
 namespace {
 
@@ -230,7 +238,10 @@ const Clip& ClipNamed(const char* name) {
 
 class DetectTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { mkdir(kDir.c_str(), 0777); }
+    static void SetUpTestSuite() {
+        mkdir(kDir.c_str(), 0777);
+        av_log_set_level(AV_LOG_FATAL);  // a file cut mid-GOP makes the decoder complain
+    }
 };
 
 // The whole table: the region found against the logo's, the proposed
@@ -307,46 +318,58 @@ TEST_F(DetectTest, GeneratedClips) {
     }
 }
 
-// Frames read by seeking are the frames read in order: a clip with B-frames
-// and a keyframe every 25 frames, in MP4 (seeks by decoding time) and in
-// Matroska (by presentation time), under a name with a colon that must not
-// be taken for a protocol.
-TEST_F(DetectTest, SeekingGivesTheFramesOfReadingInOrder) {
-    for (const char* extension : {".mp4", ".mkv"}) {
-        SCOPED_TRACE(extension);
-        const std::string clip = kDir + "/12:30 seeking" + extension;
-        if (!Exists(clip))
-            ASSERT_EQ(Shell(kFfmpeg + std::string("-f lavfi -i testsrc2=s=96x64:r=25:d=8 -c:v libx264 -preset veryfast "
-                                                  "-bf 3 -g 25 -pix_fmt yuv420p ") + Quote(clip)), 0);
-        FrameSampler sampler;
-        std::string error;
-        ASSERT_TRUE(OpenFrameSampler(clip, &sampler, &error)) << error;
-        ASSERT_EQ(sampler.frameCount, 200);
-        std::vector<int64_t> all;
-        for (int64_t n = 0; n < sampler.frameCount; n++) all.push_back(n);
-        std::vector<std::vector<uint8_t>> inOrder;
-        auto keep = [&](std::vector<std::vector<uint8_t>>* into, std::vector<int64_t>* numbers) {
-            return [&, into, numbers](int64_t n, const uint8_t* y, int32_t pitch) {
-                std::vector<uint8_t> frame;
-                for (int r = 0; r < sampler.height; r++) frame.insert(frame.end(), y + r * pitch, y + r * pitch + sampler.width);
-                into->push_back(frame);
-                if (numbers) numbers->push_back(n);
-                return true;
-            };
+// Frames read by seeking carry the numbers apply gives them: each frame a
+// file opened for sampling hands out is the frame with that number read in
+// order, as apply reads. The clips have B-frames and a keyframe every 25
+// frames: MP4 (seeks by decoding time), Matroska (by presentation time), an
+// MP4 whose first packets an edit list discards, and a Matroska file cut in
+// the middle of a group of pictures, whose first frames the decoder drops;
+// all under a name with a colon that must not be taken for a protocol.
+TEST_F(DetectTest, ChosenFramesCarryTheNumbersOfReadingInOrder) {
+    const std::string stem = kDir + "/12:30 seeking";
+    const std::string make[][2] = {
+        {".mp4", "-f lavfi -i testsrc=s=96x64:r=25:d=8 -c:v libx264 -preset veryfast -bf 3 -g 25 -pix_fmt yuv420p"},
+        {".mkv", "-f lavfi -i testsrc=s=96x64:r=25:d=8 -c:v libx264 -preset veryfast -bf 3 -g 25 -pix_fmt yuv420p"},
+        {"-edit-list.mp4", "-ss 1.3 -i " + Quote(stem + ".mp4") + " -c copy"},
+        {"-mid-gop.mkv", "-i " + Quote(stem + ".mkv") + " -ss 1.3 -c copy -copyinkf"},
+    };
+    for (const auto& m : make) {
+        const std::string clip = stem + m[0];
+        SCOPED_TRACE(clip);
+        if (!Exists(clip)) ASSERT_EQ(Shell(kFfmpeg + m[1] + " " + Quote(clip)), 0);
+        auto lumaOf = [](const uint8_t* y, int32_t pitch) {
+            std::vector<uint8_t> rows;
+            for (int r = 0; r < 64; r++) rows.insert(rows.end(), y + r * pitch, y + r * pitch + 96);
+            return rows;
         };
-        ASSERT_TRUE(ReadLumaFrames(&sampler, all, keep(&inOrder, nullptr), &error)) << error;
-        ASSERT_EQ(inOrder.size(), 200u);
+        VideoInput reader;
+        RunError error;
+        ASSERT_TRUE(OpenVideoInput(clip, kReadVideo, &reader, &error)) << error.message;
+        std::vector<std::vector<uint8_t>> inOrder;
+        AVFrame* frame = av_frame_alloc();
+        int64_t number;
+        while (ReadVideoFrame(&reader, frame, &number, &error) == 1) inOrder.push_back(lumaOf(frame->data[0], frame->linesize[0]));
+        av_frame_free(&frame);
+        CloseVideoInput(&reader);
+        ASSERT_GE(inOrder.size(), 100u);
+
+        VideoInput sampled;
+        ASSERT_TRUE(OpenVideoInput(clip, kSampleFrames, &sampled, &error)) << error.message;
+        EXPECT_EQ(sampled.index.frameCount, (int64_t)inOrder.size());
+        const int64_t last = (int64_t)inOrder.size() - 1;
         // Keyframes, frames just after and before them, a frame in mid-GOP,
-        // and a backward jump: each read needs a seek of its own.
-        for (std::vector<int64_t> wanted : {std::vector<int64_t>{0, 24, 25, 26, 49, 77, 150, 199},
-                                            std::vector<int64_t>{130}, std::vector<int64_t>{3, 101}}) {
-            std::vector<std::vector<uint8_t>> got;
+        // backward jumps, the last frame, and a spread as detect samples.
+        for (std::vector<int64_t> wanted : {std::vector<int64_t>{0, 24, 25, 26, 49, 77, last}, std::vector<int64_t>{95},
+                                            std::vector<int64_t>{3, 51}, SpreadFrameNumbers(sampled.index, 30)}) {
             std::vector<int64_t> numbers;
-            ASSERT_TRUE(ReadLumaFrames(&sampler, wanted, keep(&got, &numbers), &error)) << error;
-            ASSERT_EQ(numbers, wanted);
-            for (size_t i = 0; i < wanted.size(); i++) EXPECT_TRUE(got[i] == inOrder[wanted[i]]) << "frame " << wanted[i];
+            ASSERT_TRUE(ReadLumaFrames(&sampled, wanted, [&](int64_t n, const uint8_t* y, int32_t pitch) {
+                numbers.push_back(n);
+                EXPECT_TRUE(n <= last && lumaOf(y, pitch) == inOrder[n]) << "frame " << n;
+                return true;
+            }, &error)) << error.message;
+            EXPECT_EQ(numbers, wanted);
         }
-        CloseFrameSampler(&sampler);
+        CloseVideoInput(&sampled);
     }
 }
 
@@ -373,13 +396,56 @@ TEST_F(DetectTest, CommandReportsAndExitCodes) {
     Shell("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " + Quote(preview), &kind);
     EXPECT_EQ(kind, "png,480,270\n");
 
-    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(without)), 6);
-    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(tooShort)), 7);
-    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(still), &out), 8);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(without)), kExitNoLogo);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(tooShort)), kExitTooShort);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(still), &out), kExitStillPicture);
     EXPECT_NE(out.find("cannot tell a logo from the picture"), std::string::npos) << out;
-    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(kDir + "/missing.mp4")), 3);
-    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --frames 2"), 2);
-    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --preview " + Quote(withLogo)), 4);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(kDir + "/missing.mp4")), kExitReading);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --frames 2"), kExitUsage);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --preview " + Quote(withLogo)), kExitRefused);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --preview " + Quote(kDir + "/no/p.png")),
+              kExitWriting);
+    EXPECT_NE(Shell("ls -A " + Quote(kDir) + " | grep -q delbrin-"), 0) << "a temporary file was left";
+}
+
+// Ctrl-C: exit code 130 and no preview. The input comes through a pipe that
+// the test keeps open and half fed, so the command is still reading when
+// the signal comes; the pipe opens only once the command has its handlers.
+TEST_F(DetectTest, InterruptedRunLeavesNoPreview) {
+    const std::string clip = kDir + "/long.mkv", fifo = kDir + "/feed.mkv", preview = kDir + "/cut.png";
+    if (!Exists(clip))
+        ASSERT_EQ(Shell(kFfmpeg + std::string("-f lavfi -i testsrc2=s=320x240:r=25:d=8 -c:v ffv1 ") + Quote(clip)), 0);
+    std::string bytes;
+    Shell("cat " + Quote(clip), &bytes);
+    ASSERT_GT(bytes.size(), 300000u);
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int said[2];
+    ASSERT_EQ(pipe(said), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(said[1], 2);
+        close(said[0]);
+        execl(kDelbrin.c_str(), "delbrin", "detect", fifo.c_str(), "--preview", preview.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    close(said[1]);
+    int feed = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(feed, 0);
+    ASSERT_EQ(write(feed, bytes.data(), 300000), 300000);
+    kill(pid, SIGINT);
+    std::string message;
+    char c;
+    while (read(said[0], &c, 1) == 1) message += c;
+    close(said[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(feed);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << message;
+    EXPECT_NE(message.find("interrupted"), std::string::npos) << message;
+    EXPECT_FALSE(Exists(preview));
+    EXPECT_NE(Shell("ls -A " + Quote(kDir) + " | grep -q delbrin-"), 0) << "a temporary file was left";
 }
 
 }  // namespace
