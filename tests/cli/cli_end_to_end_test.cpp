@@ -20,6 +20,7 @@
 
 #include "frame_run.h"
 #include "script_line.h"
+#include "shell_run.h"
 #include "test_frames.h"
 
 namespace {
@@ -34,25 +35,6 @@ const char kConfig[] = "Config(20, 14, 9, 5, 1, 1, 0, 0, 0, 0, 3, 2, \"3 6, \")"
 const char kConfigOptions[] = "--rect 9,5,20,14 --feather 3 --fade 2 --ranges '3 6'";
 
 using Frame = std::vector<uint8_t>;
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// Runs a shell command line; returns its exit code and its stdout and stderr.
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) text.append(chunk, n);
-    int status = pclose(p);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string Delbrin(const std::string& args) { return Quote(kDelbrin) + " " + args; }
 

@@ -34,6 +34,7 @@ extern "C" {
 #include "frame_sampler.h"
 #include "patch_settings.h"
 #include "run_error.h"
+#include "shell_run.h"
 #include "video_input.h"
 
 namespace {
@@ -93,24 +94,6 @@ const Clip kClips[] = {
     {"too-short",                    kPatternPan,  kPlate,     40, 20, 400,  20, 1.0, {},                {0, 0},  300, 0.3, kShort},
 };
 // clang-format on
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) text.append(chunk, n);
-    int status = pclose(p);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
