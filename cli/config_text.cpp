@@ -168,17 +168,34 @@ std::vector<std::string> ScriptStatements(const char* script) {
     return statements;
 }
 
-// The text between "name(" and its ")" when the statement calls member
-// `name` of the filter list (any object path before it), else false.
-bool CallsFilterMember(const std::string& statement, const char* name, std::string* arguments) {
-    const std::string wanted = std::string("filters.") + name;
-    size_t at = statement.find(wanted);
-    if (at == std::string::npos) return false;
-    const char* p = SkipSpace(statement.c_str() + at + wanted.size());
-    if (*p != '(') return false;
+// Moves *p past `word` (blanks before it allowed) when the text goes on with it.
+bool Take(const char** p, const char* word) {
+    const char* at = SkipSpace(*p);
+    const size_t n = strlen(word);
+    if (strncmp(at, word, n) != 0) return false;
+    *p = at + n;
+    return true;
+}
+
+// The member a statement uses of the video filter chain,
+// "[VirtualDub.]video.filters.MEMBER": the text from MEMBER on, or null for
+// any other object (the audio filter chain has members of the same names).
+const char* VideoChainMember(const std::string& statement) {
+    const char* p = statement.c_str();
+    const char* root = p;
+    if (!Take(&root, "VirtualDub") || !Take(&root, ".")) root = p;
+    p = root;
+    if (!Take(&p, "video") || !Take(&p, ".") || !Take(&p, "filters") || !Take(&p, ".")) return nullptr;
+    return SkipSpace(p);
+}
+
+// The text between "name(" and its last ")" when member is that call.
+bool CallsMember(const char* member, const char* name, std::string* arguments) {
+    const char* p = member;
+    if (!Take(&p, name) || !Take(&p, "(")) return false;
     const char* close = strrchr(p, ')');
     if (!close) return false;
-    *arguments = std::string(p + 1, close);
+    *arguments = std::string(p, close);
     return true;
 }
 
@@ -194,20 +211,21 @@ bool FindScriptConfigs(const char* script, std::vector<std::string>* calls, std:
     };
     std::vector<Instance> instances;
     for (const std::string& statement : ScriptStatements(script)) {
+        const char* member = VideoChainMember(statement);
         std::string arguments;
-        if (CallsFilterMember(statement, "Clear", &arguments)) {
+        if (!member) continue;
+        if (CallsMember(member, "Clear", &arguments)) {
             instances.clear();
-        } else if (CallsFilterMember(statement, "Add", &arguments)) {
+        } else if (CallsMember(member, "Add", &arguments)) {
             instances.push_back({strncmp(SkipSpace(arguments.c_str()), "\"Tavrel\"", 8) == 0, ""});
-        } else {
-            size_t at = statement.find("filters.instance[");
-            if (at == std::string::npos) continue;
-            const char* p = statement.c_str() + at + 17;
+        } else if (Take(&member, "instance") && Take(&member, "[")) {
             char* end = nullptr;
-            long number = strtol(p, &end, 10);
-            if (end == p || *end != ']' || strncmp(SkipSpace(end + 1), ".Config", 7) != 0) continue;
+            long number = strtol(member, &end, 10);
+            const char* call = end;
+            if (end == member || !Take(&call, "]") || !Take(&call, ".")) continue;
+            call = SkipSpace(call);
+            if (strncmp(call, "Config", 6) != 0) continue;
             if (number < 0 || number >= static_cast<long>(instances.size())) continue;
-            const char* call = SkipSpace(end + 1) + 1;
             std::string text = call;
             while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
             instances[number].config = text;

@@ -24,9 +24,10 @@ ConfigCall DefaultConfigCall();
 // On failure returns false and says, in *error, which argument is wrong.
 bool ParseConfigCall(const char* text, ConfigCall* call, std::string* error);
 
-// The Config calls of every Tavrel instance in a host processing script, in
-// the order the script adds them after its last Clear(), each from "Config("
-// on. "//" starts a comment to the end of the line, as in the host's script
+// The Config calls of every Tavrel instance in a host processing script's
+// video filter chain ("VirtualDub.video.filters.", the root name optional),
+// in the order the script adds them after the chain's last Clear(), each
+// from "Config(" on; the audio filter chain and other objects are passed by. "//" starts a comment to the end of the line, as in the host's script
 // language (not inside double-quoted text); statements end at ";". Fails
 // when the script adds no Tavrel instance or one without a Config line.
 bool FindScriptConfigs(const char* script, std::vector<std::string>* calls, std::string* error);

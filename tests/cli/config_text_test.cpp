@@ -92,6 +92,31 @@ TEST(HostScript, TakesEveryTavrelInstanceAfterTheLastClear) {
     EXPECT_NE(error.find("no Config line"), std::string::npos) << error;
 }
 
+TEST(HostScript, ReadsOnlyTheVideoFilterChain) {
+    // The audio chain has Clear, Add and instance[N].Config of its own, before
+    // and after the video section; the subset and other objects say nothing.
+    const char* script =
+        "VirtualDub.audio.filters.Clear();\r\n"
+        "VirtualDub.audio.filters.Add(\"Tavrel\");\r\n"
+        "VirtualDub.audio.filters.instance[0].Config(9, 9, 9, 9, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
+        "VirtualDub.video.filters.Clear();\r\n"
+        "video.filters.Add(\"Tavrel\");\r\n"
+        "VirtualDub.audio.filters.Add(\"gain\");\r\n"
+        "VirtualDub.video.filters.instance[0].Config(64, 48, 10, 20, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
+        "VirtualDub.audio.filters.instance[0].Config(1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n"
+        "VirtualDub.subset.Clear();\r\n"
+        "VirtualDub.subset.AddRange(0, 100);\r\n"
+        "VirtualDub.other.filters.Clear();\r\n"
+        "VirtualDub.audio.filters.Clear();\r\n"
+        "VirtualDub.audio.filters.Add(\"Tavrel\");\r\n"
+        "VirtualDub.audio.filters.instance[0].Config(2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 10, 5, \"\");\r\n";
+    std::vector<std::string> calls;
+    std::string error;
+    ASSERT_TRUE(FindScriptConfigs(script, &calls, &error)) << error;
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], "Config(64, 48, 10, 20, 0, 0, 0, 0, 0, 0, 10, 5, \"\")");
+}
+
 TEST(RangeText, StrictReadingSaysWhatTheFilterWouldDrop) {
     std::string reason;
     EXPECT_TRUE(CheckRangeText("100 200, 300 400, ", &reason)) << reason;
