@@ -25,7 +25,8 @@ namespace {
 
 const char kHelp[] =
     "usage:\n"
-    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n"
+    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png [--force]]\n"
+    "                       [--json]\n"
     "\n"
     "Finds a station logo or watermark: the pixels whose values and edges stay\n"
     "put while the picture around them moves. Samples N frames spread over the\n"
@@ -40,7 +41,8 @@ const char kHelp[] =
     "             frames on both sides and covered from its first to its last\n"
     "             frame (fade length 1, fading off)\n"
     "  --preview  write a frame showing the logo, with the rectangle's dotted\n"
-    "             border drawn by the filter (feathering off so that it shows)\n"
+    "             border drawn by the filter (feathering off so that it shows);\n"
+    "             an existing OUT.png is replaced only with --force\n"
     "  --json     print the same as one JSON object: the detected region, the\n"
     "             proposed rectangle, summary, config, shown spans, candidates\n"
     "\n"
@@ -49,13 +51,14 @@ const char kHelp[] =
     "  1    decoding the input's video failed\n"
     "  2    bad command line\n"
     "  3    INPUT cannot be opened or read, or holds no video\n"
-    "  4    the preview would overwrite INPUT\n"
+    "  4    the preview would overwrite INPUT, or exists (without --force)\n"
     "  5    encoding the preview picture failed\n"
     "  6    writing the preview picture failed\n"
     "  7    converting a frame for the preview failed\n"
     "  10   no stable region found: nothing stays put like a logo\n"
     "  11   the file is too short to tell (fewer than 12 frames)\n"
     "  12   the picture hardly changes, so a logo cannot be told from it\n"
+    "  13   the picture is too small to analyse (under 8 pixels wide or high)\n"
     "  130  interrupted; no preview was written\n";
 
 const int kMaxAnalysisWidth = 1024;  // wider frames are analysed at half size (or less)
@@ -234,6 +237,7 @@ const char* VerdictName(DetectVerdict verdict) {
     case kDetectNothing: return "no_logo";
     case kDetectTooShort: return "too_short";
     case kDetectStatic: return "static";
+    case kDetectTooSmall: return "too_small";
     }
     return "?";
 }
@@ -247,6 +251,9 @@ std::string VerdictMessage(const DetectReport& r) {
                " frames; at least " + std::to_string(kMinDetectSamples) + " are needed)";
     case kDetectStatic:
         return "the picture hardly changes, so the file cannot tell a logo from the picture";
+    case kDetectTooSmall:
+        return "the picture is too small to analyse: " + std::to_string(r.width) + "x" + std::to_string(r.height) +
+               "; at least " + std::to_string(r.neededWidth) + "x" + std::to_string(r.neededHeight) + " needed";
     }
     return "";
 }
@@ -386,6 +393,14 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
     r->frameRate = info.frameRate.num > 0 && info.frameRate.den > 0 ? av_q2d(info.frameRate) : 0;
 
     const int factor = AnalysisFactor(info.width);
+    // Told before any frame is read: a frame too small for the analysis
+    // would otherwise pass for a file with too few frames.
+    r->neededWidth = kMinDetectSide * factor;
+    r->neededHeight = kMinDetectSide * factor;
+    if (info.width / factor < kMinDetectSide || info.height / factor < kMinDetectSide) {
+        r->verdict = kDetectTooSmall;
+        return kExitTooSmall;
+    }
     LumaSamples samples;
     samples.width = info.width / factor;
     samples.height = info.height / factor;
@@ -433,6 +448,7 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
     case kDetectNothing: return kExitNoLogo;
     case kDetectTooShort: return kExitTooShort;
     case kDetectStatic: return kExitStillPicture;
+    case kDetectTooSmall: return kExitTooSmall;
     }
     return kExitNoLogo;
 }
@@ -453,6 +469,7 @@ int RunDetectCommand(int argc, char** argv) {
     DetectOptions options;
     std::string previewPath;
     bool json = false;
+    bool force = false;
     for (int i = 2; i < argc; i++) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -474,6 +491,8 @@ int RunDetectCommand(int argc, char** argv) {
             options.ranges = true;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--force" || arg == "-f") {
+            force = true;
         } else if (arg == "--preview") {
             if (!hasValue) {
                 fprintf(stderr, "delbrin: --preview needs a file name\n");
@@ -497,6 +516,12 @@ int RunDetectCommand(int argc, char** argv) {
     }
     if (!previewPath.empty() && SameFile(options.input, previewPath))
         return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
+    std::string refusal;
+    if (!previewPath.empty()) {
+        if (int code = CheckOutputName(options.input, previewPath, force, &refusal)) return Fail(code, refusal);
+    } else if (force) {
+        return Fail(kExitUsage, "--force belongs to --preview, which is not given; see delbrin detect --help");
+    }
 
     VideoInput input;
     RunError error;

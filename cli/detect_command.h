@@ -37,6 +37,8 @@ struct DetectReport {
     std::string            error;      // why reading the file failed, when it did
     int32_t                width = 0;
     int32_t                height = 0;
+    int32_t                neededWidth = 0;   // the smallest picture the analysis takes
+    int32_t                neededHeight = 0;
     int64_t                frameCount = 0;
     double                 frameRate = 0;
     int                    sampled = 0;
@@ -48,7 +50,8 @@ struct DetectReport {
 };
 
 // Returns the exit code the command would end with: 0 when a logo was found,
-// kExitNoLogo, kExitTooShort or kExitStillPicture when the file cannot tell,
+// kExitNoLogo, kExitTooShort, kExitStillPicture or kExitTooSmall when the
+// file cannot tell,
 // or the code of the step that failed, with report->error.
 int AnalyseVideo(const DetectOptions& options, DetectReport* report);
 

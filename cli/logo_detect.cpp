@@ -767,7 +767,11 @@ float MatchLogo(const LogoSignature& sig, const uint8_t* luma, int32_t pitch) {
 LogoDetection DetectLogos(const LumaSamples& in, int maxCandidates) {
     LogoDetection result;
     const size_t count = in.samples.size();
-    if (count < (size_t)kMinDetectSamples || in.width < 8 || in.height < 8) {
+    if (in.width < kMinDetectSide || in.height < kMinDetectSide) {
+        result.verdict = kDetectTooSmall;
+        return result;
+    }
+    if (count < (size_t)kMinDetectSamples) {
         result.verdict = kDetectTooShort;
         return result;
     }

@@ -62,6 +62,7 @@ enum DetectVerdict {
     kDetectNothing,    // the picture moves but nothing in it stays put like a logo
     kDetectTooShort,   // too few frames to tell
     kDetectStatic,     // the picture hardly changes: a logo cannot be told from it
+    kDetectTooSmall,   // the picture is narrower or lower than the analysis needs
 };
 
 struct LogoDetection {
@@ -72,6 +73,7 @@ struct LogoDetection {
 
 enum {
     kMinDetectSamples = 12,  // fewer sampled frames are too few to tell
+    kMinDetectSide = 8,      // the fewest pixels across and down the samples may have
 };
 
 LogoDetection DetectLogos(const LumaSamples& samples, int maxCandidates);

@@ -34,12 +34,10 @@ int main(int argc, char** argv) {
     av_log_set_level(options.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
     const size_t files = options.positional.size();
 
-    if (options.printConfig && command != "demo") {
+    if (options.printConfig) {  // preview only
         PrintConfigs(MakeInstances(options, options.border));
-        if (command == "preview" && files == 0) return kExitOk;
+        if (files == 0) return kExitOk;
     }
-    if (command != "apply" && command != "preview" && command != "demo")
-        return Fail(kExitUsage, "unknown command \"" + command + "\"; see delbrin --help");
     if (command == "apply" && files != 2) return Fail(kExitUsage, "apply takes INPUT and OUTPUT; see delbrin --help");
     if (command == "preview" && (files != 1 || options.frame < 0 || options.previewPath.empty()))
         return Fail(kExitUsage, "preview takes INPUT, --frame N and -o OUT.png; see delbrin --help");

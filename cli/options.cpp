@@ -9,16 +9,18 @@ const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N | --quality Q]\n"
     "                             [--pix-fmt FMT] [--force] [--quiet] [--verbose]\n"
-    "  delbrin preview INPUT --frame N -o OUT.png [settings]\n"
+    "  delbrin preview INPUT --frame N -o OUT.png [settings] [--force] [--verbose]\n"
     "  delbrin preview --print-config [settings]\n"
-    "  delbrin demo [DIR]\n"
-    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png] [--json]\n"
+    "  delbrin demo [DIR] [--quiet] [--verbose]\n"
+    "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png [--force]]\n"
+    "                       [--json]\n"
     "\n"
     "Hides rectangles of every frame (logos, watermarks) under patches\n"
     "interpolated from each rectangle's edges, exactly as the Tavrel filter does\n"
     "in the host. Frames are numbered from 0 in presentation order. Rectangles\n"
     "are in the stored picture, before any rotation a player applies (as preview\n"
-    "shows it).\n"
+    "shows it). Each command takes only the options shown for it; any other\n"
+    "is a usage error.\n"
     "\n"
     "settings (at least one rectangle is required):\n"
     "  --rect X,Y,W,H           a rectangle, in pixels from the top left; repeat\n"
@@ -51,8 +53,9 @@ const char kUsage[] =
     "  when complete. --force replaces an existing OUTPUT. --quiet hides the\n"
     "  progress line, --verbose shows the libraries' messages.\n"
     "preview:\n"
-    "  Writes frame N with the dotted border to OUT.png. --print-config prints\n"
-    "  the Config line and the host's summary of each rectangle.\n"
+    "  Writes frame N with the dotted border to OUT.png; --force replaces an\n"
+    "  existing OUT.png. --print-config prints the Config line and the host's\n"
+    "  summary of each rectangle.\n"
     "demo:\n"
     "  Makes a sample clip with a logo in DIR (default delbrin-demo), removes\n"
     "  the logo and writes the clip and before/after pictures.\n"
@@ -65,13 +68,15 @@ const char kUsage[] =
     "  1    decoding the input's video failed\n"
     "  2    bad command line, Config line, script or range text\n"
     "  3    the input cannot be opened or read, or holds no video\n"
-    "  4    OUTPUT is INPUT, already exists (without --force), or cannot be created\n"
+    "  4    OUTPUT (or the picture of preview or detect) is INPUT, already\n"
+    "       exists (without --force), or cannot be created\n"
     "  5    encoding failed (the encoder refused its settings or broke down)\n"
     "  6    writing failed (the container cannot hold a stream, the disk is full)\n"
     "  7    converting a picture for the filter failed\n"
     "  10   detect: no stable region found, nothing stays put like a logo\n"
     "  11   detect: the file is too short to tell a logo from the picture\n"
     "  12   detect: the picture hardly changes, so a logo cannot be told from it\n"
+    "  13   detect: the picture is too small to analyse\n"
     "  130  interrupted; OUTPUT was not touched\n";
 
 namespace {
@@ -100,9 +105,58 @@ void MarkGiven(SharedSettings* shared, const ConfigCall& before) {
         if (shared->values.numbers[i] != before.numbers[i]) shared->given[i] = true;
 }
 
+// The commands ParseOptions reads, and which of them each option belongs
+// to: an option given to another command would be silently ignored.
+enum {
+    kApply   = 1 << 0,
+    kPreview = 1 << 1,
+    kDemo    = 1 << 2,
+    kFilterSettings = kApply | kPreview,
+};
+
+const struct {
+    const char* name;
+    int         commands;
+} kCommands[] = {{"apply", kApply}, {"preview", kPreview}, {"demo", kDemo}};
+
+const struct {
+    const char* name;
+    const char* shortName;
+    int         commands;
+} kOptionCommands[] = {
+    {"--config", nullptr, kFilterSettings}, {"--script", nullptr, kFilterSettings},
+    {"--rect", nullptr, kFilterSettings},   {"--feather", nullptr, kFilterSettings},
+    {"--fade", nullptr, kFilterSettings},   {"--ranges", nullptr, kFilterSettings},
+    {"--cancel", nullptr, kFilterSettings}, {"--border", nullptr, kFilterSettings},
+    {"--codec", nullptr, kApply},           {"--crf", nullptr, kApply},
+    {"--quality", nullptr, kApply},         {"--pix-fmt", nullptr, kApply},
+    {"--frame", nullptr, kPreview},         {"--output", "-o", kPreview},
+    {"--print-config", nullptr, kPreview},  {"--force", "-f", kApply | kPreview},
+    {"--quiet", "-q", kApply | kDemo},      {"--verbose", "-v", kApply | kPreview | kDemo},
+};
+
+// False with a usage error when arg is an option of other commands only.
+// Unknown options are left to the caller.
+bool BelongsTo(const std::string& command, int commandBit, const std::string& arg, std::string* error) {
+    for (const auto& o : kOptionCommands) {
+        if (arg != o.name && (!o.shortName || arg != o.shortName)) continue;
+        if (o.commands & commandBit) return true;
+        *error = arg + " is not an option of " + command + "; see delbrin --help";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+    int commandBit = 0;
+    for (const auto& c : kCommands)
+        if (options->command == c.name) commandBit = c.commands;
+    if (commandBit == 0) {
+        *error = "unknown command \"" + options->command + "\"; see delbrin --help";
+        return false;
+    }
     SharedSettings shared;
     int rects = 0, configs = 0;
     for (int i = 2; i < argc; i++) {
@@ -124,6 +178,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             value = argv[++i];
             return true;
         };
+        if (!BelongsTo(options->command, commandBit, arg, error)) return false;
         const ConfigCall before = shared.values;
         bool ok = true;
         if (arg == "--config") {

@@ -38,7 +38,8 @@ struct Options {
 // Reads argv[2...] (argv[1] is the command). Each --rect, --config and each
 // Tavrel instance of a --script is one instance; --feather, --fade, --ranges
 // and --cancel apply to every instance, wherever they stand, over what a
-// Config line or script says. False with a usage error.
+// Config line or script says. options->command must be apply, preview or
+// demo, and every option one of that command's. False with a usage error.
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
 
 #endif

@@ -83,6 +83,9 @@ int RunPreview(const Options& options) {
     const std::string& input = options.positional[0];
     if (SameFile(input, options.previewPath))
         return Fail(kExitRefused, "the picture would overwrite INPUT; choose another -o");
+    std::string refusal;
+    if (int code = CheckOutputName(input, options.previewPath, options.force, &refusal))
+        return Fail(code, refusal);
     const std::vector<PatchSettings> instances = MakeInstances(options, true);  // the border, to place them
     bool anyPatched = false;
     for (const PatchSettings& s : instances) anyPatched |= FrameAlpha(&s, static_cast<int32_t>(options.frame)) != 0;

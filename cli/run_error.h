@@ -18,6 +18,7 @@ enum ExitCode {
     kExitNoLogo       = 10,   // detect: nothing in the picture stays put like a logo
     kExitTooShort     = 11,   // detect: too few frames to tell a logo from the picture
     kExitStillPicture = 12,   // detect: the picture hardly changes, so a logo cannot be told from it
+    kExitTooSmall     = 13,   // detect: the picture is too small to analyse
     kExitInterrupted  = 130,  // stopped by a signal; OUTPUT untouched
 };
 

@@ -288,6 +288,13 @@ TEST_F(CommandTest, PreviewDrawsTheBorderAndPrintsTheConfigLine) {
     const uint8_t* corner = &picture[0][(5 * kWidth + 9) * 4];
     EXPECT_EQ(corner[0] + corner[1] + corner[2], 3 * 255);
     EXPECT_EQ(corner[4] + corner[5] + corner[6], 0);
+    // An existing picture is replaced only with --force, as apply's OUTPUT.
+    EXPECT_EQ(Shell(Delbrin("preview " + Quote(Path("clip.mkv")) + " --frame 4 -o " + Quote(Path("p.png")) +
+                          " --rect 1,1,4,4"), &log), 4);
+    EXPECT_NE(log.find("already exists; add --force"), std::string::npos) << log;
+    ASSERT_EQ(Shell(Delbrin("preview " + Quote(Path("clip.mkv")) + " --frame 4 -o " + Quote(Path("p.png")) +
+                          " --rect 1,1,4,4 --force"), &log), 0) << log;
+    EXPECT_EQ(Decode(Path("p.png")).size(), 1u);
 
     ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 10,20,64,48 --feather 10 --ranges '100 200, 300 400'"),
                   &log), 0) << log;

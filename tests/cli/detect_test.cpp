@@ -248,7 +248,7 @@ TEST_F(DetectTest, GeneratedClips) {
         options.ranges = true;
         DetectReport report;
         const int code = AnalyseVideo(options, &report);
-        const char* verdicts[] = {"found", "nothing", "too-short", "static"};
+        const char* verdicts[] = {"found", "nothing", "too-short", "static", "too-small"};
         const DetectVerdict wanted[] = {kDetectFound, kDetectNothing, kDetectStatic, kDetectTooShort};
         EXPECT_EQ(report.verdict, wanted[c.expect]) << report.error;
         if (c.expect != kFound) {
@@ -365,10 +365,16 @@ TEST_F(DetectTest, CommandReportsAndExitCodes) {
     const std::string tooShort = MakeClip(ClipNamed("too-short"), &logoPath);
     ASSERT_FALSE(withLogo.empty() || without.empty() || still.empty() || tooShort.empty());
     const std::string preview = kDir + "/preview.png";
-    remove(preview.c_str());
+    FILE* taken = fopen(preview.c_str(), "w");  // a file the preview may replace only with --force
+    ASSERT_TRUE(taken);
+    fclose(taken);
 
     std::string out;
-    ASSERT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --ranges --json --preview " + Quote(preview), &out), 0)
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --preview " + Quote(preview), &out),
+              kExitRefused);
+    EXPECT_NE(out.find("already exists; add --force"), std::string::npos) << out;
+    ASSERT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --ranges --json --force --preview " +
+                    Quote(preview), &out), 0)
         << out;
     // The numbers are the table's business; here they must all be there.
     for (const char* key : {"\"verdict\": \"found\"", "\"region\": {\"x\": ", "\"rectangle\": {\"x\": ",
@@ -384,6 +390,11 @@ TEST_F(DetectTest, CommandReportsAndExitCodes) {
     EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(still), &out), kExitStillPicture);
     EXPECT_NE(out.find("cannot tell a logo from the picture"), std::string::npos) << out;
     EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(kDir + "/missing.mp4")), kExitReading);
+    // Frames lower than the analysis takes: a verdict of their own, not "too short".
+    const std::string tiny = kDir + "/tiny.mkv";
+    ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc2=s=64x6:r=25:d=1 -c:v ffv1 " + Quote(tiny)), 0);
+    EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(tiny), &out), kExitTooSmall);
+    EXPECT_NE(out.find("the picture is too small to analyse: 64x6; at least 8x8 needed"), std::string::npos) << out;
     EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --frames 2"), kExitUsage);
     EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --preview " + Quote(withLogo)), kExitRefused);
     EXPECT_EQ(Shell(Quote(kDelbrin) + " detect " + Quote(withLogo) + " --preview " + Quote(kDir + "/no/p.png")),

@@ -9,8 +9,9 @@
 
 namespace {
 
-bool Parse(std::vector<const char*> args, Options* options, std::string* error) {
-    args.insert(args.begin(), {"delbrin", "apply"});
+bool Parse(std::vector<const char*> args, Options* options, std::string* error, const char* command = "apply") {
+    options->command = command;
+    args.insert(args.begin(), {"delbrin", command});
     return ParseOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()), options, error);
 }
 
@@ -51,13 +52,13 @@ TEST(Options, EveryRectangleIsAnInstanceAndPlainSettingsApplyToAll) {
 }
 
 TEST(Options, BadValuesAreUsageErrorsThatSayWhy) {
-    const struct { std::vector<const char*> args; const char* says; } cases[] = {
+    const struct { std::vector<const char*> args; const char* says; const char* command = "apply"; } cases[] = {
         {{"--ranges", "100-200"}, "\"100-200\" is not a whole frame number"},
         {{"--ranges", "20 10"}, "20 10 does not end after it starts"},
         {{"--ranges", ""}, "no frame numbers"},
         {{"--rect", "1,2,3"}, "--rect takes X,Y,W,H"},
         {{"--feather"}, "--feather needs a value"},
-        {{"--frame", "-1"}, "--frame takes a frame number"},
+        {{"--frame", "-1"}, "--frame takes a frame number", "preview"},
         {{"--config", "Config(1)"}, "--config: Config takes 13 arguments"},
         {{"--script", "/nonexistent/job.vcf"}, "cannot read the script"},
         {{"--bogus"}, "unknown option --bogus"},
@@ -65,9 +66,39 @@ TEST(Options, BadValuesAreUsageErrorsThatSayWhy) {
     for (const auto& c : cases) {
         Options o;
         std::string error;
-        EXPECT_FALSE(Parse(c.args, &o, &error)) << c.says;
+        EXPECT_FALSE(Parse(c.args, &o, &error, c.command)) << c.says;
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
     }
+}
+
+TEST(Options, EachCommandTakesOnlyItsOwnOptions) {
+    enum { A = 1, P = 2, D = 4 };  // apply, preview, demo
+    const char* const commands[] = {"apply", "preview", "demo"};
+    const struct { std::vector<const char*> args; int takenBy; } cases[] = {
+        {{"--rect", "1,1,2,2"}, A | P},
+        {{"--config", "Config(8, 9, 5, 6, 0, 0, 0, 0, 0, 0, 10, 5, \"\")"}, A | P},
+        {{"--feather", "2"}, A | P}, {{"--fade", "3"}, A | P}, {{"--ranges", "1 2"}, A | P},
+        {{"--cancel", "top"}, A | P}, {{"--border"}, A | P},
+        {{"--codec", "ffv1"}, A}, {{"--crf", "20"}, A}, {{"--quality", "3"}, A}, {{"--pix-fmt", "yuv420p"}, A},
+        {{"--frame", "3"}, P}, {{"-o", "x.png"}, P}, {{"--output=x.png"}, P}, {{"--print-config"}, P},
+        {{"--force"}, A | P}, {{"-f"}, A | P},
+        {{"--quiet"}, A | D}, {{"-q"}, A | D}, {{"--verbose"}, A | P | D}, {{"-v"}, A | P | D},
+    };
+    for (const auto& c : cases)
+        for (int k = 0; k < 3; k++) {
+            Options o;
+            std::string error;
+            const bool taken = (c.takenBy >> k) & 1;
+            EXPECT_EQ(Parse(c.args, &o, &error, commands[k]), taken) << c.args[0] << " with " << commands[k];
+            std::string name = c.args[0];
+            name = name.substr(0, name.find('='));
+            if (!taken)
+                EXPECT_EQ(error, name + " is not an option of " + commands[k] + "; see delbrin --help");
+        }
+    Options o;
+    std::string error;
+    EXPECT_FALSE(Parse({"--rect", "1,1,2,2"}, &o, &error, "aply"));
+    EXPECT_NE(error.find("unknown command \"aply\""), std::string::npos) << error;
 }
 
 EncoderPlan Plan(const EncoderRequest& request, const char* output, InputTraits input, std::string* error,
