@@ -73,17 +73,37 @@ void SayNotes(const std::vector<std::string>& notes, bool quiet) {
     for (const std::string& n : notes) fprintf(stderr, "delbrin: note: %s\n", n.c_str());
 }
 
+// Whether every colour of a palette frame is opaque.
+bool OpaquePalette(const AVFrame* frame) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    if (!d || !(d->flags & AV_PIX_FMT_FLAG_PAL) || !frame->data[1]) return false;
+    const uint32_t* palette = reinterpret_cast<const uint32_t*>(frame->data[1]);
+    for (int i = 0; i < 256; i++)
+        if ((palette[i] >> 24) != 0xFF) return false;
+    return true;
+}
+
 // The pixel format was chosen from what the container said about the video;
-// a first frame that differs from it decides again.
+// the first frame decides it (its format can differ, and a palette's alpha
+// shows only there), and the choice is said then.
 bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
     const VideoStreamInfo& info = run->input.info;
-    if (first->format == info.pixelFormat && first->width == info.width && first->height == info.height) return true;
-    InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height};
+    InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
+                          OpaquePalette(first)};
     std::string usage;
     run->plan.notes.clear();
     if (!ChoosePixelFormat(options.encoder, traits, &run->plan, &usage)) return Failed(error, kStepEncoding, usage);
     SayNotes(run->plan.notes, options.quiet);
+    run->plan.notes.clear();
     return true;
+}
+
+// A picture file holds the first frame; says so when the input has more.
+void SayFirstFrameOnly(ApplyRun* run, const Options& options, RunError* error) {
+    int64_t number = 0;
+    if (ReadVideoFrame(&run->input, run->decoded, &number, error) > 0 && !options.quiet)
+        fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
+                        "`delbrin preview --frame N -o OUT` writes another\n");
 }
 
 bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
@@ -124,6 +144,10 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         if (!EncodeVideoFrame(&run->output, frame, error)) return false;
         ++*done;
         DrawProgress(&progress, *done, false);
+        if (WritesOnePicture(run->plan.container)) {
+            SayFirstFrameOnly(run, options, error);
+            break;
+        }
     }
     DrawProgress(&progress, *done, true);
     if (*done == 0) return Failed(error, kStepDecoding, "decoding " + run->input.path + " gave no frames");
@@ -167,12 +191,18 @@ int RunApply(const Options& options) {
     std::string usage;
     InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
     if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
-        !ChooseQuality(options.encoder, &run.plan, &usage) || !ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) {
+        !ChooseQuality(options.encoder, &run.plan, &usage)) {
         FreeRun(&run);
         return Fail(kExitUsage, usage);
     }
     SayNotes(run.plan.notes, options.quiet);
     run.plan.notes.clear();
+    // Checked now so that a format that cannot be is a usage error; said
+    // once the first frame has settled it.
+    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) {
+        FreeRun(&run);
+        return Fail(kExitUsage, usage);
+    }
     WarnAboutRectangles(instances, info.width, info.height);
     if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "

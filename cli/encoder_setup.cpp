@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -61,6 +62,14 @@ bool ContainerRefuses(const AVOutputFormat* container, AVCodecID id) {
     return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL) == 0;
 }
 
+// The animated picture containers (.gif, .webp, .apng) hold their own codec
+// only, though they do not say so when asked about others.
+bool TakesOnlyItsOwnCodec(const AVOutputFormat* container) {
+    const AVCodecDescriptor* own = avcodec_descriptor_get(container->video_codec);
+    return own && own->mime_types && strncmp(own->mime_types[0], "image/", 6) == 0 &&
+           avformat_query_codec(container, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) < 0;
+}
+
 bool HasAlpha(AVPixelFormat format) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
@@ -73,7 +82,21 @@ bool Lists(const AVPixelFormat* formats, AVPixelFormat format) {
     return false;
 }
 
-bool IsImageContainer(const AVOutputFormat* container) { return strcmp(container->name, "image2") == 0; }
+// Every frame the encoder gets has come through libswscale (a patched
+// frame is converted into the encoder's format), so only the formats it
+// writes can be chosen.
+bool SwscaleWrites(AVPixelFormat format) { return sws_isSupportedOutput(format) > 0; }
+
+bool IsPalette(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && (d->flags & AV_PIX_FMT_FLAG_PAL);
+}
+
+// The 256-colour RGB formats, into which libswscale dithers.
+bool IsFewColours(AVPixelFormat format) {
+    return format == AV_PIX_FMT_RGB8 || format == AV_PIX_FMT_BGR8 || format == AV_PIX_FMT_RGB4_BYTE ||
+           format == AV_PIX_FMT_BGR4_BYTE;
+}
 
 // Whether the encoder opens for this format at this size: encoders differ
 // in which subsampled formats they take at odd sizes, and only trying tells.
@@ -85,6 +108,7 @@ bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height) 
     c->pix_fmt = format;
     c->time_base = AVRational{1, 25};
     c->framerate = AVRational{25, 1};
+    AllowInputRange(codec, c);
     const int level = av_log_get_level();
     av_log_set_level(AV_LOG_QUIET);
     const bool opened = avcodec_open2(c, codec, nullptr) >= 0;
@@ -105,6 +129,11 @@ AVPixelFormat Nearest(const std::vector<AVPixelFormat>& candidates, AVPixelForma
 }
 
 }  // namespace
+
+bool WritesOnePicture(const AVOutputFormat* container) {
+    return strcmp(container->name, "image2") == 0 || strcmp(container->name, "image2pipe") == 0 ||
+           strcmp(container->name, "ico") == 0;
+}
 
 const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec) {
 #if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
@@ -129,7 +158,7 @@ bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::stri
                  "; end it in .mkv, .mp4, .mov, .png or another known extension";
         return false;
     }
-    if ((plan->container->flags & AVFMT_NOFILE) && !IsImageContainer(plan->container)) {
+    if ((plan->container->flags & AVFMT_NOFILE) && !WritesOnePicture(plan->container)) {
         *error = std::string("the ") + plan->container->name + " container writes more than one file; "
                  "choose an OUTPUT such as .mkv or .mp4";
         return false;
@@ -159,11 +188,21 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
         return true;
     }
 
-    if (IsImageContainer(container)) {
+    if (WritesOnePicture(container)) {
         AVCodecID id = av_guess_codec(container, nullptr, outputName.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
         plan->codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_encoder(id);
         if (!plan->codec) {
             *error = "no encoder for the picture format " + outputName + " asks for";
+            return false;
+        }
+        return true;
+    }
+
+    if (TakesOnlyItsOwnCodec(container)) {
+        plan->codec = avcodec_find_encoder(container->video_codec);
+        if (!plan->codec) {
+            *error = std::string("no encoder for the ") + container->name + " container's " +
+                     avcodec_get_name(container->video_codec) + " in this FFmpeg";
             return false;
         }
         return true;
@@ -268,7 +307,8 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
     const AVCodec* codec = plan->codec;
     const AVPixelFormat* listed = EncoderPixelFormats(codec);
     std::vector<AVPixelFormat> candidates;
-    for (const AVPixelFormat* f = listed; f && *f != AV_PIX_FMT_NONE; f++) candidates.push_back(*f);
+    for (const AVPixelFormat* f = listed; f && *f != AV_PIX_FMT_NONE; f++)
+        if (SwscaleWrites(*f)) candidates.push_back(*f);
     const int w = input.width, h = input.height;
 
     if (!request.pixelFormat.empty()) {
@@ -284,6 +324,10 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
                      "; it takes " + names;
             return false;
         }
+        if (!SwscaleWrites(format)) {
+            *error = "--pix-fmt: libswscale cannot write " + request.pixelFormat + "; choose another format";
+            return false;
+        }
         if (!GridDivides(format, w, h) && !OpensAt(codec, format, w, h)) {
             *error = "--pix-fmt: " + std::string(codec->name) + " cannot encode " + request.pixelFormat + " at " +
                      std::to_string(w) + "x" + std::to_string(h) + "; choose a format without chroma subsampling";
@@ -293,12 +337,29 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
         return true;
     }
 
+    // A palette's colours are kept in RGB (with alpha unless every colour is
+    // opaque): libswscale cannot make a palette.
+    const AVPixelFormat wanted = !IsPalette(input.pixelFormat) ? input.pixelFormat
+                                 : input.opaquePalette         ? AV_PIX_FMT_RGB24
+                                                               : AV_PIX_FMT_RGBA;
     AVPixelFormat format = input.pixelFormat;
-    if (!Lists(listed, format)) {
-        format = Nearest(candidates, input.pixelFormat);
-        plan->notes.push_back(std::string("writing ") + av_get_pix_fmt_name(format) + ": " + codec->name +
-                              " does not take the input's " + av_get_pix_fmt_name(input.pixelFormat));
+    if (!Lists(listed, format) || !SwscaleWrites(format)) {
+        if (!listed) {
+            format = SwscaleWrites(wanted) ? wanted : HasAlpha(wanted) ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+        } else if (candidates.empty()) {
+            *error = std::string(codec->name) + " takes no pixel format libswscale can write; choose another --codec";
+            return false;
+        } else {
+            format = Nearest(candidates, wanted);
+        }
+        const std::string why = Lists(listed, input.pixelFormat) ? "libswscale cannot write the input's "
+                                                                  : std::string(codec->name) + " does not take the input's ";
+        plan->notes.push_back(std::string("writing ") + av_get_pix_fmt_name(format) + ": " + why +
+                              av_get_pix_fmt_name(input.pixelFormat));
     }
+    if (IsFewColours(format) && !IsFewColours(input.pixelFormat))
+        plan->notes.push_back(std::string(codec->name) + " takes only 256-colour pictures and libswscale makes no "
+                              "palette: the whole picture is dithered to " + av_get_pix_fmt_name(format));
     if (!GridDivides(format, w, h) && !OpensAt(codec, format, w, h)) {
         std::vector<AVPixelFormat> fitting;
         for (AVPixelFormat f : candidates)
@@ -308,7 +369,7 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
                      std::to_string(h) + "; try --codec ffv1";
             return false;
         }
-        AVPixelFormat chosen = Nearest(fitting, input.pixelFormat);
+        AVPixelFormat chosen = Nearest(fitting, wanted);
         plan->notes.push_back(std::string("writing ") + av_get_pix_fmt_name(chosen) + ": " + codec->name +
                               " cannot encode " + av_get_pix_fmt_name(format) + " at the odd size " +
                               std::to_string(w) + "x" + std::to_string(h));
@@ -326,4 +387,8 @@ void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary
         context->flags |= AV_CODEC_FLAG_QSCALE;
         context->global_quality = static_cast<int>(lround(plan.value * FF_QP2LAMBDA));
     }
+}
+
+void AllowInputRange(const AVCodec* codec, AVCodecContext* context) {
+    if (codec->id == AV_CODEC_ID_MJPEG) context->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
 }

@@ -26,6 +26,7 @@ struct InputTraits {
     AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     int           width = 0;
     int           height = 0;
+    bool          opaquePalette = false;  // a palette input whose colours are all opaque (seen in a frame)
 };
 
 // How an encoder's quality is set.
@@ -46,6 +47,10 @@ struct EncoderPlan {
 
 enum { kDefaultCrf = 18 };
 
+// Whether the container writes a picture file (.png, .jpg, .bmp, .tiff...):
+// one picture, no timestamps, no other streams.
+bool WritesOnePicture(const AVOutputFormat* container);
+
 // The container OUTPUT's name asks for; false with a usage error when the
 // name says none, or one that writes more than one file.
 bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error);
@@ -65,8 +70,10 @@ bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string
 
 // The pixel format: --pix-fmt, else the input's where the encoder takes it,
 // else the nearest it takes; at a size the format's chroma subsampling does
-// not divide, one the encoder can take at that size. False with a usage
-// error.
+// not divide, one the encoder can take at that size. Only formats libswscale
+// writes are chosen (the patched frames are converted into it): a palette
+// input is written as RGBA, or RGB when its colours are all opaque. False
+// with a usage error.
 bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, EncoderPlan* plan,
                        std::string* error);
 
@@ -76,6 +83,10 @@ const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec);
 
 // Sets the plan's quality on a context about to be opened.
 void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options);
+
+// Lets the encoder keep the input's YUV range: mjpeg writes limited-range
+// YUV (tagged so) only in files marked as going beyond the JPEG standard.
+void AllowInputRange(const AVCodec* codec, AVCodecContext* context);
 
 // The fixed quantiser that matches a crf on libx264's scale: the same
 // quantiser step size (H.264's step doubles every 6 QP and is 1 at QP 4;

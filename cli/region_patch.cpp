@@ -200,6 +200,18 @@ bool CanPatchInPlace(AVPixelFormat format) {
     const uint64_t refused = AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL |
                              AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
     if (desc->flags & refused) return false;
+    // Components of a few bits packed into one byte: libswscale carries each
+    // pixel's rounding error on to the pixels after it, so a window would
+    // come out differently from the whole frame.
+    switch (format) {
+    case AV_PIX_FMT_RGB8:
+    case AV_PIX_FMT_BGR8:
+    case AV_PIX_FMT_RGB4_BYTE:
+    case AV_PIX_FMT_BGR4_BYTE:
+        return false;
+    default:
+        break;
+    }
     for (int c = 0; c < desc->nb_components; c++)
         if (desc->comp[c].depth + desc->comp[c].shift > 16) return false;
     return sws_isSupportedInput(format) > 0 && sws_isSupportedOutput(format) > 0;

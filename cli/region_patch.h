@@ -72,8 +72,9 @@ enum {
 extern const int kConvertFlags;
 
 // Whether frames of this format can be patched where they are: libswscale
-// reads and writes it, a pixel is whole bytes (no palette, no bit plane) and
-// a sample at most 16 integer bits.
+// reads and writes it, a pixel is whole bytes (no palette, no bit plane, no
+// few-bit components libswscale dithers into) and a sample at most 16
+// integer bits.
 bool CanPatchInPlace(AVPixelFormat format);
 
 // The matrix and range the conversions use for a frame: its own tags, and

@@ -116,6 +116,18 @@ AVRational EncoderTimeBase(const AVCodec* codec, const VideoStreamInfo& video, b
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
                       const VideoStreamInfo& video, const AVFrame* firstFrame, RunError* error);
 
+void SayLeftOutStreams(const VideoInput& input, int videoIndex) {
+    std::string list;
+    for (unsigned i = 0; i < input.format->nb_streams; i++) {
+        if (static_cast<int>(i) == videoIndex) continue;
+        const char* type = av_get_media_type_string(input.format->streams[i]->codecpar->codec_type);
+        list += (list.empty() ? "" : ", ") + std::to_string(i) + " (" + (type ? type : "?") + ")";
+    }
+    if (!list.empty())
+        fprintf(stderr, "delbrin: note: the output is a picture; the input's other streams are left out: %s\n",
+                list.c_str());
+}
+
 bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInfo& video,
                  const AVFrame* first, RunError* error) {
     const AVCodec* codec = plan.codec;
@@ -145,6 +157,7 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
     enc->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (out->format->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
+    AllowInputRange(codec, enc);
     AVDictionary* options = nullptr;
     ApplyQuality(plan, enc, &options);
     int ret = avcodec_open2(enc, codec, &options);
@@ -186,6 +199,12 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
 
     if (!OpenEncoder(out, plan, video, firstFrame, error)) return false;
 
+    // A picture file holds the picture alone: the image muxer would take any
+    // other stream's packets as pictures too, the last one written winning.
+    if (copyFrom && WritesOnePicture(plan.container)) {
+        SayLeftOutStreams(*copyFrom, video.streamIndex);
+        copyFrom = nullptr;
+    }
     // Streams keep the input's order, the patched video in its place.
     const int videoIndex = copyFrom ? video.streamIndex : 0;
     if (copyFrom) {

@@ -34,7 +34,7 @@ struct VideoOutput {
 // video stream encoded per plan from frames like firstFrame, whose pts count
 // in video.timeBase, and, when copyFrom is given, every other stream of it
 // copied (streams whose codec the libraries do not know are left out, with a
-// note on stderr). Writes the header. name is OUTPUT, for messages.
+// note on stderr; a picture file gets none of them, with a note saying which). Writes the header. name is OUTPUT, for messages.
 bool OpenVideoOutput(VideoOutput* output, const std::string& path, const std::string& name,
                      const EncoderPlan& plan, const VideoStreamInfo& video, const AVFrame* firstFrame,
                      const VideoInput* copyFrom, RunError* error);

@@ -250,6 +250,28 @@ TEST_F(CommandTest, StreamsTimingAndPicturePropertiesSurvive) {
     ASSERT_EQ(patched.size(), 1u);
     EXPECT_TRUE(SameOutsideRect(patched[0], picture[0], 9, 5, 20, 14));
     EXPECT_FALSE(SameColours(patched[0], picture[0]));
+
+    // A video to a picture: frame 0 alone (the ranges leave it unpatched),
+    // without the sound, both said.
+    ASSERT_EQ(Shell(Apply("clip.mkv", "first.png", kConfigOptions), &log), 0) << log;
+    EXPECT_NE(log.find("left out: 1 (audio)"), std::string::npos) << log;
+    EXPECT_NE(log.find("frame 0 written"), std::string::npos) << log;
+    EXPECT_EQ(Probe(Path("first.png"), "stream=codec_type"), "stream|codec_type=video\n");
+    std::vector<Frame> first = Decode(Path("first.png"));
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_TRUE(SameColours(first[0], Decode(Path("clip.mkv"))[0]));
+    // A palette picture becomes RGB (its colours are all opaque); untagged
+    // 4:2:0 video stays limited-range YUV in a JPEG, tagged so.
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=48x32 -frames:v 1 -pix_fmt pal8 -y " +
+                    Quote(Path("p8.png"))), 0);
+    const struct { const char* input; const char* output; const char* probed; } pictures[] = {
+        {"p8.png", "p8-out.png", "pix_fmt=rgb24"},
+        {"t.mp4", "t.jpg", "pix_fmt=yuv420p|color_range=tv"},
+    };
+    for (const auto& p : pictures) {
+        ASSERT_EQ(Shell(Apply(p.input, p.output, "-q --rect 9,5,20,14"), &log), 0) << log;
+        EXPECT_NE(Probe(Path(p.output), "stream=pix_fmt,color_range").find(p.probed), std::string::npos) << p.output;
+    }
 }
 
 TEST_F(CommandTest, ScriptInstancesAreAppliedInOrder) {

@@ -151,6 +151,23 @@ TEST(EncoderSetup, DefaultsFollowTheOutputAndTheInput) {
     p = Plan({}, "o.webm", kH264, &error, &ok);
     ASSERT_TRUE(ok) << error;
     EXPECT_NE(p.codec->id, AV_CODEC_ID_H264);
+
+    // Only formats libswscale writes: a palette becomes RGB, with alpha
+    // unless every colour is opaque; GIF's 256 colours are dithered, and said.
+    const InputTraits kPalette = {AV_CODEC_ID_PNG, AV_PIX_FMT_PAL8, 64, 48};
+    const InputTraits kOpaquePalette = {AV_CODEC_ID_PNG, AV_PIX_FMT_PAL8, 64, 48, true};
+    const struct { const char* output; InputTraits input; const char* codec; AVPixelFormat format; const char* says; } notWritable[] = {
+        {"o.png", kPalette, "png", AV_PIX_FMT_RGBA, "writing rgba: libswscale cannot write the input's pal8"},
+        {"o.png", kOpaquePalette, "png", AV_PIX_FMT_RGB24, "writing rgb24: libswscale cannot write the input's pal8"},
+        {"o.gif", kH264, "gif", AV_PIX_FMT_BGR8, "the whole picture is dithered to bgr8"},
+    };
+    for (const auto& c : notWritable) {
+        p = Plan({}, c.output, c.input, &error, &ok);
+        ASSERT_TRUE(ok) << error;
+        EXPECT_STREQ(p.codec->name, c.codec);
+        EXPECT_EQ(p.pixelFormat, c.format) << c.output;
+        EXPECT_NE(p.notes.back().find(c.says), std::string::npos) << p.notes.back();
+    }
 }
 
 TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
@@ -200,6 +217,7 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
         {{"aac", "", "", ""}, "o.mkv", "no video encoder named"},
         {{"mpeg4", "yuv999", "", ""}, "o.avi", "no pixel format named"},
         {{"mpeg4", "rgb24", "", ""}, "o.avi", "mpeg4 does not take rgb24"},
+        {{"png", "pal8", "", ""}, "o.png", "libswscale cannot write pal8"},
         {{"", "", "", ""}, "o.unknownext", "cannot tell the container"},
         {{"", "", "", ""}, "o.m3u8", "writes more than one file"},
     };

@@ -2,7 +2,8 @@
 // rectangles and settings, patching through windows gives exactly what
 // converting the whole frame to BGRA, running the core on it and converting
 // it back gives inside each rounded-out rectangle, and the decoded bytes
-// everywhere else, alpha kept everywhere.
+// everywhere else, alpha kept everywhere. Formats that cannot be patched
+// where they are go through one whole-frame conversion first.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -16,6 +17,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "commands.h"
+#include "frame_convert.h"
 #include "frame_ranges.h"
 #include "frame_run.h"
 #include "region_patch.h"
@@ -178,11 +181,17 @@ TEST(RegionPatch, WindowsGiveTheWholeFrameResultAndTouchNothingElse) {
         {AV_PIX_FMT_BGRA, 150, 90},      {AV_PIX_FMT_GRAY8, 150, 90},
         {AV_PIX_FMT_YUVA420P, 176, 96},  {AV_PIX_FMT_YUV411P, 176, 96},
         {AV_PIX_FMT_YUVJ420P, 176, 96},  {AV_PIX_FMT_YUYV422, 176, 96},
+        // Patched through a whole-frame conversion: the window rules then
+        // hold for the converted frame.
+        {AV_PIX_FMT_RGB8, 150, 90},      {AV_PIX_FMT_BGR8, 150, 90},
+        {AV_PIX_FMT_RGB4_BYTE, 150, 90}, {AV_PIX_FMT_BGR4_BYTE, 150, 90},
     };
     Random random(13);
     for (const FormatCase& fc : cases) {
         const char* name = av_get_pix_fmt_name(fc.format);
         RegionPatcher patcher;
+        FrameConverter converter, reference;
+        AVFrame* work = av_frame_alloc();
         int patchedSamples = 0;
         for (int round = 0; round < 24; round++) {
             AVFrame* input = NoiseFrame(fc.format, fc.width, fc.height, random);
@@ -192,16 +201,26 @@ TEST(RegionPatch, WindowsGiveTheWholeFrameResultAndTouchNothingElse) {
             for (int i = Uniform(random, 1, 3); i > 0; i--) instances.push_back(RandomInstance(random, fc.width, fc.height));
             const int32_t n = Uniform(random, 0, 12);
 
+            AVFrame* actual = Copy(input);
+            AVFrame* patched = nullptr;
+            RunError error;
+            ASSERT_TRUE(PatchDecodedFrame(&patcher, &converter, actual, work, AV_PIX_FMT_NONE, instances, n, &patched,
+                                          &error))
+                << error.message;
+            if (patched != actual) {
+                // The frame was converted whole first: the reference starts
+                // from the same conversion.
+                AVFrame* converted = av_frame_alloc();
+                ASSERT_TRUE(ConvertFrame(&reference, input, converted, patched->format, fc.width, fc.height, &error));
+                av_frame_free(&input);
+                input = converted;
+            }
             std::vector<PixelBox> rs;
             AVFrame* expected = Reference(input, instances, n, &rs);
-            AVFrame* actual = Copy(input);
-            RunError error;
-            ASSERT_TRUE(PatchFrameRegions(&patcher, actual, instances.data(), static_cast<int>(instances.size()), n, &error))
-                << error.message;
 
             int wrong = 0, touched = 0;
             ForEachSample(input, rs, [&](int c, int x, int y, bool inside) {
-                const uint16_t got = Sample(actual, c, x, y);
+                const uint16_t got = Sample(patched, c, x, y);
                 wrong += got != Sample(expected, c, x, y);
                 touched += !inside && got != Sample(input, c, x, y);
                 patchedSamples += inside && got != Sample(input, c, x, y);
@@ -214,6 +233,9 @@ TEST(RegionPatch, WindowsGiveTheWholeFrameResultAndTouchNothingElse) {
         }
         EXPECT_GT(patchedSamples, 0) << name;
         FreeRegionPatcher(&patcher);
+        FreeFrameConverter(&converter);
+        FreeFrameConverter(&reference);
+        av_frame_free(&work);
     }
 }
 
