@@ -245,6 +245,6 @@ int RunApply(const Options& options) {
         return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
     }
     if (!options.quiet && !isatty(2))
-        fprintf(stderr, "delbrin: %lld frames written to %s\n", (long long)done, output.c_str());
+        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s", output.c_str());
     return kExitOk;
 }
