@@ -41,17 +41,15 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
         sws_freeContext(c->context);
         // Bicubic only matters when the size changes mid-stream; the flags
         // are otherwise the patch's own conversion.
-        c->context = sws_getContext(from->width, from->height, SwscaleFormat(static_cast<AVPixelFormat>(from->format)),
-                                    width, height, SwscaleFormat(static_cast<AVPixelFormat>(format)),
-                                    (kConvertFlags & ~SWS_BILINEAR) | SWS_BICUBIC, nullptr, nullptr, nullptr);
+        c->context = OpenConversion(from->width, from->height, static_cast<AVPixelFormat>(from->format), width,
+                                    height, static_cast<AVPixelFormat>(format),
+                                    (kConvertFlags & ~SWS_BILINEAR) | SWS_BICUBIC, source.matrix,
+                                    source.range == AVCOL_RANGE_JPEG, target.range == AVCOL_RANGE_JPEG);
         if (!c->context)
             return Failed(error, kStepFiltering,
                           std::string("filtering: libswscale cannot convert ") +
                               av_get_pix_fmt_name(static_cast<AVPixelFormat>(from->format)) + " to " +
                               av_get_pix_fmt_name(static_cast<AVPixelFormat>(format)));
-        const int* coefficients = sws_getCoefficients(source.matrix);
-        sws_setColorspaceDetails(c->context, coefficients, source.range == AVCOL_RANGE_JPEG, coefficients,
-                                 target.range == AVCOL_RANGE_JPEG, 0, 1 << 16, 1 << 16);
         c->srcWidth = from->width;
         c->srcHeight = from->height;
         c->srcFormat = from->format;

@@ -49,16 +49,16 @@ void PointersAt(AVPixelFormat format, uint8_t* const data[4], const int linesize
 // The window around a set of R: widened by the margin, aligned, cut to the
 // frame, and spanning the frame in a direction the chroma grid does not
 // divide.
-PixelBox WindowAround(PixelBox r, const AVPixFmtDescriptor* desc, int width, int height, bool whole) {
+PixelBox WindowAround(PixelBox r, const AVPixFmtDescriptor* desc, int width, int height) {
     PixelBox w = {RoundDown(std::max(r.x0 - kWindowMargin, 0), kWindowAlign),
                   RoundDown(std::max(r.y0 - kWindowMargin, 0), kWindowAlign),
                   std::min(RoundUp(r.x1 + kWindowMargin, kWindowAlign), width),
                   std::min(RoundUp(r.y1 + kWindowMargin, kWindowAlign), height)};
-    if (whole || width % (1 << desc->log2_chroma_w) != 0) {
+    if (width % (1 << desc->log2_chroma_w) != 0) {
         w.x0 = 0;
         w.x1 = width;
     }
-    if (whole || height % (1 << desc->log2_chroma_h) != 0) {
+    if (height % (1 << desc->log2_chroma_h) != 0) {
         w.y0 = 0;
         w.y1 = height;
     }
@@ -94,15 +94,13 @@ SwsContext* ConversionContext(RegionPatcher* patcher, AVPixelFormat format, int 
         sws_freeContext(patcher->contexts.front().context);
         patcher->contexts.erase(patcher->contexts.begin());
     }
-    const AVPixelFormat src = toBgra ? SwscaleFormat(format) : AV_PIX_FMT_BGRA;
-    const AVPixelFormat dst = toBgra ? AV_PIX_FMT_BGRA : SwscaleFormat(format);
-    SwsContext* context = sws_getContext(width, height, src, width, height, dst, kConvertFlags,
-                                         nullptr, nullptr, nullptr);
+    const bool full = colour.range == AVCOL_RANGE_JPEG;
+    SwsContext* context =
+        toBgra ? OpenConversion(width, height, format, width, height, AV_PIX_FMT_BGRA, kConvertFlags,
+                                colour.matrix, full, true)
+               : OpenConversion(width, height, AV_PIX_FMT_BGRA, width, height, format, kConvertFlags,
+                                colour.matrix, true, full);
     if (!context) return nullptr;
-    const int* coefficients = sws_getCoefficients(colour.matrix);
-    const int full = colour.range == AVCOL_RANGE_JPEG;
-    sws_setColorspaceDetails(context, coefficients, toBgra ? full : 1, coefficients, toBgra ? 1 : full,
-                             0, 1 << 16, 1 << 16);
     patcher->contexts.push_back({context, format, width, height, toBgra, colour});
     return context;
 }
@@ -194,6 +192,18 @@ AVPixelFormat SwscaleFormat(AVPixelFormat format) {
     }
 }
 
+SwsContext* OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
+                           AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
+                           bool toFullRange) {
+    SwsContext* context = sws_getContext(fromWidth, fromHeight, SwscaleFormat(from), toWidth, toHeight,
+                                         SwscaleFormat(to), flags, nullptr, nullptr, nullptr);
+    if (!context) return nullptr;
+    const int* coefficients = sws_getCoefficients(matrix);
+    sws_setColorspaceDetails(context, coefficients, fromFullRange, coefficients, toFullRange, 0, 1 << 16,
+                             1 << 16);
+    return context;
+}
+
 bool CanPatchInPlace(AVPixelFormat format) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!desc) return false;
@@ -264,7 +274,7 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
     std::vector<PixelBox> windows;
     for (size_t a = 0; a < active.size(); a++) {
         groups.push_back({static_cast<int>(a)});
-        windows.push_back(WindowAround(active[a].r, desc, width, height, patcher->wholeFrame));
+        windows.push_back(WindowAround(active[a].r, desc, width, height));
     }
     for (bool merged = true; merged;) {
         merged = false;
@@ -275,7 +285,7 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
                 std::sort(groups[i].begin(), groups[i].end());
                 PixelBox all = active[groups[i][0]].r;
                 for (int k : groups[i]) all = Union(all, active[k].r);
-                windows[i] = WindowAround(all, desc, width, height, patcher->wholeFrame);
+                windows[i] = WindowAround(all, desc, width, height);
                 groups.erase(groups.begin() + j);
                 windows.erase(windows.begin() + j);
                 merged = true;

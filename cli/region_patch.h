@@ -91,6 +91,12 @@ PictureColour ColourOf(const AVFrame* frame);
 // range themselves), every other format as it is.
 AVPixelFormat SwscaleFormat(AVPixelFormat format);
 
+// A libswscale context between two pictures with the given matrix, reading
+// and writing the given ranges (a yuvj format is opened as its plain twin).
+SwsContext* OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
+                           AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
+                           bool toFullRange);
+
 // A rectangle in frame pixels.
 struct PixelBox {
     int x0, y0, x1, y1;  // x1, y1 exclusive
@@ -109,7 +115,6 @@ struct RegionPatcher {
     AVFrame* bgra = nullptr;
     AVFrame* back = nullptr;
     std::vector<PatchSettings> working;  // the instances' copies, rectangle moved into a window
-    bool wholeFrame = false;  // convert the whole frame: the reference, for tests
 };
 
 // Patches frame in place with every instance, in order, at frame number
