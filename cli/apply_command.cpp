@@ -16,6 +16,7 @@ extern "C" {
 #include "commands.h"
 #include "filter_setup.h"
 #include "output_file.h"
+#include "pixel_traits.h"
 #include "progress.h"
 #include "stop_signal.h"
 #include "video_input.h"
@@ -163,8 +164,7 @@ bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFram
         return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
     *result = frame;
     if (!CanPatchInPlace(static_cast<AVPixelFormat>(frame->format))) {
-        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-        const bool alpha = d && (d->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL));
+        const bool alpha = HasAlpha(frame->format) || IsPalette(frame->format);
         const AVPixelFormat target = CanPatchInPlace(preferred) ? preferred : alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
         if (!ConvertFrame(converter, frame, work, target, frame->width, frame->height, error)) return false;
         *result = work;

@@ -162,7 +162,8 @@ bool ShownSpans(VideoInput* input, const LumaSamples& samples, const LogoCandida
     return true;
 }
 
-int RangeTextLength(const std::vector<FrameSpan>& ranges) {
+// The characters the ranges take in the record's normal form.
+int NormalFormLength(const std::vector<FrameSpan>& ranges) {
     int length = 0;
     for (const FrameSpan& r : ranges)
         length += snprintf(nullptr, 0, "%lld %lld\r\n", (long long)r.first, (long long)r.last);
@@ -189,7 +190,7 @@ std::string RangeTextFor(const std::vector<FrameSpan>& spans, int64_t frameCount
             ranges.push_back(r);
     }
     while (ranges.size() > 1 &&
-           ((int)ranges.size() > kMaxRanges || RangeTextLength(ranges) >= kRangeTextSize)) {
+           ((int)ranges.size() > kMaxRanges || NormalFormLength(ranges) >= kRangeTextSize)) {
         size_t shortest = 1;
         for (size_t i = 2; i < ranges.size(); i++)
             if (ranges[i].first - ranges[i - 1].last < ranges[shortest].first - ranges[shortest - 1].last)

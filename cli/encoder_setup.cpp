@@ -11,6 +11,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "pixel_traits.h"
+
 namespace {
 
 bool ParseNumber(const std::string& text, double* value) {
@@ -70,11 +72,6 @@ bool TakesOnlyItsOwnCodec(const AVOutputFormat* container) {
            avformat_query_codec(container, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) < 0;
 }
 
-bool HasAlpha(AVPixelFormat format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
-}
-
 bool Lists(const AVPixelFormat* formats, AVPixelFormat format) {
     if (!formats) return true;
     for (const AVPixelFormat* f = formats; *f != AV_PIX_FMT_NONE; f++)
@@ -86,11 +83,6 @@ bool Lists(const AVPixelFormat* formats, AVPixelFormat format) {
 // frame is converted into the encoder's format), so only the formats it
 // writes can be chosen.
 bool SwscaleWrites(AVPixelFormat format) { return sws_isSupportedOutput(format) > 0; }
-
-bool IsPalette(AVPixelFormat format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    return d && (d->flags & AV_PIX_FMT_FLAG_PAL);
-}
 
 // The 256-colour RGB formats, into which libswscale dithers.
 bool IsFewColours(AVPixelFormat format) {

@@ -6,34 +6,17 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "pixel_traits.h"
 #include "region_patch.h"
 
-namespace {
-
-bool IsRgb(int format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
-    return d && (d->flags & AV_PIX_FMT_FLAG_RGB);
-}
-
-bool IsFullRangeName(int format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
-    return d && strncmp(d->name, "yuvj", 4) == 0;
-}
-
-bool IsGray(int format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
-    return d && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components <= 2;
-}
-
-}  // namespace
 
 bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int format, int width, int height,
                   RunError* error) {
     const PictureColour source = ColourOf(from);
     PictureColour target = source;
-    if (IsRgb(from->format)) target.range = AVCOL_RANGE_MPEG;
-    if (IsFullRangeName(format) || IsGray(format)) target.range = AVCOL_RANGE_JPEG;
-    if (IsRgb(format)) target.range = AVCOL_RANGE_JPEG;
+    if (IsRgbFormat(from->format)) target.range = AVCOL_RANGE_MPEG;
+    if (IsFullRangeYuvName(format) || IsGrayFormat(format)) target.range = AVCOL_RANGE_JPEG;
+    if (IsRgbFormat(format)) target.range = AVCOL_RANGE_JPEG;
 
     if (!c->context || c->srcWidth != from->width || c->srcHeight != from->height ||
         c->srcFormat != from->format || c->dstWidth != width || c->dstHeight != height ||
@@ -70,10 +53,10 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
     if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
     sws_scale(c->context, from->data, from->linesize, 0, from->height, to->data, to->linesize);
     to->color_range = target.range;
-    if (IsRgb(format)) {
+    if (IsRgbFormat(format)) {
         to->colorspace = AVCOL_SPC_RGB;
-    } else if (IsRgb(from->format) || from->colorspace == AVCOL_SPC_UNSPECIFIED) {
-        to->colorspace = IsRgb(from->format) ? target.matrix : from->colorspace;
+    } else if (IsRgbFormat(from->format) || from->colorspace == AVCOL_SPC_UNSPECIFIED) {
+        to->colorspace = IsRgbFormat(from->format) ? target.matrix : from->colorspace;
     }
     return true;
 }

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "frame_run.h"
+#include "pixel_traits.h"
 
 const int kConvertFlags =
     SWS_BILINEAR | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP;
@@ -228,14 +229,12 @@ bool CanPatchInPlace(AVPixelFormat format) {
 }
 
 PictureColour ColourOf(const AVFrame* frame) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
     PictureColour c = {frame->colorspace, frame->color_range};
     if (c.matrix == AVCOL_SPC_UNSPECIFIED || c.matrix == AVCOL_SPC_RESERVED || c.matrix == AVCOL_SPC_RGB)
         c.matrix = frame->height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
     if (c.range == AVCOL_RANGE_UNSPECIFIED) {
-        const bool gray = desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components <= 2;
-        const bool jpeg = desc && strncmp(desc->name, "yuvj", 4) == 0;
-        c.range = gray || jpeg ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        c.range = IsGrayFormat(frame->format) || IsFullRangeYuvName(frame->format) ? AVCOL_RANGE_JPEG
+                                                                                    : AVCOL_RANGE_MPEG;
     }
     return c;
 }
