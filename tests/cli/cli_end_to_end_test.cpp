@@ -403,36 +403,12 @@ TEST_F(CommandTest, InterruptedRunLeavesNoOutput) {
     std::string clip;
     Shell("cat " + Quote(Path("long.mkv")), &clip);
     ASSERT_GT(clip.size(), 400000u);
-    const std::string fifo = Path("feed.mkv");
-    unlink(fifo.c_str());
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 2);
-        close(fds[0]);
-        execl(kDelbrin.c_str(), "delbrin", "apply", fifo.c_str(), Path("cut.mkv").c_str(), "--codec", "ffv1",
-              "--verbose", "--rect", "0,0,40,40", (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    int feed = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(feed, 0);
-    ASSERT_EQ(write(feed, clip.data(), 300000), 300000);
     std::string said;
-    char c;
-    while (said.find("writing") == std::string::npos && read(fds[0], &c, 1) == 1) said += c;
-    kill(pid, SIGINT);
-    std::string rest;
-    while (read(fds[0], &c, 1) == 1) rest += c;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(feed);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130) << said << rest;
-    EXPECT_NE(rest.find("interrupted"), std::string::npos) << rest;
+    const int code = RunInterrupted({kDelbrin, "apply", Path("feed.mkv"), Path("cut.mkv"), "--codec", "ffv1",
+                                     "--verbose", "--rect", "0,0,40,40"},
+                                    Path("feed.mkv"), clip, 300000, "writing", &said);
+    EXPECT_EQ(code, 130) << said;
+    EXPECT_NE(said.find("interrupted"), std::string::npos) << said;
     EXPECT_FALSE(Exists(Path("cut.mkv")));
     EXPECT_TRUE(LeftoverTemporaries().empty());
 }

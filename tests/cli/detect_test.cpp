@@ -412,31 +412,10 @@ TEST_F(DetectTest, InterruptedRunLeavesNoPreview) {
     std::string bytes;
     Shell("cat " + Quote(clip), &bytes);
     ASSERT_GT(bytes.size(), 300000u);
-    unlink(fifo.c_str());
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int said[2];
-    ASSERT_EQ(pipe(said), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(said[1], 2);
-        close(said[0]);
-        execl(kDelbrin.c_str(), "delbrin", "detect", fifo.c_str(), "--preview", preview.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    close(said[1]);
-    int feed = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(feed, 0);
-    ASSERT_EQ(write(feed, bytes.data(), 300000), 300000);
-    kill(pid, SIGINT);
     std::string message;
-    char c;
-    while (read(said[0], &c, 1) == 1) message += c;
-    close(said[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(feed);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kExitInterrupted) << message;
+    const int code = RunInterrupted({kDelbrin, "detect", fifo, "--preview", preview}, fifo, bytes, 300000, "",
+                                    &message);
+    EXPECT_EQ(code, kExitInterrupted) << message;
     EXPECT_NE(message.find("interrupted"), std::string::npos) << message;
     EXPECT_FALSE(Exists(preview));
     EXPECT_NE(Shell("ls -A " + Quote(kDir) + " | grep -q delbrin-"), 0) << "a temporary file was left";
