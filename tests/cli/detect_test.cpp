@@ -98,20 +98,22 @@ const Clip kClips[] = {
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 std::string BackgroundSource(Background b) {
+    // Every source that draws at random has its seed fixed: the clips, and
+    // so the test, are the same on every run.
     switch (b) {
     case kFractalPan:
         return "mandelbrot=s=1280x720:r=25,trim=end_frame=1,loop=-1:1:0,"
                "crop=480:270:x='400+380*sin(t*0.7)':y='225+200*cos(t*0.9)'";
     case kPatternPan:
         return "testsrc2=s=640x360:r=25,crop=480:270:x='80+80*sin(t*0.8)':y='45+45*cos(t*1.1)'";
-    case kNoise: return "gradients=s=480x270:r=25:speed=0.05,noise=alls=40:allf=t";
-    case kCells: return "cellauto=s=480x270:r=25:rule=30:random_fill_ratio=0.5:scroll=1:start_full=1";
+    case kNoise: return "gradients=s=480x270:r=25:speed=0.05:seed=2,noise=alls=40:allf=t:all_seed=2";
+    case kCells: return "cellauto=s=480x270:r=25:rule=30:random_fill_ratio=0.5:scroll=1:start_full=1:seed=2";
     // Seeds (birth on two, no survival) never settles into still shapes.
     case kLife:
-        return "life=s=240x135:r=25:rule=B2/S:ratio=0.1:mold=8:death_color=#203040:"
+        return "life=s=240x135:r=25:rule=B2/S:ratio=0.1:mold=8:seed=2:death_color=#203040:"
                "life_color=#c0c080,scale=480:270:flags=neighbor";
     case kFractalZoom: return "mandelbrot=s=480x270:r=25";
-    case kStill: return "mandelbrot=s=480x270:r=25,trim=end_frame=1,loop=-1:1:0,noise=alls=3:allf=t";
+    case kStill: return "mandelbrot=s=480x270:r=25,trim=end_frame=1,loop=-1:1:0,noise=alls=3:allf=t:all_seed=2";
     }
     return "";
 }
