@@ -20,7 +20,7 @@ std::vector<PatchSettings> MakeInstances(const Options& options, bool border) {
 
 void WarnAboutRectangles(const std::vector<PatchSettings>& instances, int frameWidth, int frameHeight) {
     for (const PatchSettings& s : instances) {
-        const PatchRect inside = RectInFrame(&s, frameWidth, frameHeight);
+        const PixelRect inside = RectInFrame(&s, frameWidth, frameHeight);
         if (inside.width > 0 && inside.x == s.x && inside.y == s.y && inside.width == s.width &&
             inside.height == s.height)
             continue;

@@ -176,7 +176,7 @@ void KeepAlpha(const AVFrame* frame, AVFrame* back, PixelBox box, PixelBox windo
 
 struct Active {
     int      instance;
-    PatchRect rect;  // cut to the frame
+    PixelRect rect;  // cut to the frame
     PixelBox r;      // rounded out
 };
 
@@ -241,7 +241,7 @@ PictureColour ColourOf(const AVFrame* frame) {
 
 PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    PatchRect rect = RectInFrame(settings, width, height);
+    PixelRect rect = RectInFrame(settings, width, height);
     if (rect.width == 0 || rect.height == 0) return {0, 0, 0, 0};
     const int gx = 1 << desc->log2_chroma_w, gy = 1 << desc->log2_chroma_h;
     return {RoundDown(rect.x, gx), RoundDown(rect.y, gy), std::min(RoundUp(rect.x + rect.width, gx), width),
@@ -262,7 +262,7 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
     std::vector<Active> active;
     for (int i = 0; i < count; i++) {
         if (FrameAlpha(&instances[i], frameNumber) == 0) continue;
-        PatchRect rect = RectInFrame(&instances[i], width, height);
+        PixelRect rect = RectInFrame(&instances[i], width, height);
         if (rect.width == 0 || rect.height == 0) continue;
         active.push_back({i, rect, RoundedOutRect(&instances[i], format, width, height)});
     }

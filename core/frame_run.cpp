@@ -13,11 +13,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int64_t Clamp64(int64_t v, int64_t lo, int64_t hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
-
 int FrameAlpha(const PatchSettings* settings, int32_t cur)
 {
     if (settings->rangeCount <= 0)
@@ -47,21 +42,10 @@ int FrameAlpha(const PatchSettings* settings, int32_t cur)
     return 0;
 }
 
-PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight)
+PixelRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight)
 {
-    int64_t left   = Clamp64(settings->x, 0, frameWidth);
-    int64_t top    = Clamp64(settings->y, 0, frameHeight);
-    int64_t right  = Clamp64((int64_t)settings->x + settings->width, 0, frameWidth);
-    int64_t bottom = Clamp64((int64_t)settings->y + settings->height, 0, frameHeight);
-
-    PatchRect rect = { 0, 0, 0, 0 };
-    if (right > left && bottom > top) {
-        rect.x      = (int32_t)left;
-        rect.y      = (int32_t)top;
-        rect.width  = (int32_t)(right - left);
-        rect.height = (int32_t)(bottom - top);
-    }
-    return rect;
+    PixelRect rect = { settings->x, settings->y, settings->width, settings->height };
+    return ClipRectToFrame(rect, frameWidth, frameHeight);
 }
 
 // n * 255 / e for 0 <= n and 0 < e; in 32 bits while the product fits.
@@ -90,7 +74,7 @@ static int32_t FeatherWeight(int32_t d, int32_t size, int32_t e)
 // One allocation per frame holds everything the patch needs: the column
 // tables, the row of the patch, the per-row values and, when the frame's rows
 // overlap in memory, a copy of the rectangle to read the samples from.
-static void* AllocatePlan(PatchPlan* plan, const PatchKernels* kernels, PatchRect rect,
+static void* AllocatePlan(PatchPlan* plan, const PatchKernels* kernels, PixelRect rect,
                           bool copyRect)
 {
     const uint64_t block = (uint64_t)kernels->blockPixels;
@@ -199,7 +183,7 @@ bool PatchFrameWith(PatchSettings* settings, FrameView frame, int32_t frameNumbe
 
     // Only the frame's memory is touched, so the rectangle is cut to the
     // frame, whatever frame size it was set up against.
-    PatchRect rect = RectInFrame(settings, frame.width, frame.height);
+    PixelRect rect = RectInFrame(settings, frame.width, frame.height);
     if (rect.width == 0 || rect.height == 0)
         return false;
 

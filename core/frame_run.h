@@ -7,9 +7,9 @@
 #include "patch_kernels.h"
 #include "patch_synthesis.h"
 
-// The settings' rectangle cut to a frame of the given size: the pixels a
-// frame run actually patches.
-PatchRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight);
+// The settings' rectangle cut to a frame of the given size (empty when
+// nothing of it is inside): the pixels a frame run actually patches.
+PixelRect RectInFrame(const PatchSettings* settings, int32_t frameWidth, int32_t frameHeight);
 
 // How strongly frame cur is patched: 1...255, or 0 when it is not patched.
 int FrameAlpha(const PatchSettings* settings, int32_t cur);

@@ -7,16 +7,7 @@
 
 #include "patch_kernels.h"
 #include "patch_settings.h"
-
-// The rectangle a frame is actually patched in: the settings' rectangle cut
-// to the frame, so that a rectangle restored from a script never reaches
-// outside it. Empty (width or height 0) when nothing of it lies inside.
-struct PatchRect {
-    int32_t x;
-    int32_t y;
-    int32_t width;
-    int32_t height;
-};
+#include "pixel_rect.h"
 
 // Makes row `row` of the patch at out (plan->width pixels at any address: a
 // row of its own, or the frame's row when the patch goes in as it is), with

@@ -80,7 +80,7 @@ static void DrawBorder(uint32_t* pixels, int64_t w, int64_t h)
         pixels[j * w + w - 1] = (j % 2 == 0) ? white : black;
 }
 
-static void SynthesizePatch(PatchSettings* settings, PatchRect rect)
+static void SynthesizePatch(PatchSettings* settings, PixelRect rect)
 {
     uint32_t* pixels = settings->patchPixels;
     if (pixels == NULL || rect.width < 1 || rect.height < 1)
@@ -96,7 +96,7 @@ static int64_t Clamp64(int64_t v, int64_t lo, int64_t hi)
     return v < lo ? lo : (v > hi ? hi : v);
 }
 
-static uint32_t* AllocatePatch(PatchRect rect)
+static uint32_t* AllocatePatch(PixelRect rect)
 {
     uint64_t count = (uint64_t)rect.width * (uint64_t)rect.height;
     if (count > SIZE_MAX / sizeof(uint32_t))
@@ -105,7 +105,7 @@ static uint32_t* AllocatePatch(PatchRect rect)
 }
 
 // Frame rows may sit at any byte pitch, so pixels are moved with memcpy.
-static void CopyRectToPatch(const FrameView* frame, PatchRect rect, uint32_t* patch)
+static void CopyRectToPatch(const FrameView* frame, PixelRect rect, uint32_t* patch)
 {
     for (int32_t j = 0; j < rect.height; j++) {
         const uint32_t* row = PixelAt(frame, rect.x, rect.y + j);
@@ -139,7 +139,7 @@ static uint32_t BlendPixel(uint32_t frame, uint32_t patch, int64_t a)
     return out;  // the fourth byte is 0
 }
 
-static void CompositePatch(const PatchSettings* settings, const FrameView* frame, PatchRect rect,
+static void CompositePatch(const PatchSettings* settings, const FrameView* frame, PixelRect rect,
                            const uint32_t* patch, int alpha)
 {
     const bool feather = settings->featherOn != 0;
@@ -185,7 +185,7 @@ bool OraclePatchFrame(PatchSettings* settings, FrameView frame, int32_t frameNum
 
     // Only the frame's memory is touched, so the rectangle is cut to the
     // frame, whatever frame size it was set up against.
-    PatchRect rect = RectInFrame(settings, frame.width, frame.height);
+    PixelRect rect = RectInFrame(settings, frame.width, frame.height);
     if (rect.width == 0 || rect.height == 0)
         return false;
 

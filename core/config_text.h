@@ -1,7 +1,7 @@
 // Reading the filter's settings from text: a Config(...) call as the host
 // saves it, a whole host processing script, and the command's plain options.
-#ifndef DELBRIN_CLI_CONFIG_TEXT_H
-#define DELBRIN_CLI_CONFIG_TEXT_H
+#ifndef DELBRIN_CONFIG_TEXT_H
+#define DELBRIN_CONFIG_TEXT_H
 
 #include <stdint.h>
 

@@ -1,0 +1,35 @@
+// A rectangle of pixels: the one rectangle type of the filter, the command,
+// the media layer and detection. Columns x...x+width-1, rows y...y+height-1,
+// y counted from the top. Empty when width or height is 0 or less.
+#ifndef DELBRIN_PIXEL_RECT_H
+#define DELBRIN_PIXEL_RECT_H
+
+#include <stdint.h>
+
+struct PixelRect {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+
+inline bool IsEmptyRect(PixelRect r) { return r.width <= 0 || r.height <= 0; }
+
+// One past the last column and row, in 64 bits so that no sum overflows.
+inline int64_t RectRight(PixelRect r) { return (int64_t)r.x + r.width; }
+inline int64_t RectBottom(PixelRect r) { return (int64_t)r.y + r.height; }
+
+// The part of r inside a frame of the given size; empty (0 x 0 at 0, 0) when
+// nothing of it is.
+inline PixelRect ClipRectToFrame(PixelRect r, int32_t frameWidth, int32_t frameHeight)
+{
+    int64_t x0 = r.x < 0 ? 0 : r.x;
+    int64_t y0 = r.y < 0 ? 0 : r.y;
+    int64_t x1 = RectRight(r) < frameWidth ? RectRight(r) : frameWidth;
+    int64_t y1 = RectBottom(r) < frameHeight ? RectBottom(r) : frameHeight;
+    if (r.width <= 0 || r.height <= 0 || x1 <= x0 || y1 <= y0)
+        return PixelRect{ 0, 0, 0, 0 };
+    return PixelRect{ (int32_t)x0, (int32_t)y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0) };
+}
+
+#endif
