@@ -15,8 +15,8 @@ export FREI0R_PATH=$plugin_dir
 # plug-in is looked at afresh.
 export GST_REGISTRY=$work/gst-registry.bin
 
-# FFmpeg hands its frames over with their rows padded to 64 bytes, so the
-# width is a multiple of 16; 30 frames at 25 fps, alpha varying.
+# FFmpeg hands its frames over with their rows padded to 32 or 64 bytes, so
+# the width is a multiple of 16; 30 frames at 25 fps, alpha varying.
 w=48 h=32
 ffmpeg -v error -nostdin -f lavfi -i "testsrc2=s=${w}x${h}:r=25:d=1.2" -f lavfi -i "testsrc=s=${w}x${h}:r=25:d=1.2" \
   -filter_complex "[0]format=bgra[c];[1]format=gray[a];[c][a]alphamerge,format=bgra" -c:v ffv1 -y clip.mkv
