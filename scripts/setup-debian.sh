@@ -14,6 +14,8 @@ packages=(
   # the delbrin command: the FFmpeg libraries it links, and the ffmpeg and
   # ffprobe programs its tests and benchmarks use
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  # the frei0r effect, and the hosts its tests run it in
+  frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # the dialog template keeps its class names as written

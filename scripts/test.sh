@@ -41,7 +41,7 @@ echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DDELBRIN_WIN32=OFF -DDELBRIN_WIN64=OFF \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build-sanitize -j"$jobs" --target core_tests cli_unit_tests
+cmake --build build-sanitize -j"$jobs" --target core_tests cli_unit_tests tavrel_plugin_test
 run_ctest build-sanitize -L unit
 
 echo "== fuzz targets, a minute each"
