@@ -18,6 +18,7 @@
 #include "frame_sampler.h"
 #include "output_check.h"
 #include "output_file.h"
+#include "picture_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "stop_signal.h"
@@ -329,27 +330,24 @@ bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings&
     std::vector<PatchSettings> shown(1, settings);
     shown[0].showBorder = 1;
     shown[0].featherOn = 0;
-    AVFrame* frame = av_frame_alloc();
-    AVFrame* work = av_frame_alloc();
+    FramePtr frame(av_frame_alloc());
+    FramePtr work(av_frame_alloc());
+    if (!frame || !work) return Failed(error, kStepFiltering, "filtering: out of memory");
+    bool got = false;
+    if (!ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
+            got = av_frame_ref(frame.get(), f) >= 0;
+            return false;
+        }, error))
+        return false;
+    if (!got)
+        return Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
+                                                " did not come out again");
     RegionPatcher patcher;
     FrameConverter converter;
-    bool got = false;
-    bool ok = frame && work ? ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
-        got = av_frame_ref(frame, f) >= 0;
-        return false;
-    }, error) : Failed(error, kStepFiltering, "filtering: out of memory");
-    if (ok && !got)
-        ok = Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
-                                              " did not come out again");
     AVFrame* patched = nullptr;
-    ok = ok && PatchDecodedFrame(&patcher, &converter, frame, work, AV_PIX_FMT_NONE, shown, r.previewFrame, &patched,
-                                 error) &&
-         WritePngFile(patched, path, error);
-    FreeRegionPatcher(&patcher);
-    FreeFrameConverter(&converter);
-    av_frame_free(&frame);
-    av_frame_free(&work);
-    return ok;
+    return PatchDecodedFrame(&patcher, &converter, frame.get(), work.get(), AV_PIX_FMT_NONE, shown, r.previewFrame,
+                             &patched, error) &&
+           WritePngFile(patched, path, error);
 }
 
 bool ParseNumber(const char* text, int low, int high, int* value) {
@@ -463,7 +461,6 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     int code = OpenVideoInput(options.input, kSampleFrames, &input, &error) ? AnalyseInput(&input, options, report)
                                                                              : ExitCodeFor(error.step);
     if (report->error.empty()) report->error = error.message;
-    CloseVideoInput(&input);
     return code;
 }
 
@@ -546,6 +543,5 @@ int RunDetectCommand(int argc, char** argv) {
         if (!previewPath.empty() && !WritePreview(&input, report, settings, previewPath, &error))
             code = Fail(ExitCodeFor(error.step), error.message);
     }
-    CloseVideoInput(&input);
     return code;
 }

@@ -61,6 +61,7 @@ extern "C" {
 }
 
 #include "patch_settings.h"
+#include "av_owners.h"
 #include "media_error.h"
 
 enum {
@@ -93,7 +94,7 @@ AVPixelFormat SwscaleFormat(AVPixelFormat format);
 
 // A libswscale context between two pictures with the given matrix, reading
 // and writing the given ranges (a yuvj format is opened as its plain twin).
-SwsContext* OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
+ScalerPtr OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
                            AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
                            bool toFullRange);
 
@@ -105,15 +106,15 @@ struct PixelBox {
 // Reused from frame to frame: the conversion contexts and the BGRA window.
 struct RegionPatcher {
     struct CachedContext {
-        SwsContext*   context;
+        ScalerPtr     context;
         AVPixelFormat format;
         int           width, height;
         bool          toBgra;
         PictureColour colour;
     };
     std::vector<CachedContext> contexts;
-    AVFrame* bgra = nullptr;
-    AVFrame* back = nullptr;
+    FramePtr bgra;
+    FramePtr back;
     std::vector<PatchSettings> working;  // the instances' copies, rectangle moved into a window
 };
 
@@ -127,7 +128,5 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
 // The rounded-out rectangle R of one instance on a frame of this format and
 // size; empty (x0 == x1) when the instance's rectangle misses the frame.
 PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height);
-
-void FreeRegionPatcher(RegionPatcher* patcher);
 
 #endif
