@@ -295,6 +295,15 @@ TEST_F(CommandTest, ScriptInstancesAreAppliedInOrder) {
     std::vector<Frame> in = Decode(Path("clip.mkv")), out = Decode(Path("two-script.mkv"));
     ASSERT_EQ(out.size(), in.size());
     EXPECT_TRUE(Decode(Path("two-lines.mkv")) == out);
+    // The script read from standard input gives the same instances, in the
+    // same place among the others.
+    std::string fromFile, fromPipe;
+    ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 1,1,2,2 --script " + Quote(Path("two.vcf")) +
+                            " --rect 3,3,4,4"), &fromFile), 0);
+    ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 1,1,2,2 --script - --rect 3,3,4,4") + " < " +
+                    Quote(Path("two.vcf")), &fromPipe), 0);
+    EXPECT_EQ(fromPipe, fromFile);
+    EXPECT_NE(fromFile.find(second), std::string::npos) << fromFile;
     for (int n = 0; n < kFrames; n++)
         EXPECT_TRUE(SameColours(out[n], CoreResult(CoreResult(in[n], kConfig, n), second, n))) << n;
 }
