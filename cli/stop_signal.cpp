@@ -1,8 +1,7 @@
 #include "stop_signal.h"
 
+#include <signal.h>
 #include <string.h>
-
-volatile sig_atomic_t g_stopSignal = 0;
 
 static void OnStopSignal(int signal) { g_stopSignal = signal; }
 
@@ -16,5 +15,3 @@ void InstallStopHandlers() {
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
-
-int StopRequested(void*) { return g_stopSignal != 0; }
