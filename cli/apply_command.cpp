@@ -84,13 +84,27 @@ bool OpaquePalette(const AVFrame* frame) {
     return true;
 }
 
+InputTraits TraitsOf(const VideoStreamInfo& info) {
+    InputTraits traits;
+    traits.codecId = info.codecId;
+    traits.pixelFormat = info.pixelFormat;
+    traits.width = info.width;
+    traits.height = info.height;
+    traits.picture = info.picture;
+    traits.profile = info.profile;
+    return traits;
+}
+
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
 bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
     const VideoStreamInfo& info = run->input.info;
-    InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
-                          OpaquePalette(first)};
+    InputTraits traits = TraitsOf(info);
+    traits.pixelFormat = static_cast<AVPixelFormat>(first->format);
+    traits.width = first->width;
+    traits.height = first->height;
+    traits.opaquePalette = OpaquePalette(first);
     std::string usage;
     run->plan.notes.clear();
     if (!ChoosePixelFormat(options.encoder, traits, &run->plan, &usage)) return Failed(error, kStepEncoding, usage);
@@ -189,7 +203,12 @@ int RunApply(const Options& options) {
     }
     const VideoStreamInfo& info = run.input.info;
     std::string usage;
-    InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
+    InputTraits traits = TraitsOf(info);
+    if (info.codecId == AV_CODEC_ID_MPEG2VIDEO) {
+        const GopStructure gop = ProbeGopStructure(inputName, info.streamIndex);
+        traits.gopSize = gop.gopSize;
+        traits.maxBFrames = gop.maxBFrames;
+    }
     if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
         !ChooseQuality(options.encoder, &run.plan, &usage)) {
         FreeRun(&run);

@@ -120,6 +120,55 @@ AVPixelFormat Nearest(const std::vector<AVPixelFormat>& candidates, AVPixelForma
     return avcodec_find_best_pix_fmt_of_list(list.data(), to, HasAlpha(to), nullptr);
 }
 
+
+// The encoder this FFmpeg prefers for a codec: its own choice, but for
+// ProRes the encoder that writes every profile, and never one that needs
+// hardware or is experimental.
+const AVCodec* EncoderFor(AVCodecID id) {
+    if (id == AV_CODEC_ID_PRORES)
+        if (const AVCodec* ks = avcodec_find_encoder_by_name("prores_ks")) return ks;
+    const AVCodec* codec = avcodec_find_encoder(id);
+    if (codec && (codec->capabilities & (AV_CODEC_CAP_HARDWARE | AV_CODEC_CAP_EXPERIMENTAL))) return nullptr;
+    return codec;
+}
+
+// The input's own codec, when the output can keep it; else null and *why
+// tells what stands in the way (empty when the input is a picture, whose
+// codec a video does not follow).
+const AVCodec* OwnEncoder(const InputTraits& input, const AVOutputFormat* container, std::string* why) {
+    if (input.picture || input.codecId == AV_CODEC_ID_NONE) return nullptr;
+    const std::string name = avcodec_get_name(input.codecId);
+    const AVCodec* own = EncoderFor(input.codecId);
+    if (!own) {
+        *why = "this FFmpeg has no encoder for the input's " + name;
+        return nullptr;
+    }
+    if (ContainerRefuses(container, own->id)) {
+        *why = std::string("the ") + container->name + " container does not take the input's " + name;
+        return nullptr;
+    }
+    // FFmpeg's own encoders are the ones held to fixed sizes, rates or
+    // levels (DV, H.263, MPEG-2), and open quickly: one is tried at the
+    // input's size. The external libraries take any size.
+    if (strncmp(own->name, "lib", 3) != 0) {
+        const AVPixelFormat* formats = EncoderPixelFormats(own);
+        const AVPixelFormat format = Lists(formats, input.pixelFormat) || !formats ? input.pixelFormat : formats[0];
+        if (format != AV_PIX_FMT_NONE && input.width > 0 && !OpensAt(own, format, input.width, input.height)) {
+            *why = std::string(own->name) + " cannot encode the input's " + std::to_string(input.width) + "x" +
+                   std::to_string(input.height) + " picture";
+            return nullptr;
+        }
+    }
+    return own;
+}
+
+// MXF keeps the order frames are shown in for MPEG-2 alone: any other codec
+// with B-frames reads back with its frames out of order.
+void LimitReordering(const AVOutputFormat* container, EncoderPlan* plan) {
+    if (strcmp(container->name, "mxf") == 0 || strncmp(container->name, "mxf_", 4) == 0)
+        if (plan->codec->id != AV_CODEC_ID_MPEG2VIDEO) plan->maxBFrames = 0;
+}
+
 }  // namespace
 
 bool WritesOnePicture(const AVOutputFormat* container) {
@@ -200,29 +249,30 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
         return true;
     }
 
-    if (HasAlpha(input.pixelFormat)) {
-        const AVCodec* own = avcodec_find_encoder(input.codecId);
-        bool keepsAlpha = false;
-        if (own && !ContainerRefuses(container, own->id)) {
-            const AVPixelFormat* formats = EncoderPixelFormats(own);
-            for (const AVPixelFormat* f = formats; f && *f != AV_PIX_FMT_NONE; f++) keepsAlpha |= HasAlpha(*f);
+    std::string why;
+    if (const AVCodec* own = OwnEncoder(input, container, &why)) {
+        plan->codec = own;
+        // A ProRes file is made for its profile (proxy, HQ, 4444...).
+        if (own->id == AV_CODEC_ID_PRORES) plan->profile = input.profile;
+        if (own->id == AV_CODEC_ID_MPEG2VIDEO) {
+            plan->gopSize = input.gopSize;
+            plan->maxBFrames = input.maxBFrames;
         }
-        if (keepsAlpha) {
-            plan->codec = own;
-            plan->notes.push_back(std::string("encoding with ") + own->name + ", the input's own codec, to keep its alpha");
-            return true;
-        }
+        LimitReordering(container, plan);
+        return true;
+    }
+    if (HasAlpha(input.pixelFormat))
         plan->notes.push_back("the input's alpha is dropped: its codec cannot be written into this container; "
                               "try .mov or .mkv, or --codec with an encoder that keeps alpha");
-    }
-
     for (const char* name : {"libx264", "mpeg4"}) {
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
         if (codec && !ContainerRefuses(container, codec->id)) {
             plan->codec = codec;
             if (strcmp(name, "libx264") != 0)
-                plan->notes.push_back(std::string("encoding with ") + name + " (libx264 is " +
-                                      (avcodec_find_encoder_by_name("libx264") ? "not taken by this container)" : "not in this FFmpeg)"));
+                why += std::string(why.empty() ? "" : "; ") + "libx264 is " +
+                       (avcodec_find_encoder_by_name("libx264") ? "not taken by this container" : "not in this FFmpeg");
+            if (!why.empty()) plan->notes.push_back(std::string("encoding with ") + name + ": " + why);
+            LimitReordering(container, plan);
             return true;
         }
     }
@@ -232,7 +282,8 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
         return false;
     }
     plan->notes.push_back(std::string("encoding with ") + plan->codec->name + ", the " + container->name +
-                          " container's own codec");
+                          " container's own codec" + (why.empty() ? "" : ": " + why));
+    LimitReordering(container, plan);
     return true;
 }
 
@@ -371,7 +422,19 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
     return true;
 }
 
-void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options) {
+void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options) {
+    // prores_ks takes its profile as an option of its own, the others
+    // from the context.
+    if (plan.profile != kUnknownProfile) {
+        if (plan.codec->priv_class &&
+            av_opt_find(const_cast<const AVClass**>(&plan.codec->priv_class), "profile", nullptr, 0,
+                        AV_OPT_SEARCH_FAKE_OBJ))
+            av_dict_set_int(options, "profile", plan.profile, 0);
+        else
+            context->profile = plan.profile;
+    }
+    if (plan.gopSize > 0) context->gop_size = plan.gopSize;
+    if (plan.maxBFrames >= 0) context->max_b_frames = plan.maxBFrames;
     if (plan.scale == kQualityCrf) {
         av_dict_set(options, "crf", Format(plan.value).c_str(), 0);
         context->bit_rate = 0;  // a bit rate would cap the constant quality

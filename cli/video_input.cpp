@@ -4,8 +4,10 @@
 #include "video_input.h"
 
 #include <math.h>
+#include <string.h>
 
 #include <algorithm>
+#include <memory>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -70,6 +72,10 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     if (info->frameCount < 0 && info->duration > 0 && info->frameRate.num > 0)
         info->frameCount = llround(info->duration * av_q2d(info->frameRate));
     info->codecId = par->codec_id;
+    info->profile = par->profile;
+    const char* demuxer = format->iformat->name;
+    const size_t length = strlen(demuxer);
+    info->picture = strcmp(demuxer, "image2") == 0 || (length > 5 && strcmp(demuxer + length - 5, "_pipe") == 0);
 }
 
 // Opens the container (again, when reading starts over) and picks the
@@ -437,4 +443,55 @@ void CloseVideoInput(VideoInput* input) {
     avcodec_free_context(&input->decoder);
     av_packet_free(&input->packet);
     avformat_close_input(&input->format);
+}
+
+GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {
+    // Two groups of pictures of the longest GOP broadcast uses, and then some.
+    const int kMaxPackets = 600;
+    GopStructure gop;
+    AVFormatContext* opened = nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "pattern_type", "none", 0);
+    const int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (ret < 0) return gop;
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> format(
+        opened, [](AVFormatContext* f) { avformat_close_input(&f); });
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+    if (!packet || avformat_find_stream_info(format.get(), nullptr) < 0 ||
+        streamIndex >= static_cast<int>(format->nb_streams))
+        return gop;
+    // The GOP is counted in the order frames are shown: the B-frames read
+    // just after the second keyframe are shown before it.
+    const int kReorderReach = 16;
+    std::vector<int64_t> shown;
+    int64_t firstKey = AV_NOPTS_VALUE, secondKey = AV_NOPTS_VALUE, latestShown = AV_NOPTS_VALUE;
+    int count = 0, after = 0, run = 0, maxRun = 0;
+    bool timed = true;
+    while (count < kMaxPackets && after < kReorderReach && av_read_frame(format.get(), packet.get()) >= 0) {
+        const AVPacket* p = packet.get();
+        if (p->stream_index == streamIndex) {
+            count++;
+            if (p->pts == AV_NOPTS_VALUE) timed = false;
+            if (secondKey != AV_NOPTS_VALUE) after++;
+            if ((p->flags & AV_PKT_FLAG_KEY) && secondKey == AV_NOPTS_VALUE) {
+                (firstKey == AV_NOPTS_VALUE ? firstKey : secondKey) = p->pts;
+            }
+            if (p->pts != AV_NOPTS_VALUE) shown.push_back(p->pts);
+            // A frame shown before one already decoded is a B-frame.
+            if (latestShown != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE && p->pts < latestShown) {
+                maxRun = std::max(maxRun, ++run);
+            } else {
+                run = 0;
+                latestShown = p->pts;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!timed) return gop;
+    gop.maxBFrames = maxRun;
+    if (firstKey != AV_NOPTS_VALUE && secondKey != AV_NOPTS_VALUE)
+        gop.gopSize = static_cast<int>(
+            std::count_if(shown.begin(), shown.end(), [&](int64_t t) { return t >= firstKey && t < secondKey; }));
+    return gop;
 }

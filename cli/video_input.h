@@ -48,6 +48,8 @@ struct VideoStreamInfo {
     int64_t        frameCount = -1;        // as the container says, -1 when it does not
     double         duration = -1;          // seconds, -1 when unknown
     AVCodecID      codecId = AV_CODEC_ID_NONE;
+    int            profile = -99;          // the codec's profile, the libraries' "unknown" when not known
+    bool           picture = false;        // the file is a picture (an image demuxer), not a video
 };
 
 // Receives a packet of a stream other than the video; may take its
@@ -125,5 +127,15 @@ bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& frameNumber
                       const ChosenFrameSink& take, RunError* error);
 
 void CloseVideoInput(VideoInput* input);
+
+// How the video's pictures are grouped, as its first packets show.
+struct GopStructure {
+    int gopSize = 0;      // frames from the first keyframe to the next; 0 when none came
+    int maxBFrames = -1;  // the longest run of frames shown before one decoded earlier; -1 without timestamps
+};
+
+// Reads the first packets of the video stream streamIndex of the file at
+// path, opened anew (the input being read is left where it stands).
+GopStructure ProbeGopStructure(const std::string& path, int streamIndex);
 
 #endif

@@ -24,7 +24,7 @@ struct VideoOutput {
     std::vector<int> streamMap;          // input stream -> output stream, -1 when not copied
     std::vector<AVRational> inputTimeBases;
     AVRational       frameTimeBase = {0, 1};  // the unit of the pts of frames handed in
-    int64_t          lastPts = AV_NOPTS_VALUE;
+    int64_t          lastPts = AV_NOPTS_VALUE;  // in the encoder's time base
     int64_t          reorderedFrames = 0;     // frames whose pts did not increase, moved on
     std::string      name;               // OUTPUT, for messages
     bool             headerWritten = false;

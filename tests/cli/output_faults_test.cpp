@@ -1,0 +1,197 @@
+// What the command writes, checked on small clips made with the ffmpeg
+// program: the codec it chooses by itself, timestamps that never run
+// backwards, and what a file carries beside its pictures (HDR10 metadata,
+// alpha, rotation, attachments, a GIF's palette), kept or said to be lost.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shell_run.h"
+
+namespace {
+
+const std::string kDelbrin = DELBRIN_COMMAND;
+const std::string kDir = DELBRIN_TEST_DIR;
+const char kRect[] = "--rect 8,6,20,14";
+
+std::string Path(const std::string& name) { return kDir + "/" + name; }
+
+// Makes a clip with ffmpeg: `source` the input options, `encode` the output's.
+void MakeClip(const std::string& name, const std::string& source, const std::string& encode) {
+    std::string log;
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -y " + source + " " + encode + " " + Quote(Path(name)), &log), 0)
+        << name << ": " << log;
+}
+
+const char kSource[] = "-f lavfi -i testsrc2=size=64x48:rate=25:duration=1.6";
+
+// Runs apply; returns the exit code, stderr in *log.
+int Apply(const std::string& input, const std::string& output, const std::string& options, std::string* log) {
+    return Shell(Quote(kDelbrin) + " apply " + Quote(Path(input)) + " " + Quote(Path(output)) + " --force " +
+                     options,
+                 log);
+}
+
+std::string Probe(const std::string& file, const std::string& entries, const std::string& extra = "") {
+    std::string out;
+    Shell("ffprobe -v error " + extra + " -show_entries " + entries + " -of compact=p=0 " + Quote(Path(file)), &out);
+    return out;
+}
+
+std::vector<long long> Numbers(const std::string& text) {
+    std::vector<long long> numbers;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        if (!line.empty() && (isdigit(static_cast<unsigned char>(line[0])) || line[0] == '-'))
+            numbers.push_back(atoll(line.c_str()));
+    return numbers;
+}
+
+// The presentation times of the decoded frames, in the order they come out.
+std::vector<long long> ShownTimes(const std::string& file) {
+    std::string out;
+    Shell("ffprobe -v error -show_entries frame=best_effort_timestamp -of csv=p=0 " + Quote(Path(file)) +
+              " | cut -d, -f1",
+          &out);
+    return Numbers(out);
+}
+
+// Frames from the first keyframe to the second, in the order shown; 0 when
+// there is one keyframe.
+int FirstGop(const std::string& file) {
+    std::string out;
+    Shell("ffprobe -v error -select_streams v -show_entries frame=key_frame -of csv=p=0 " + Quote(Path(file)) +
+              " | cut -d, -f1",
+          &out);
+    const std::vector<long long> keys = Numbers(out);
+    int first = -1;
+    for (size_t i = 0; i < keys.size(); i++)
+        if (keys[i] == 1) {
+            if (first >= 0) return static_cast<int>(i) - first;
+            first = static_cast<int>(i);
+        }
+    return 0;
+}
+
+// The value of key=N or key=N/D in ffprobe's text, NaN when absent.
+double Field(const std::string& text, const std::string& key) {
+    const size_t at = text.find(key + "=");
+    if (at == std::string::npos) return NAN;
+    const char* p = text.c_str() + at + key.size() + 1;
+    char* end = nullptr;
+    double value = strtod(p, &end);
+    if (*end == '/') value /= strtod(end + 1, nullptr);
+    return value;
+}
+
+// The HDR10 values the clips are made with, as ffprobe shows them.
+void ExpectHdr10(const std::string& text, const std::string& where) {
+    EXPECT_DOUBLE_EQ(Field(text, "red_x"), 0.68) << where << ": " << text;
+    EXPECT_DOUBLE_EQ(Field(text, "green_y"), 0.69) << where << ": " << text;
+    EXPECT_DOUBLE_EQ(Field(text, "white_point_x"), 0.3127) << where << ": " << text;
+    EXPECT_DOUBLE_EQ(Field(text, "min_luminance"), 0.005) << where << ": " << text;
+    EXPECT_DOUBLE_EQ(Field(text, "max_luminance"), 1000) << where << ": " << text;
+    EXPECT_EQ(Field(text, "max_content"), 1000) << where << ": " << text;
+    EXPECT_EQ(Field(text, "max_average"), 400) << where << ": " << text;
+}
+
+bool Have(const char* encoder) {
+    std::string out;
+    Shell("ffmpeg -v error -hide_banner -h encoder=" + std::string(encoder), &out);
+    return out.find("Encoder " + std::string(encoder)) != std::string::npos;
+}
+
+class OutputFaults : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Shell("mkdir -p " + Quote(kDir)); }
+};
+
+// Without --codec the video keeps its codec, profile, GOP and interlacing
+// where the output can hold them; where it cannot, stderr says why.
+TEST_F(OutputFaults, TheInputsOwnCodecIsKept) {
+    for (const char* e : {"prores_ks", "libx265", "libx264", "libvpx-vp9"})
+        if (!Have(e)) GTEST_SKIP() << "no " << e;
+    MakeClip("hq.mov", kSource, "-c:v prores_ks -profile:v hq -pix_fmt yuv422p10le");
+    MakeClip("lt.mkv", kSource, "-c:v prores_ks -profile:v lt -pix_fmt yuv422p10le");
+    MakeClip("4444.mov", kSource, "-vf format=yuva444p10le -c:v prores_ks -profile:v 4444");
+    MakeClip("hevc.mp4", kSource, "-c:v libx265 -x265-params log-level=error -pix_fmt yuv420p10le");
+    MakeClip("interlaced.mxf", kSource, "-c:v mpeg2video -g 15 -bf 2 -flags +ilme+ildct -top 1");
+    MakeClip("interlaced.ts", kSource, "-c:v mpeg2video -g 9 -bf 1 -flags +ilme+ildct -top 0");
+    const struct { const char* in; const char* out; const char* says; } cases[] = {
+        {"hq.mov", "hq-out.mov", nullptr},
+        {"lt.mkv", "lt-out.mkv", nullptr},
+        {"4444.mov", "4444-out.mov", nullptr},
+        {"hevc.mp4", "hevc-out.mkv", nullptr},
+        {"interlaced.mxf", "interlaced-out.mxf", nullptr},
+        {"interlaced.ts", "interlaced-out.ts", nullptr},
+        {"hq.mov", "hq-out.mp4", "encoding with libx264: the mp4 container does not take the input's prores"},
+        {"hevc.mp4", "hevc-out.webm", "the webm container does not take the input's hevc"},
+    };
+    const std::string shape = "stream=codec_name,profile,pix_fmt,field_order,width,height";
+    for (const auto& c : cases) {
+        std::string log;
+        ASSERT_EQ(Apply(c.in, c.out, kRect, &log), 0) << c.in << " -> " << c.out << ": " << log;
+        if (c.says) {
+            EXPECT_NE(log.find(c.says), std::string::npos) << log;
+            continue;
+        }
+        EXPECT_EQ(log.find("encoding with"), std::string::npos) << log;
+        EXPECT_EQ(Probe(c.out, shape, "-select_streams v"), Probe(c.in, shape, "-select_streams v")) << c.out;
+        // The GOP: frames from the first keyframe to the next.
+        EXPECT_EQ(FirstGop(c.out), FirstGop(c.in)) << c.out;
+    }
+}
+
+// Whatever the container, frames read back in the order they are shown: a
+// container that cannot store reordering (MXF but for MPEG-2) gets none.
+TEST_F(OutputFaults, TimestampsNeverRunBackwards) {
+    if (!Have("libx264")) GTEST_SKIP() << "no libx264";
+    MakeClip("bframes.mkv", kSource, "-c:v libx264 -bf 3");
+    MakeClip("bframes-mpeg2.mkv", kSource, "-c:v mpeg2video -bf 2");
+    for (const char* in : {"bframes.mkv", "bframes-mpeg2.mkv"})
+        for (const char* container : {"mxf", "avi", "mp4", "mkv", "ts", "mov"}) {
+            const std::string out = std::string("order-") + in + "." + container;
+            std::string log;
+            ASSERT_EQ(Apply(in, out, kRect, &log), 0) << out << ": " << log;
+            // AVI keeps no time for the first frames a decoder holds back.
+            const std::vector<long long> times = ShownTimes(out);
+            ASSERT_GE(times.size(), strcmp(container, "avi") == 0 ? 36u : 40u) << out;
+            for (size_t i = 1; i < times.size(); i++)
+                ASSERT_LT(times[i - 1], times[i]) << out << " frame " << i;
+        }
+}
+
+// HDR10's mastering display and light levels stay on the stream and, where
+// the encoder writes them (libx265), in the frames, whether the input kept
+// them in its frames (HEVC) or only in its container.
+TEST_F(OutputFaults, HdrMetadataIsKept) {
+    if (!Have("libx265") || !Have("libx264")) GTEST_SKIP() << "no libx265 or libx264";
+    const std::string hdr = "-x265-params " +
+                            Quote("log-level=error:hdr10=1:master-display=G(13250,34500)B(7500,3000)R(34000,16000)"
+                                  "WP(15635,16450)L(10000000,50):max-cll=1000,400") +
+                            " -pix_fmt yuv420p10le -color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc";
+    MakeClip("hdr.mkv", kSource, "-c:v libx265 " + hdr);
+    const std::string mastering = "side_data=red_x,green_y,white_point_x,min_luminance,max_luminance,max_content,"
+                                  "max_average";
+    const std::string first = Probe("hdr.mkv", "frame_" + mastering, "-read_intervals %+#1");
+    ExpectHdr10(first, "hdr.mkv");
+    for (const char* out : {"hdr-out.mkv", "hdr-out.mp4", "hdr-out.mov"}) {
+        std::string log;
+        ASSERT_EQ(Apply("hdr.mkv", out, kRect, &log), 0) << out << ": " << log;
+        EXPECT_EQ(Probe(out, "frame_" + mastering, "-read_intervals %+#1"), first) << out;
+        ExpectHdr10(Probe(out, "stream_" + mastering, "-select_streams v"), out);
+    }
+    // Into an encoder that writes no HDR10 messages, the container keeps it.
+    std::string log;
+    ASSERT_EQ(Apply("hdr.mkv", "hdr-x264.mkv", std::string(kRect) + " --codec libx264", &log), 0) << log;
+    ExpectHdr10(Probe("hdr-x264.mkv", "stream_" + mastering, "-select_streams v"), "hdr-x264.mkv");
+}
+
+}  // namespace
