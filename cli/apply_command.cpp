@@ -200,6 +200,7 @@ int RunApply(const Options& options) {
                   ? ApplyLoop(&run, options, instances, output, &done, &error)
                   : Failed(&error, kStepFiltering, "filtering: out of memory");
     const int64_t damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
+    const int outputVideo = run.output.video ? run.output.video->index : -1;
     // The output is closed before the temporary file is removed or renamed.
     run.output = VideoOutput();
 
@@ -217,6 +218,12 @@ int RunApply(const Options& options) {
     if (moved > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
                         "one tick after the previous frame\n", (long long)moved);
+    // Containers differ, and differ across FFmpeg versions, in whether they
+    // store the turn: the file written is asked.
+    if (info.hasDisplayMatrix && info.rotation != 0 && !StoresDisplayMatrix(run.temporary, outputVideo))
+        fprintf(stderr, "delbrin: warning: the turn by %g degrees is lost: the %s container does not store it, so "
+                        "players show %s unturned; .mp4 and .mov keep it\n", info.rotation, run.plan.container->name,
+                output.c_str());
     if (rename(run.temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
         unlink(run.temporary.c_str());

@@ -439,6 +439,18 @@ bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, con
     return ok;
 }
 
+bool StoresDisplayMatrix(const std::string& path, int streamIndex) {
+    AVFormatContext* opened = nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "pattern_type", "none", 0);
+    const int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (ret < 0) return false;
+    InputFormatPtr format(opened);
+    return streamIndex >= 0 && streamIndex < static_cast<int>(format->nb_streams) &&
+           StreamDisplayMatrix(format->streams[streamIndex]) != nullptr;
+}
+
 GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {
     // Two groups of pictures of the longest GOP broadcast uses, and then some.
     const int kMaxPackets = 600;

@@ -127,6 +127,11 @@ typedef std::function<bool(int64_t frameNumber, AVFrame* frame)> ChosenFrameSink
 bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers,
                       const ChosenFrameSink& take, MediaError* error);
 
+// Whether the container of the file at path stores a display matrix (the
+// turn players give the picture) for its stream streamIndex: read back from
+// a file just written, it tells whether the container kept the turn.
+bool StoresDisplayMatrix(const std::string& path, int streamIndex);
+
 // How the video's pictures are grouped, as its first packets show.
 struct GopStructure {
     int gopSize = 0;      // frames from the first keyframe to the next; 0 when none came

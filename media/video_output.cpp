@@ -210,6 +210,15 @@ AVRational EncoderTimeBase(const AVCodec* codec, const AVOutputFormat* container
     return tb;
 }
 
+// Matroska stores attached files (fonts, covers, notes); WebM, its
+// subset, does not, nor does any other container.
+bool KeepsAttachments(const AVOutputFormat* container) { return strcmp(container->name, "matroska") == 0; }
+
+std::string AttachmentName(const AVStream* st) {
+    const AVDictionaryEntry* name = av_dict_get(st->metadata, "filename", nullptr, 0);
+    return name ? name->value : "no name";
+}
+
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
                       MediaError* error);
 
@@ -368,9 +377,23 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
             out->streamMap[i] = out->video->index;
             continue;
         }
-        if (ist->codecpar->codec_id == AV_CODEC_ID_NONE) {
+        const char* type = av_get_media_type_string(ist->codecpar->codec_type);
+        if (ist->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) {
+            // An attachment is a file, known by its MIME type whether or not
+            // FFmpeg has a codec for it; Matroska alone stores them.
+            if (!KeepsAttachments(plan.container)) {
+                fprintf(stderr, "delbrin: note: attachment %u (%s) is left out: the %s container keeps no attachments\n",
+                        i, AttachmentName(ist).c_str(), plan.container->name);
+                continue;
+            }
+            if (ist->codecpar->codec_id == AV_CODEC_ID_NONE && !av_dict_get(ist->metadata, "mimetype", nullptr, 0)) {
+                fprintf(stderr, "delbrin: note: attachment %u (%s) is left out: it has no MIME type\n", i,
+                        AttachmentName(ist).c_str());
+                continue;
+            }
+        } else if (ist->codecpar->codec_id == AV_CODEC_ID_NONE) {
             fprintf(stderr, "delbrin: note: stream %u (%s) is left out: its codec is unknown to FFmpeg\n", i,
-                    av_get_media_type_string(ist->codecpar->codec_type) ? av_get_media_type_string(ist->codecpar->codec_type) : "?");
+                    type ? type : "?");
             continue;
         }
         AVStream* ost = avformat_new_stream(out->format.get(), nullptr);

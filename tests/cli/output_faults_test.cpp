@@ -194,4 +194,55 @@ TEST_F(OutputFaults, HdrMetadataIsKept) {
     ExpectHdr10(Probe("hdr-x264.mkv", "stream_" + mastering, "-select_streams v"), "hdr-x264.mkv");
 }
 
+// Attachments are copied by their MIME type whether or not FFmpeg knows a
+// codec for them, byte for byte, into Matroska; elsewhere they are left out
+// by name.
+TEST_F(OutputFaults, AttachmentsAreCopiedByMimeType) {
+    const std::string note = Path("note.txt"), blob = Path("blob.bin");
+    Shell("printf 'a note\\n' > " + Quote(note) + " && printf '\\001\\002\\377' > " + Quote(blob));
+    MakeClip("attached.mkv", kSource,
+             "-c:v ffv1 -attach " + Quote(note) + " -metadata:s:t:0 mimetype=text/plain -attach " + Quote(blob) +
+                 " -metadata:s:t:1 mimetype=application/octet-stream");
+    std::string log;
+    ASSERT_EQ(Apply("attached.mkv", "attached-out.mkv", kRect, &log), 0) << log;
+    const std::string tags = "stream=codec_type:stream_tags=filename,mimetype";
+    EXPECT_EQ(Probe("attached-out.mkv", tags), Probe("attached.mkv", tags));
+    const std::string dump = Path("dumped");
+    Shell("rm -rf " + Quote(dump) + " && mkdir " + Quote(dump));
+    Shell("cd " + Quote(dump) + " && ffmpeg -v error -nostdin -dump_attachment:t '' -i ../attached-out.mkv");
+    std::string same;
+    EXPECT_EQ(Shell("cmp " + Quote(note) + " " + Quote(dump + "/note.txt") + " && cmp " + Quote(blob) + " " +
+                        Quote(dump + "/blob.bin"),
+                    &same),
+              0)
+        << same;
+
+    for (const char* out : {"attached-out.mp4", "attached-out.webm"}) {
+        ASSERT_EQ(Apply("attached.mkv", out, kRect, &log), 0)
+            << out << ": " << log;
+        EXPECT_NE(log.find("attachment 1 (note.txt) is left out"), std::string::npos) << log;
+        EXPECT_NE(log.find("attachment 2 (blob.bin) is left out"), std::string::npos) << log;
+    }
+}
+
+// A turn the output's container cannot store is said to be lost; where it
+// can, it is kept without a word.
+TEST_F(OutputFaults, ALostTurnIsSaid) {
+    MakeClip("plain.mp4", kSource, "-c:v mpeg4");
+    std::string log;
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -y -i " + Quote(Path("plain.mp4")) +
+                        " -c copy -metadata:s:v:0 rotate=90 " + Quote(Path("turned.mp4")),
+                    &log),
+              0)
+        << log;
+    for (const char* out : {"turned-out.mp4", "turned-out.mov", "turned-out.mkv", "turned-out.avi"}) {
+        ASSERT_EQ(Apply("turned.mp4", out, kRect, &log), 0) << out << ": " << log;
+        const bool kept = Probe(out, "stream_side_data=rotation", "-select_streams v").find("rotation") !=
+                          std::string::npos;
+        const bool said = log.find("the turn by 90 degrees is lost") != std::string::npos;
+        EXPECT_NE(kept, said) << out << ": " << log;
+        if (strstr(out, ".mp4") || strstr(out, ".mov")) EXPECT_TRUE(kept) << out;
+    }
+}
+
 }  // namespace
