@@ -186,6 +186,9 @@ int RunApply(const Options& options) {
     // once the first frame has settled it.
     if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) return Fail(kExitUsage, usage);
     WarnAboutRectangles(instances, info.width, info.height);
+    if (info.alphaLost)
+        fprintf(stderr, "delbrin: warning: the input's alpha is lost: this FFmpeg has no libvpx decoder, the only "
+                        "one that reads %s's alpha\n", avcodec_get_name(info.codecId));
     if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);

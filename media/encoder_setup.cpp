@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "av_owners.h"
 #include "pixel_traits.h"
 
 namespace {
@@ -60,8 +61,34 @@ bool IsLossless(const AVCodec* codec) {
     return d && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
 }
 
+// Whether the muxer, set up for a stream of this codec, refuses it: some
+// say they take a codec they then refuse for a reason of their own (VP9 in
+// .mov), so the muxer is set up, without writing anything.
+bool MuxerRefuses(const AVOutputFormat* container, AVCodecID id) {
+    AVFormatContext* context = nullptr;
+    if (avformat_alloc_output_context2(&context, container, nullptr, nullptr) < 0) return false;
+    OutputFormatPtr muxer(context);
+    AVStream* st = avformat_new_stream(context, nullptr);
+    uint8_t* written = nullptr;
+    if (!st || avio_open_dyn_buf(&context->pb) < 0) return false;
+    st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    st->codecpar->codec_id = id;
+    st->codecpar->width = 64;
+    st->codecpar->height = 48;
+    st->time_base = AVRational{1, 25};
+    st->avg_frame_rate = AVRational{25, 1};
+    const int level = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    const int ret = avformat_init_output(context, nullptr);
+    av_log_set_level(level);
+    avio_close_dyn_buf(context->pb, &written);
+    context->pb = nullptr;
+    av_free(written);
+    return ret < 0;
+}
+
 bool ContainerRefuses(const AVOutputFormat* container, AVCodecID id) {
-    return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL) == 0;
+    return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL) == 0 || MuxerRefuses(container, id);
 }
 
 // The animated picture containers (.gif, .webp, .apng) hold their own codec
@@ -169,6 +196,21 @@ void LimitReordering(const AVOutputFormat* container, EncoderPlan* plan) {
         if (plan->codec->id != AV_CODEC_ID_MPEG2VIDEO) plan->maxBFrames = 0;
 }
 
+// VP8 and VP9 write alpha as a second picture that only Matroska and WebM
+// store; an encoder that takes no alpha format drops it.
+void SayWhereAlphaIsLost(const InputTraits& input, EncoderPlan* plan) {
+    if (!HasAlpha(input.pixelFormat) || (IsPalette(input.pixelFormat) && input.opaquePalette)) return;
+    const AVCodecID id = plan->codec->id;
+    const char* container = plan->container->name;
+    if (!HasAlpha(plan->pixelFormat))
+        plan->notes.push_back(std::string("the input's alpha is dropped: ") + plan->codec->name +
+                              " writes none here; --codec ffv1 (.mkv), prores_ks or qtrle (.mov) keep it");
+    else if ((id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9) && strcmp(container, "matroska") != 0 &&
+             strcmp(container, "webm") != 0)
+        plan->notes.push_back(std::string("the input's alpha is dropped: the ") + container + " container does not "
+                              "store " + avcodec_get_name(id) + "'s alpha; .webm and .mkv do");
+}
+
 }  // namespace
 
 bool WritesOnePicture(const AVOutputFormat* container) {
@@ -261,9 +303,6 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
         LimitReordering(container, plan);
         return true;
     }
-    if (HasAlpha(input.pixelFormat))
-        plan->notes.push_back("the input's alpha is dropped: its codec cannot be written into this container; "
-                              "try .mov or .mkv, or --codec with an encoder that keeps alpha");
     for (const char* name : {"libx264", "mpeg4"}) {
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
         if (codec && !ContainerRefuses(container, codec->id)) {
@@ -419,6 +458,7 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
         format = chosen;
     }
     plan->pixelFormat = format;
+    SayWhereAlphaIsLost(input, plan);
     return true;
 }
 
@@ -433,6 +473,11 @@ void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDi
         else
             context->profile = plan.profile;
     }
+    // libvpx makes no alternate reference frames with transparency.
+    if (HasAlpha(plan.pixelFormat) && (plan.codec->id == AV_CODEC_ID_VP8 || plan.codec->id == AV_CODEC_ID_VP9) &&
+        av_opt_find(const_cast<const AVClass**>(&plan.codec->priv_class), "auto-alt-ref", nullptr, 0,
+                    AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set(options, "auto-alt-ref", "0", 0);
     if (plan.gopSize > 0) context->gop_size = plan.gopSize;
     if (plan.maxBFrames >= 0) context->max_b_frames = plan.maxBFrames;
     if (plan.scale == kQualityCrf) {

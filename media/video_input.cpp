@@ -4,6 +4,7 @@
 #include "video_input.h"
 
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -111,10 +112,31 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
     return true;
 }
 
+// Whether the stream carries an alpha channel beside its pictures: VP8 and
+// VP9 keep it as a second picture in Matroska's block additions, which the
+// track's alpha mode announces.
+bool CarriesSeparateAlpha(const AVStream* st) {
+    const AVDictionaryEntry* mode = av_dict_get(st->metadata, "alpha_mode", nullptr, 0);
+    return mode && atoi(mode->value) != 0 &&
+           (st->codecpar->codec_id == AV_CODEC_ID_VP8 || st->codecpar->codec_id == AV_CODEC_ID_VP9);
+}
+
+// The decoder: FFmpeg's own, but for VP8 and VP9 with alpha libvpx's,
+// which alone decodes the alpha picture; without it the alpha is lost.
+const AVCodec* DecoderFor(const AVStream* st, bool* alphaLost) {
+    *alphaLost = false;
+    if (CarriesSeparateAlpha(st)) {
+        const char* name = st->codecpar->codec_id == AV_CODEC_ID_VP9 ? "libvpx-vp9" : "libvpx";
+        if (const AVCodec* libvpx = avcodec_find_decoder_by_name(name)) return libvpx;
+        *alphaLost = true;
+    }
+    return avcodec_find_decoder(st->codecpar->codec_id);
+}
+
 bool OpenDecoder(VideoInput* input, MediaError* error) {
     const std::string& path = input->path;
     AVStream* st = input->format->streams[input->info.streamIndex];
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    const AVCodec* codec = DecoderFor(st, &input->info.alphaLost);
     if (!codec)
         return Failed(error, kStepDecoding, "decoding " + path + ": no decoder for its video (" +
                                                 avcodec_get_name(st->codecpar->codec_id) + ")");

@@ -51,6 +51,7 @@ struct VideoStreamInfo {
     AVCodecID      codecId = AV_CODEC_ID_NONE;
     int            profile = -99;          // the codec's profile, the libraries' "unknown" when not known
     bool           picture = false;        // the file is a picture (an image demuxer), not a video
+    bool           alphaLost = false;      // the video's alpha channel has no decoder in this FFmpeg
 };
 
 // Receives a packet of a stream other than the video; may take its

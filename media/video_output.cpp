@@ -4,12 +4,14 @@
 #include <string.h>
 
 extern "C" {
+#include <libavutil/avstring.h>
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "stop_request.h"
+#include "pixel_traits.h"
 
 namespace {
 
@@ -53,8 +55,9 @@ bool CopyStreamSideData(const AVStream* from, AVStream* to, bool reencoded) {
 }
 
 // A re-encoded stream's metadata: the input's, less what described the old
-// encoding (Matroska's statistics, the encoder's name).
-void CopyVideoMetadata(const AVStream* from, AVStream* to) {
+// encoding (Matroska's statistics, the encoder's name), and less the alpha
+// mode where the output has no alpha.
+void CopyVideoMetadata(const AVStream* from, AVStream* to, bool keepsAlpha) {
     static const char* const kStale[] = {"encoder", "BPS", "DURATION", "NUMBER_OF_FRAMES", "NUMBER_OF_BYTES",
                                          "_STATISTICS_WRITING_APP", "_STATISTICS_WRITING_DATE_UTC",
                                          "_STATISTICS_TAGS"};
@@ -62,6 +65,7 @@ void CopyVideoMetadata(const AVStream* from, AVStream* to) {
     while ((e = av_dict_get(from->metadata, "", e, AV_DICT_IGNORE_SUFFIX))) {
         bool stale = false;
         for (const char* k : kStale) stale |= strcmp(e->key, k) == 0 || (strncmp(e->key, k, strlen(k)) == 0 && e->key[strlen(k)] == '-');
+        stale |= !keepsAlpha && av_strcasecmp(e->key, "alpha_mode") == 0;
         if (!stale) av_dict_set(&to->metadata, e->key, e->value, 0);
     }
 }
@@ -336,7 +340,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     if (copyFrom) {
         const AVStream* in = copyFrom->format->streams[video.streamIndex];
         st->disposition = in->disposition;
-        CopyVideoMetadata(in, st);
+        CopyVideoMetadata(in, st, HasAlpha(plan.pixelFormat));
         if (!CopyStreamSideData(in, st, true)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
     }
     if (!StoreHdrMetadata(hdr, st)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));

@@ -245,4 +245,56 @@ TEST_F(OutputFaults, ALostTurnIsSaid) {
     }
 }
 
+// The alpha plane of every frame as the libvpx decoder gives it (FFmpeg's
+// own VP8 and VP9 decoders skip it), one byte a pixel.
+std::vector<uint8_t> VpxAlpha(const std::string& file, const char* decoder) {
+    std::vector<uint8_t> alpha;
+    FILE* p = popen(("ffmpeg -v error -nostdin -c:v " + std::string(decoder) + " -i " + Quote(Path(file)) +
+                     " -vf alphaextract -f rawvideo -pix_fmt gray - 2>/dev/null")
+                        .c_str(),
+                    "r");
+    if (!p) return alpha;
+    uint8_t chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) alpha.insert(alpha.end(), chunk, chunk + n);
+    pclose(p);
+    return alpha;
+}
+
+// VP8 and VP9 keep their alpha where the output can store it (through
+// libvpx's decoder and encoder); where it cannot, it is said, and an opaque
+// output carries no alpha-mode tag.
+TEST_F(OutputFaults, VpxAlphaIsKeptOrSaidLost) {
+    if (!Have("libvpx-vp9") || !Have("libvpx")) GTEST_SKIP() << "no libvpx";
+    const std::string ramp = "-vf \"format=yuva420p,geq=lum='lum(X,Y)':cb='cb(X,Y)':cr='cr(X,Y)':a='64+2*X'\"";
+    MakeClip("alpha-vp9.webm", kSource, ramp + " -c:v libvpx-vp9 -auto-alt-ref 0");
+    MakeClip("alpha-vp8.webm", kSource, ramp + " -c:v libvpx -auto-alt-ref 0");
+    const struct { const char* in; const char* decoder; } inputs[] = {{"alpha-vp9.webm", "libvpx-vp9"},
+                                                                      {"alpha-vp8.webm", "libvpx"}};
+    for (const auto& in : inputs) {
+        const std::vector<uint8_t> original = VpxAlpha(in.in, in.decoder);
+        ASSERT_EQ(original.size(), 40u * 64 * 48) << in.in;
+        for (const char* container : {"webm", "mkv"}) {
+            const std::string out = std::string(in.in) + "-out." + container;
+            std::string log;
+            ASSERT_EQ(Apply(in.in, out, kRect, &log), 0) << out << ": " << log;
+            EXPECT_EQ(log.find("alpha is"), std::string::npos) << log;
+            const std::vector<uint8_t> kept = VpxAlpha(out, in.decoder);
+            ASSERT_EQ(kept.size(), original.size()) << out;
+            // A lossy codec: the alpha is near the input's, not opaque.
+            double difference = 0;
+            for (size_t i = 0; i < kept.size(); i++) difference += abs(kept[i] - original[i]);
+            EXPECT_LT(difference / kept.size(), 2.0) << out;
+        }
+        std::string log;
+        const std::string mp4 = std::string(in.in) + "-out.mp4";
+        ASSERT_EQ(Apply(in.in, mp4, kRect, &log), 0) << log;
+        EXPECT_NE(log.find("the input's alpha is dropped"), std::string::npos) << log;
+        const std::string opaque = std::string(in.in) + "-x264.mkv";
+        ASSERT_EQ(Apply(in.in, opaque, kRect + std::string(" --codec libx264"), &log), 0) << log;
+        EXPECT_NE(log.find("the input's alpha is dropped: libx264 writes none"), std::string::npos) << log;
+        EXPECT_EQ(Probe(opaque, "stream_tags=alpha_mode", "-select_streams v").find("alpha_mode"), std::string::npos);
+    }
+}
+
 }  // namespace
