@@ -172,7 +172,8 @@ int RunApply(const Options& options) {
     const VideoStreamInfo& info = run.input.info;
     std::string usage;
     InputTraits traits = TraitsOf(info);
-    if (info.codecId == AV_CODEC_ID_MPEG2VIDEO) {
+    // Standard input cannot be read twice: its GOP is the encoder's own.
+    if (info.codecId == AV_CODEC_ID_MPEG2VIDEO && !IsStandardStream(inputName)) {
         const GopStructure gop = ProbeGopStructure(inputName, info.streamIndex);
         traits.gopSize = gop.gopSize;
         traits.maxBFrames = gop.maxBFrames;
@@ -193,7 +194,12 @@ int RunApply(const Options& options) {
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
 
-    if (!MakeTemporaryBeside(output, &run.temporary))
+    // Standard output is written as it goes; a file under a temporary name
+    // beside OUTPUT, renamed when complete.
+    const bool toStandardOutput = IsStandardStream(output);
+    if (toStandardOutput)
+        run.temporary = output;
+    else if (!MakeTemporaryBeside(output, &run.temporary))
         return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
     run.input.otherPackets = TakeOtherPacket;
     run.input.otherPacketsContext = &run;
@@ -208,12 +214,12 @@ int RunApply(const Options& options) {
     run.output = VideoOutput();
 
     if (!ok || g_stopSignal) {
-        unlink(run.temporary.c_str());
+        if (!toStandardOutput) unlink(run.temporary.c_str());
+        const std::string left = toStandardOutput ? "standard output got an unfinished file"
+                                                  : output + " was not written";
         if (g_stopSignal || error.step == kStepInterrupted)
-            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + output +
-                                              " was not written");
-        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " +
-                                                 output + " was not written");
+            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + left);
+        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " + left);
     }
     if (damaged > 0)
         fprintf(stderr, "delbrin: warning: the decoder rejected %lld damaged video packets; the frames it could "
@@ -222,17 +228,19 @@ int RunApply(const Options& options) {
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
                         "one tick after the previous frame\n", (long long)moved);
     // Containers differ, and differ across FFmpeg versions, in whether they
-    // store the turn: the file written is asked.
-    if (info.hasDisplayMatrix && info.rotation != 0 && !StoresDisplayMatrix(run.temporary, outputVideo))
+    // store the turn: the file written is asked (standard output cannot be).
+    if (!toStandardOutput && info.hasDisplayMatrix && info.rotation != 0 &&
+        !StoresDisplayMatrix(run.temporary, outputVideo))
         fprintf(stderr, "delbrin: warning: the turn by %g degrees is lost: the %s container does not store it, so "
                         "players show %s unturned; .mp4 and .mov keep it\n", info.rotation, run.plan.container->name,
                 output.c_str());
-    if (rename(run.temporary.c_str(), output.c_str()) != 0) {
+    if (!toStandardOutput && rename(run.temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
         unlink(run.temporary.c_str());
         return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
     }
     if (!options.quiet && !isatty(2))
-        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s", output.c_str());
+        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s",
+                toStandardOutput ? "standard output" : output.c_str());
     return kExitOk;
 }

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "output_file.h"
 #include "stop_request.h"
 
 namespace {
@@ -89,10 +90,12 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
 
     // "file:" makes every name a file name: "12:30 news.mp4" is not a
     // protocol, and an image sequence demuxer takes the name literally.
+    // "-" is standard input.
+    const std::string url = IsStandardStream(path) ? "pipe:0" : "file:" + path;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "pattern_type", "none", 0);
     // On failure avformat_open_input frees the context itself.
-    int ret = avformat_open_input(&format, ("file:" + path).c_str(), nullptr, &options);
+    int ret = avformat_open_input(&format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     input->format.reset(format);
     if (ret >= 0) ret = avformat_find_stream_info(input->format.get(), nullptr);

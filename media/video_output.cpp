@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "output_file.h"
 #include "stop_request.h"
 #include "pixel_traits.h"
 
@@ -303,7 +304,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
                      MediaError* error) {
     out->name = name;
     out->packet.reset(av_packet_alloc());
-    const std::string url = "file:" + path;
+    const std::string url = IsStandardStream(path) ? "pipe:1" : "file:" + path;
     AVFormatContext* format = nullptr;
     int ret = avformat_alloc_output_context2(&format, plan.container, nullptr, url.c_str());
     out->format.reset(format);
