@@ -17,6 +17,7 @@ extern "C" {
 #include "filter_setup.h"
 #include "output_check.h"
 #include "output_file.h"
+#include "palette_frame.h"
 #include "pixel_traits.h"
 #include "progress.h"
 #include "stop_signal.h"
@@ -38,6 +39,7 @@ struct ApplyRun {
     FramePtr       encoded{av_frame_alloc()};
     std::vector<PacketPtr> pending;  // other streams' packets read before the first frame
     bool           outputOpen = false;
+    bool           saidFixedPalette = false;
     std::string    temporary;
 };
 
@@ -119,6 +121,15 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         if (got == 0) break;
         if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded.get(), error)) return false;
 
+        // The palette is taken before the patch changes the frame.
+        const bool toPalette = run->plan.pixelFormat == AV_PIX_FMT_PAL8;
+        const FramePalette palette = toPalette ? PaletteOf(run->decoded.get()) : FramePalette();
+        if (toPalette && !palette.own && !run->saidFixedPalette) {
+            run->saidFixedPalette = true;
+            if (!options.quiet)
+                fprintf(stderr, "delbrin: note: frame %lld has more than 256 colours: it is written in 256 fixed "
+                                "colours, and so are others like it\n", (long long)number);
+        }
         AVFrame* patched = nullptr;
         if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded.get(), run->work.get(), run->plan.pixelFormat,
                                instances, number, &patched, error))
@@ -126,7 +137,10 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         AVFrame* frame = patched;
         const int width = run->outputOpen ? run->output.encoder->width : patched->width;
         const int height = run->outputOpen ? run->output.encoder->height : patched->height;
-        if (patched->format != run->plan.pixelFormat || patched->width != width || patched->height != height) {
+        if (toPalette) {
+            if (!MapToPalette(patched, palette, run->encoded.get(), error)) return false;
+            frame = run->encoded.get();
+        } else if (patched->format != run->plan.pixelFormat || patched->width != width || patched->height != height) {
             if (!ConvertFrame(&run->toEncoder, patched, run->encoded.get(), run->plan.pixelFormat, width, height, error))
                 return false;
             frame = run->encoded.get();

@@ -13,6 +13,7 @@ extern "C" {
 
 #include "av_owners.h"
 #include "output_file.h"
+#include "palette_frame.h"
 #include "pixel_traits.h"
 
 namespace {
@@ -210,6 +211,12 @@ void SayWhereAlphaIsLost(const InputTraits& input, EncoderPlan* plan) {
              strcmp(container, "webm") != 0)
         plan->notes.push_back(std::string("the input's alpha is dropped: the ") + container + " container does not "
                               "store " + avcodec_get_name(id) + "'s alpha; .webm and .mkv do");
+}
+
+bool TakesOnly256Colours(const std::vector<AVPixelFormat>& formats) {
+    for (AVPixelFormat f : formats)
+        if (av_get_bits_per_pixel(av_pix_fmt_desc_get(f)) > 8) return false;
+    return !formats.empty();
 }
 
 }  // namespace
@@ -429,6 +436,14 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
                                  : input.opaquePalette         ? AV_PIX_FMT_RGB24
                                                                : AV_PIX_FMT_RGBA;
     AVPixelFormat format = input.pixelFormat;
+    // An encoder of 256-colour pictures (GIF) gets a palette picture of the
+    // input's own colours, where the input has them (a GIF's frames), so
+    // that only the rectangles change; see palette_frame.h.
+    if ((!Lists(listed, format) || !SwscaleWrites(format)) && GivesPalette(format) &&
+        Lists(listed, AV_PIX_FMT_PAL8) && TakesOnly256Colours(candidates)) {
+        plan->pixelFormat = AV_PIX_FMT_PAL8;
+        return true;
+    }
     if (!Lists(listed, format) || !SwscaleWrites(format)) {
         if (!listed) {
             format = SwscaleWrites(wanted) ? wanted : HasAlpha(wanted) ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;

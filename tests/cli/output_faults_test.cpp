@@ -297,4 +297,45 @@ TEST_F(OutputFaults, VpxAlphaIsKeptOrSaidLost) {
     }
 }
 
+// Every frame of a file decoded to BGRA, one after another.
+std::vector<uint8_t> Bgra(const std::string& file) {
+    std::vector<uint8_t> bytes;
+    FILE* p = popen(("ffmpeg -v error -nostdin -i " + Quote(Path(file)) + " -f rawvideo -pix_fmt bgra - 2>/dev/null")
+                        .c_str(),
+                    "r");
+    if (!p) return bytes;
+    uint8_t chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    pclose(p);
+    return bytes;
+}
+
+// A GIF written from a GIF (or a palette picture) keeps the input's colours:
+// every pixel outside the rectangle is the input's, none of it dithered.
+TEST_F(OutputFaults, GifKeepsItsColoursOutsideTheRectangle) {
+    const std::string palette = "-vf \"split[a][b];[a]palettegen=max_colors=64[p];[b][p]paletteuse=dither=bayer\"";
+    MakeClip("anim.gif", kSource, palette);
+    MakeClip("palette.png", kSource, palette + " -frames:v 1");
+    MakeClip("few.mov", kSource, palette + " -pix_fmt rgb24 -c:v qtrle");
+    const int x = 8, y = 6, w = 20, h = 14, width = 64, height = 48;
+    for (const char* in : {"anim.gif", "palette.png", "few.mov"}) {
+        const std::string out = std::string(in) + "-out.gif";
+        std::string log;
+        ASSERT_EQ(Apply(in, out, kRect, &log), 0) << out << ": " << log;
+        EXPECT_EQ(log.find("dithered"), std::string::npos) << log;
+        const std::vector<uint8_t> before = Bgra(in), after = Bgra(out);
+        ASSERT_EQ(after.size(), before.size()) << out;
+        ASSERT_EQ(before.size() % (width * height * 4), 0u);
+        size_t outside = 0, inside = 0;
+        for (size_t i = 0; i < before.size(); i += 4) {
+            const int pixel = static_cast<int>(i / 4 % (width * height)), px = pixel % width, py = pixel / width;
+            const bool changed = memcmp(&before[i], &after[i], 3) != 0;
+            (px >= x && px < x + w && py >= y && py < y + h ? inside : outside) += changed;
+        }
+        EXPECT_EQ(outside, 0u) << out;
+        EXPECT_GT(inside, 0u) << out;
+    }
+}
+
 }  // namespace
