@@ -121,20 +121,33 @@ bool IsFewColours(AVPixelFormat format) {
 
 // Whether the encoder opens for this format at this size: encoders differ
 // in which subsampled formats they take at odd sizes, and only trying tells.
-bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height) {
-    AVCodecContext* c = avcodec_alloc_context3(codec);
+// Sets the profile the encoder writes: prores_ks and dnxhd take it as an
+// option of their own, the others from the context.
+void SetProfile(const AVCodec* codec, int profile, AVCodecContext* context, AVDictionary** options) {
+    if (profile == kUnknownProfile) return;
+    if (codec->priv_class && av_opt_find(const_cast<const AVClass**>(&codec->priv_class), "profile", nullptr, 0,
+                                         AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set_int(options, "profile", profile, 0);
+    else
+        context->profile = profile;
+}
+
+bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height, int profile = kUnknownProfile) {
+    CodecContextPtr c(avcodec_alloc_context3(codec));
     if (!c) return false;
     c->width = width;
     c->height = height;
     c->pix_fmt = format;
     c->time_base = AVRational{1, 25};
     c->framerate = AVRational{25, 1};
-    AllowInputRange(codec, c);
+    AllowInputRange(codec, c.get());
+    AVDictionary* options = nullptr;
+    SetProfile(codec, profile, c.get(), &options);
     const int level = av_log_get_level();
     av_log_set_level(AV_LOG_QUIET);
-    const bool opened = avcodec_open2(c, codec, nullptr) >= 0;
+    const bool opened = avcodec_open2(c.get(), codec, &options) >= 0;
     av_log_set_level(level);
-    avcodec_free_context(&c);
+    av_dict_free(&options);
     return opened;
 }
 
@@ -161,6 +174,13 @@ const AVCodec* EncoderFor(AVCodecID id) {
     return codec;
 }
 
+// The profile kept with the codec: a ProRes or DNxHR file is made for its
+// profile (proxy, HQ, 4444...); elsewhere the encoder chooses by the pixel
+// format, which may change.
+int KeptProfile(const AVCodec* codec, const InputTraits& input) {
+    return codec->id == AV_CODEC_ID_PRORES || codec->id == AV_CODEC_ID_DNXHD ? input.profile : kUnknownProfile;
+}
+
 // The input's own codec, when the output can keep it; else null and *why
 // tells what stands in the way (empty when the input is a picture, whose
 // codec a video does not follow).
@@ -182,9 +202,10 @@ const AVCodec* OwnEncoder(const InputTraits& input, const AVOutputFormat* contai
     if (strncmp(own->name, "lib", 3) != 0) {
         const AVPixelFormat* formats = EncoderPixelFormats(own);
         const AVPixelFormat format = Lists(formats, input.pixelFormat) || !formats ? input.pixelFormat : formats[0];
-        if (format != AV_PIX_FMT_NONE && input.width > 0 && !OpensAt(own, format, input.width, input.height)) {
-            *why = std::string(own->name) + " cannot encode the input's " + std::to_string(input.width) + "x" +
-                   std::to_string(input.height) + " picture";
+        if (format != AV_PIX_FMT_NONE && input.width > 0 &&
+            !OpensAt(own, format, input.width, input.height, KeptProfile(own, input))) {
+            *why = std::string(own->name) + " does not open for the input's " + std::to_string(input.width) + "x" +
+                   std::to_string(input.height) + " " + av_get_pix_fmt_name(format) + " picture";
             return nullptr;
         }
     }
@@ -305,8 +326,7 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
     std::string why;
     if (const AVCodec* own = OwnEncoder(input, container, &why)) {
         plan->codec = own;
-        // A ProRes file is made for its profile (proxy, HQ, 4444...).
-        if (own->id == AV_CODEC_ID_PRORES) plan->profile = input.profile;
+        plan->profile = KeptProfile(own, input);
         if (own->id == AV_CODEC_ID_MPEG2VIDEO) {
             plan->gopSize = input.gopSize;
             plan->maxBFrames = input.maxBFrames;
@@ -482,16 +502,7 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
 }
 
 void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options) {
-    // prores_ks takes its profile as an option of its own, the others
-    // from the context.
-    if (plan.profile != kUnknownProfile) {
-        if (plan.codec->priv_class &&
-            av_opt_find(const_cast<const AVClass**>(&plan.codec->priv_class), "profile", nullptr, 0,
-                        AV_OPT_SEARCH_FAKE_OBJ))
-            av_dict_set_int(options, "profile", plan.profile, 0);
-        else
-            context->profile = plan.profile;
-    }
+    SetProfile(plan.codec, plan.profile, context, options);
     // libvpx makes no alternate reference frames with transparency.
     if (HasAlpha(plan.pixelFormat) && (plan.codec->id == AV_CODEC_ID_VP8 || plan.codec->id == AV_CODEC_ID_VP9) &&
         av_opt_find(const_cast<const AVClass**>(&plan.codec->priv_class), "auto-alt-ref", nullptr, 0,

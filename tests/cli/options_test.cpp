@@ -274,7 +274,7 @@ TEST(EncoderSetup, TheInputsCodecIsKeptWherePossible) {
         {mpeg2, "o.ts", "mpeg2video", nullptr, kUnknownProfile, 15, 2},
         {Traits(AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P), "o.mxf", "libx264", nullptr, kUnknownProfile, 0, 0},
         {Traits(AV_CODEC_ID_VP9, AV_PIX_FMT_YUV420P), "o.mp4", "libvpx-vp9", nullptr, kUnknownProfile, 0, -1},
-        {Traits(AV_CODEC_ID_H263, AV_PIX_FMT_YUV420P, 64, 48), "o.mov", "libx264", "h263 cannot encode the input's 64x48",
+        {Traits(AV_CODEC_ID_H263, AV_PIX_FMT_YUV420P, 64, 48), "o.mov", "libx264", "h263 does not open for the input's 64x48 yuv420p picture",
          kUnknownProfile, 0, -1},
         {Traits(AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P), "o.webm", "libvpx-vp9",
          "the webm container does not take the input's h264", kUnknownProfile, 0, -1},

@@ -124,6 +124,8 @@ TEST_F(OutputFaults, TheInputsOwnCodecIsKept) {
     MakeClip("hevc.mp4", kSource, "-c:v libx265 -x265-params log-level=error -pix_fmt yuv420p10le");
     MakeClip("interlaced.mxf", kSource, "-c:v mpeg2video -g 15 -bf 2 -flags +ilme+ildct -top 1");
     MakeClip("interlaced.ts", kSource, "-c:v mpeg2video -g 9 -bf 1 -flags +ilme+ildct -top 0");
+    MakeClip("dnxhr.mov", "-f lavfi -i testsrc2=size=256x144:rate=25:duration=0.4",
+             "-c:v dnxhd -profile:v dnxhr_sq -pix_fmt yuv422p");
     const struct { const char* in; const char* out; const char* says; } cases[] = {
         {"hq.mov", "hq-out.mov", nullptr},
         {"lt.mkv", "lt-out.mkv", nullptr},
@@ -131,6 +133,7 @@ TEST_F(OutputFaults, TheInputsOwnCodecIsKept) {
         {"hevc.mp4", "hevc-out.mkv", nullptr},
         {"interlaced.mxf", "interlaced-out.mxf", nullptr},
         {"interlaced.ts", "interlaced-out.ts", nullptr},
+        {"dnxhr.mov", "dnxhr-out.mov", nullptr},
         {"hq.mov", "hq-out.mp4", "encoding with libx264: the mp4 container does not take the input's prores"},
         {"hevc.mp4", "hevc-out.webm", "the webm container does not take the input's hevc"},
     };
