@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <cmath>
+
 #include "logo_detect.h"
 
 const char kUsage[] =
@@ -200,6 +202,15 @@ bool ParseBounded(const std::string& text, long long low, long long high, long l
     return true;
 }
 
+// A number in plain decimal or exponent form, finite.
+bool ParseFiniteNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = strtod(text.c_str(), &end);
+    return *end == '\0' && errno == 0 && std::isfinite(*value);
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
@@ -310,8 +321,19 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             break;
         case kOptBorder: options->border = true; break;
         case kOptCodec: options->encoder.codec = value; break;
-        case kOptCrf: options->encoder.crf = value; break;
-        case kOptQuality: options->encoder.quality = value; break;
+        case kOptCrf:
+        case kOptQuality: {
+            // The bounds depend on the encoder, and are checked once it is chosen.
+            double quality = 0;
+            ok = ParseFiniteNumber(value, &quality);
+            if (!ok) *error = arg + " takes a number, not \"" + value + "\"";
+            (spec->id == kOptCrf ? options->encoder.crf : options->encoder.quality) = quality;
+            if (options->encoder.crf && options->encoder.quality) {
+                *error = "--crf and --quality both set the quality; give one";
+                return false;
+            }
+            break;
+        }
         case kOptPixFmt: options->encoder.pixelFormat = value; break;
         case kOptFrame:
             // The filter counts frames in 32 bits.
