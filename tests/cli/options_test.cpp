@@ -209,7 +209,7 @@ TEST(EncoderSetup, DefaultsFollowTheOutputAndTheInput) {
     EXPECT_NE(p.notes[0].find("does not take the input's rgb24"), std::string::npos) << p.notes[0];
 
     // Odd sizes: 4:2:0 H.264 cannot be, so a format without subsampling.
-    p = Plan({"libx264", "", "", ""}, "o.mkv", {AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 641, 361}, &error, &ok);
+    p = Plan({"libx264"}, "o.mkv", {AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 641, 361}, &error, &ok);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(p.pixelFormat, AV_PIX_FMT_YUV444P);
     EXPECT_NE(p.notes.back().find("odd size 641x361"), std::string::npos) << p.notes.back();
