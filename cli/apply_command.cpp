@@ -319,6 +319,9 @@ int RunApply(const Options& options) {
     RunStages(&run);
     const int64_t done = run.written, damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
     const int outputVideo = run.output.video ? run.output.video->index : -1;
+    const int64_t rounded = run.output.roundedFrames;
+    const std::string encoderName = run.plan.codec ? run.plan.codec->name : "";
+    const AVRational encoderTime = run.output.encoder ? run.output.encoder->time_base : AVRational{0, 1};
     // The output is closed before the temporary file is removed or renamed.
     run.output = VideoOutput();
 
@@ -340,6 +343,9 @@ int RunApply(const Options& options) {
     if (moved > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
                         "one tick after the previous frame\n", (long long)moved);
+    if (rounded > 0)
+        fprintf(stderr, "delbrin: warning: %s counts time in %d/%d s: the timestamps of %lld frames were rounded "
+                        "to it\n", encoderName.c_str(), encoderTime.num, encoderTime.den, (long long)rounded);
     // Containers differ, and differ across FFmpeg versions, in whether they
     // store the turn: the file written is asked (standard output cannot be).
     if (!toStandardOutput && info.hasDisplayMatrix && info.rotation != 0 &&

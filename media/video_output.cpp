@@ -196,19 +196,15 @@ bool IsInterlaced(AVFieldOrder order) {
 // second, and then take the nominal frame rate's; MPEG-1 and MPEG-2 count
 // in frames of a standard rate, and MXF stores no time base but the frame
 // rate's: both take the frame rate's.
-AVRational EncoderTimeBase(const AVCodec* codec, const AVOutputFormat* container, const VideoStreamInfo& video,
-                           bool* rounded) {
+AVRational EncoderTimeBase(const AVCodec* codec, const AVOutputFormat* container, const VideoStreamInfo& video) {
     AVRational tb = video.timeBase;
-    *rounded = false;
     const bool limited = codec->id == AV_CODEC_ID_MPEG4 || codec->id == AV_CODEC_ID_H263 ||
                          codec->id == AV_CODEC_ID_H263P || codec->id == AV_CODEC_ID_FLV1;
     const bool inFrames = codec->id == AV_CODEC_ID_MPEG1VIDEO || codec->id == AV_CODEC_ID_MPEG2VIDEO ||
                           strcmp(container->name, "mxf") == 0 || strncmp(container->name, "mxf_", 4) == 0;
     if (inFrames && video.frameRate.num > 0) {
         tb = av_inv_q(video.frameRate);
-        *rounded = av_cmp_q(tb, video.timeBase) != 0;
     } else if (limited && tb.den > 65535) {
-        *rounded = true;
         tb = video.frameRate.num > 0 ? av_inv_q(video.frameRate) : AVRational{1, 1000};
         if (tb.den > 65535) tb = AVRational{1, 1000};
     }
@@ -248,11 +244,7 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
     enc->width = first->width;
     enc->height = first->height;
     enc->pix_fmt = plan.pixelFormat;
-    bool rounded = false;
-    enc->time_base = EncoderTimeBase(codec, out->format->oformat, video, &rounded);
-    if (rounded)
-        fprintf(stderr, "delbrin: note: %s counts time in 1/%d s; timestamps are rounded to it\n", codec->name,
-                enc->time_base.den);
+    enc->time_base = EncoderTimeBase(codec, out->format->oformat, video);
     out->frameTimeBase = video.timeBase;
     if (video.frameRate.num > 0) enc->framerate = video.frameRate;
     enc->sample_aspect_ratio = first->sample_aspect_ratio.num > 0 ? first->sample_aspect_ratio : video.sampleAspect;
@@ -289,6 +281,9 @@ bool WriteEncoded(VideoOutput* out, MediaError* error) {
         if (ret < 0) return FailedAv(error, kStepEncoding, std::string("encoding with ") + out->encoder->codec->name, ret);
         out->packet->stream_index = out->video->index;
         av_packet_rescale_ts(out->packet.get(), out->encoder->time_base, out->video->time_base);
+        const int64_t origin = av_rescale_q(out->ptsOrigin, out->frameTimeBase, out->video->time_base);
+        if (out->packet->pts != AV_NOPTS_VALUE) out->packet->pts += origin;
+        if (out->packet->dts != AV_NOPTS_VALUE) out->packet->dts += origin;
         ret = av_interleaved_write_frame(out->format.get(), out->packet.get());
         if (ret < 0) {
             if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
@@ -427,8 +422,14 @@ bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, MediaError* error) {
         // Every pts goes through as decoded; one that does not increase (a
         // damaged input, or two frames rounded to one tick of a coarser time
         // base) is moved just after the last, or the muxer refuses.
-        if (frame->pts != AV_NOPTS_VALUE)
-            frame->pts = av_rescale_q(frame->pts, out->frameTimeBase, out->encoder->time_base);
+        // Counted from the first frame, so that a coarser encoder time base
+        // rounds the steps between frames, not where the video starts.
+        if (out->ptsOrigin == AV_NOPTS_VALUE) out->ptsOrigin = frame->pts != AV_NOPTS_VALUE ? frame->pts : 0;
+        if (frame->pts != AV_NOPTS_VALUE) {
+            const int64_t exact = frame->pts - out->ptsOrigin;
+            frame->pts = av_rescale_q(exact, out->frameTimeBase, out->encoder->time_base);
+            out->roundedFrames += av_rescale_q(frame->pts, out->encoder->time_base, out->frameTimeBase) != exact;
+        }
         if (frame->pts == AV_NOPTS_VALUE || (out->lastPts != AV_NOPTS_VALUE && frame->pts <= out->lastPts)) {
             if (out->lastPts != AV_NOPTS_VALUE) {
                 frame->pts = out->lastPts + 1;

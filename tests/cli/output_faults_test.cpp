@@ -124,6 +124,7 @@ TEST_F(OutputFaults, TheInputsOwnCodecIsKept) {
     MakeClip("hevc.mp4", kSource, "-c:v libx265 -x265-params log-level=error -pix_fmt yuv420p10le");
     MakeClip("interlaced.mxf", kSource, "-c:v mpeg2video -g 15 -bf 2 -flags +ilme+ildct -top 1");
     MakeClip("interlaced.ts", kSource, "-c:v mpeg2video -g 9 -bf 1 -flags +ilme+ildct -top 0");
+    MakeClip("program.mpg", kSource, "-c:v mpeg2video -bf 2");  // starts between two frame ticks
     MakeClip("dnxhr.mov", "-f lavfi -i testsrc2=size=256x144:rate=25:duration=0.4",
              "-c:v dnxhd -profile:v dnxhr_sq -pix_fmt yuv422p");
     const struct { const char* in; const char* out; const char* says; } cases[] = {
@@ -134,6 +135,7 @@ TEST_F(OutputFaults, TheInputsOwnCodecIsKept) {
         {"interlaced.mxf", "interlaced-out.mxf", nullptr},
         {"interlaced.ts", "interlaced-out.ts", nullptr},
         {"dnxhr.mov", "dnxhr-out.mov", nullptr},
+        {"program.mpg", "program-out.mpg", nullptr},
         {"hq.mov", "hq-out.mp4", "encoding with libx264: the mp4 container does not take the input's prores"},
         {"hevc.mp4", "hevc-out.webm", "the webm container does not take the input's hevc"},
     };
@@ -149,6 +151,9 @@ TEST_F(OutputFaults, TheInputsOwnCodecIsKept) {
         EXPECT_EQ(Probe(c.out, shape, "-select_streams v"), Probe(c.in, shape, "-select_streams v")) << c.out;
         // The GOP: frames from the first keyframe to the next.
         EXPECT_EQ(FirstGop(c.out), FirstGop(c.in)) << c.out;
+        // MPEG-2 and MXF count in frames; the times stay where they were.
+        if (strcmp(strrchr(c.in, '.'), strrchr(c.out, '.')) == 0)
+            EXPECT_EQ(ShownTimes(c.out), ShownTimes(c.in)) << c.out;
     }
 }
 
