@@ -110,8 +110,6 @@ bool IsFewColours(AVPixelFormat format) {
            format == AV_PIX_FMT_BGR4_BYTE;
 }
 
-// Whether the encoder opens for this format at this size: encoders differ
-// in which subsampled formats they take at odd sizes, and only trying tells.
 // Sets the profile the encoder writes: prores_ks and dnxhd take it as an
 // option of their own, the others from the context.
 void SetProfile(const AVCodec* codec, int profile, AVCodecContext* context, AVDictionary** options) {
@@ -123,6 +121,9 @@ void SetProfile(const AVCodec* codec, int profile, AVCodecContext* context, AVDi
         context->profile = profile;
 }
 
+// Whether the encoder opens for this format at this size (and profile):
+// encoders differ in which subsampled formats they take at odd sizes, and
+// some in which sizes they take at all; only trying tells.
 bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height, int profile = kUnknownProfile) {
     CodecContextPtr c(avcodec_alloc_context3(codec));
     if (!c) return false;
@@ -152,7 +153,6 @@ AVPixelFormat Nearest(const std::vector<AVPixelFormat>& candidates, AVPixelForma
     list.push_back(AV_PIX_FMT_NONE);
     return avcodec_find_best_pix_fmt_of_list(list.data(), to, HasAlpha(to), nullptr);
 }
-
 
 // The encoder this FFmpeg prefers for a codec: its own choice, but for
 // ProRes the encoder that writes every profile, and never one that needs

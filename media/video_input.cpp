@@ -506,9 +506,10 @@ GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {
             count++;
             if (p->pts == AV_NOPTS_VALUE) timed = false;
             if (secondKey != AV_NOPTS_VALUE) after++;
-            if ((p->flags & AV_PKT_FLAG_KEY) && secondKey == AV_NOPTS_VALUE) {
-                (firstKey == AV_NOPTS_VALUE ? firstKey : secondKey) = p->pts;
-            }
+            if ((p->flags & AV_PKT_FLAG_KEY) && firstKey == AV_NOPTS_VALUE)
+                firstKey = p->pts;
+            else if ((p->flags & AV_PKT_FLAG_KEY) && secondKey == AV_NOPTS_VALUE)
+                secondKey = p->pts;
             if (p->pts != AV_NOPTS_VALUE) shown.push_back(p->pts);
             // A frame shown before one already decoded is a B-frame.
             if (latestShown != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE && p->pts < latestShown) {
