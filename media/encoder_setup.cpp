@@ -291,6 +291,7 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
             return false;
         }
         plan->codec = codec;
+        LimitReordering(container, plan);
         return true;
     }
 
