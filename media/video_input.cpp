@@ -466,14 +466,27 @@ bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, con
     return ok;
 }
 
-bool StoresDisplayMatrix(const std::string& path, int streamIndex) {
-    AVFormatContext* opened = nullptr;
+namespace {
+
+// A second look at a file, beside the reading: its container opened again,
+// or null. The name is a file's, as OpenContainer takes it.
+InputFormatPtr OpenFileAgain(const std::string& path) {
+    AVFormatContext* opened = avformat_alloc_context();
+    if (!opened) return nullptr;
+    opened->interrupt_callback.callback = StopRequested;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "pattern_type", "none", 0);
+    // On failure avformat_open_input frees the context itself.
     const int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
     av_dict_free(&options);
-    if (ret < 0) return false;
-    InputFormatPtr format(opened);
+    return InputFormatPtr(ret < 0 ? nullptr : opened);
+}
+
+}  // namespace
+
+bool StoresDisplayMatrix(const std::string& path, int streamIndex) {
+    InputFormatPtr format = OpenFileAgain(path);
+    if (!format) return false;
     return streamIndex >= 0 && streamIndex < static_cast<int>(format->nb_streams) &&
            StreamDisplayMatrix(format->streams[streamIndex]) != nullptr;
 }
@@ -482,15 +495,9 @@ GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {
     // Two groups of pictures of the longest GOP broadcast uses, and then some.
     const int kMaxPackets = 600;
     GopStructure gop;
-    AVFormatContext* opened = nullptr;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "pattern_type", "none", 0);
-    const int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (ret < 0) return gop;
-    InputFormatPtr format(opened);
+    InputFormatPtr format = OpenFileAgain(path);
     PacketPtr packet(av_packet_alloc());
-    if (!packet || avformat_find_stream_info(format.get(), nullptr) < 0 ||
+    if (!format || !packet || avformat_find_stream_info(format.get(), nullptr) < 0 ||
         streamIndex >= static_cast<int>(format->nb_streams))
         return gop;
     // The GOP is counted in the order frames are shown: the B-frames read
