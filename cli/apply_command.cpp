@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -123,13 +124,28 @@ void SayNotes(const std::vector<std::string>& notes, bool quiet) {
     for (const std::string& n : notes) fprintf(stderr, "delbrin: note: %s\n", n.c_str());
 }
 
-// Whether every colour of a palette frame is opaque.
-bool OpaquePalette(const AVFrame* frame) {
+// Whether a frame with alpha shows none: every colour of a palette is
+// opaque (the palette, not the pixels: a later frame may use the rest), or
+// every pixel of the frame is.
+bool Opaque(const AVFrame* frame) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    if (!d || !(d->flags & AV_PIX_FMT_FLAG_PAL) || !frame->data[1]) return false;
-    const uint32_t* palette = reinterpret_cast<const uint32_t*>(frame->data[1]);
-    for (int i = 0; i < 256; i++)
-        if ((palette[i] >> 24) != 0xFF) return false;
+    if (!d || !(d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_ALPHA))) return false;
+    if (d->flags & AV_PIX_FMT_FLAG_PAL) {
+        if (!frame->data[1]) return false;
+        const uint32_t* palette = reinterpret_cast<const uint32_t*>(frame->data[1]);
+        for (int i = 0; i < 256; i++)
+            if ((palette[i] >> 24) != 0xFF) return false;
+        return true;
+    }
+    const int alpha = d->nb_components - 1;
+    const uint32_t opaque = (1u << d->comp[alpha].depth) - 1;
+    std::vector<uint32_t> row(frame->width);
+    for (int y = 0; y < frame->height; y++) {
+        av_read_image_line2(row.data(), const_cast<const uint8_t**>(frame->data), frame->linesize, d, 0, y, alpha,
+                            frame->width, 0, 4);
+        for (uint32_t a : row)
+            if (a != opaque) return false;
+    }
     return true;
 }
 
@@ -153,7 +169,7 @@ bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
     traits.pixelFormat = static_cast<AVPixelFormat>(first->format);
     traits.width = first->width;
     traits.height = first->height;
-    traits.opaquePalette = OpaquePalette(first);
+    traits.opaque = Opaque(first);
     std::string usage;
     run->plan.notes.clear();
     if (!ChoosePixelFormat(run->options->encoder, traits, &run->plan, &usage))

@@ -213,7 +213,7 @@ void LimitReordering(const AVOutputFormat* container, EncoderPlan* plan) {
 // VP8 and VP9 write alpha as a second picture that only Matroska and WebM
 // store; an encoder that takes no alpha format drops it.
 void SayWhereAlphaIsLost(const InputTraits& input, EncoderPlan* plan) {
-    if (!HasAlpha(input.pixelFormat) || (IsPalette(input.pixelFormat) && input.opaquePalette)) return;
+    if (!HasAlpha(input.pixelFormat) || input.opaque) return;
     const AVCodecID id = plan->codec->id;
     const char* container = plan->container->name;
     if (!HasAlpha(plan->pixelFormat))
@@ -437,7 +437,7 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
     // A palette's colours are kept in RGB (with alpha unless every colour is
     // opaque): libswscale cannot make a palette.
     const AVPixelFormat wanted = !IsPalette(input.pixelFormat) ? input.pixelFormat
-                                 : input.opaquePalette         ? AV_PIX_FMT_RGB24
+                                 : input.opaque                ? AV_PIX_FMT_RGB24
                                                                : AV_PIX_FMT_RGBA;
     AVPixelFormat format = input.pixelFormat;
     // An encoder of 256-colour pictures (GIF) gets a palette picture of the

@@ -32,7 +32,7 @@ struct InputTraits {
     AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     int           width = 0;
     int           height = 0;
-    bool          opaquePalette = false;  // a palette input whose colours are all opaque (seen in a frame)
+    bool          opaque = false;  // the input has alpha but shows none: a palette's colours, or the first frame's pixels, are all opaque
     bool          picture = false;        // the input is a picture file, not a video
     int           profile = kUnknownProfile;  // the input codec's profile
     int           gopSize = 0;            // frames from one keyframe to the next, 0 when unknown

@@ -347,6 +347,10 @@ TEST_F(OutputFaults, GifKeepsItsColoursOutsideTheRectangle) {
         EXPECT_EQ(outside, 0u) << out;
         EXPECT_GT(inside, 0u) << out;
     }
+    // GIF decodes with alpha; an opaque one loses nothing in a video.
+    std::string log;
+    ASSERT_EQ(Apply("anim.gif", "anim.mp4", kRect, &log), 0) << log;
+    EXPECT_EQ(log.find("alpha"), std::string::npos) << log;
 }
 
 }  // namespace
