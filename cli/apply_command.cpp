@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -26,6 +27,7 @@ extern "C" {
 #include "filter_setup.h"
 #include "output_check.h"
 #include "output_file.h"
+#include "palette_frame.h"
 #include "progress.h"
 #include "stage_queue.h"
 #include "stop_signal.h"
@@ -122,14 +124,40 @@ void SayNotes(const std::vector<std::string>& notes, bool quiet) {
     for (const std::string& n : notes) fprintf(stderr, "delbrin: note: %s\n", n.c_str());
 }
 
-// Whether every colour of a palette frame is opaque.
-bool OpaquePalette(const AVFrame* frame) {
+// Whether a frame with alpha shows none: every colour of a palette is
+// opaque (the palette, not the pixels: a later frame may use the rest), or
+// every pixel of the frame is.
+bool Opaque(const AVFrame* frame) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    if (!d || !(d->flags & AV_PIX_FMT_FLAG_PAL) || !frame->data[1]) return false;
-    const uint32_t* palette = reinterpret_cast<const uint32_t*>(frame->data[1]);
-    for (int i = 0; i < 256; i++)
-        if ((palette[i] >> 24) != 0xFF) return false;
+    if (!d || !(d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_ALPHA))) return false;
+    if (d->flags & AV_PIX_FMT_FLAG_PAL) {
+        if (!frame->data[1]) return false;
+        const uint32_t* palette = reinterpret_cast<const uint32_t*>(frame->data[1]);
+        for (int i = 0; i < 256; i++)
+            if ((palette[i] >> 24) != 0xFF) return false;
+        return true;
+    }
+    const int alpha = d->nb_components - 1;
+    const uint32_t opaque = (1u << d->comp[alpha].depth) - 1;
+    std::vector<uint32_t> row(frame->width);
+    for (int y = 0; y < frame->height; y++) {
+        av_read_image_line2(row.data(), const_cast<const uint8_t**>(frame->data), frame->linesize, d, 0, y, alpha,
+                            frame->width, 0, 4);
+        for (uint32_t a : row)
+            if (a != opaque) return false;
+    }
     return true;
+}
+
+InputTraits TraitsOf(const VideoStreamInfo& info) {
+    InputTraits traits;
+    traits.codecId = info.codecId;
+    traits.pixelFormat = info.pixelFormat;
+    traits.width = info.width;
+    traits.height = info.height;
+    traits.picture = info.picture;
+    traits.profile = info.profile;
+    return traits;
 }
 
 // The pixel format was chosen from what the container said about the video;
@@ -137,8 +165,11 @@ bool OpaquePalette(const AVFrame* frame) {
 // shows only there), and the choice is said then.
 bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
     const VideoStreamInfo& info = run->input.info;
-    InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
-                          OpaquePalette(first)};
+    InputTraits traits = TraitsOf(info);
+    traits.pixelFormat = static_cast<AVPixelFormat>(first->format);
+    traits.width = first->width;
+    traits.height = first->height;
+    traits.opaque = Opaque(first);
     std::string usage;
     run->plan.notes.clear();
     if (!ChoosePixelFormat(run->options->encoder, traits, &run->plan, &usage))
@@ -178,6 +209,7 @@ void PatchStage(ApplyRun* run) {
     RegionPatcher patcher;
     FrameConverter toWork, toEncoder;
     int width = 0, height = 0;  // the first frame's, the encoder's
+    bool saidFixedPalette = false;
     StageItem item;
     while (run->decoded.Pop(&item)) {
         if (item.frame) {
@@ -187,6 +219,15 @@ void PatchStage(ApplyRun* run) {
                 height = item.frame->height;
             }
             const AVPixelFormat format = run->plan.pixelFormat;
+            // The palette is taken before the patch changes the frame.
+            const bool toPalette = format == AV_PIX_FMT_PAL8;
+            const FramePalette palette = toPalette ? PaletteOf(item.frame.get()) : FramePalette();
+            if (toPalette && !palette.own && !saidFixedPalette) {
+                saidFixedPalette = true;
+                if (!run->options->quiet)
+                    fprintf(stderr, "delbrin: note: frame %lld has more than 256 colours: it is written in 256 "
+                                    "fixed colours, and so are others like it\n", (long long)item.frameNumber);
+            }
             FramePtr work(av_frame_alloc());
             AVFrame* result = nullptr;
             if (!work) return StageFailed(run, {kStepFiltering, "filtering: out of memory"});
@@ -194,7 +235,12 @@ void PatchStage(ApplyRun* run) {
                                    item.frameNumber, &result, &error))
                 return StageFailed(run, error);
             if (result == work.get()) item.frame = std::move(work);
-            if (result->format != format || result->width != width || result->height != height) {
+            if (toPalette) {
+                FramePtr mapped(av_frame_alloc());
+                if (!mapped) return StageFailed(run, {kStepFiltering, "filtering: out of memory"});
+                if (!MapToPalette(item.frame.get(), palette, mapped.get(), &error)) return StageFailed(run, error);
+                item.frame = std::move(mapped);
+            } else if (result->format != format || result->width != width || result->height != height) {
                 FramePtr converted(av_frame_alloc());
                 if (!converted) return StageFailed(run, {kStepFiltering, "filtering: out of memory"});
                 if (!ConvertFrame(&toEncoder, item.frame.get(), converted.get(), format, width, height, &error))
@@ -277,7 +323,13 @@ int RunApply(const Options& options) {
         return Fail(ExitCodeFor(error.step), error.message);
     const VideoStreamInfo& info = run.input.info;
     std::string usage;
-    InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
+    InputTraits traits = TraitsOf(info);
+    // Standard input cannot be read twice: its GOP is the encoder's own.
+    if (info.codecId == AV_CODEC_ID_MPEG2VIDEO && !IsStandardStream(inputName)) {
+        const GopStructure gop = ProbeGopStructure(inputName, info.streamIndex);
+        traits.gopSize = gop.gopSize;
+        traits.maxBFrames = gop.maxBFrames;
+    }
     if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
         !ChooseQuality(options.encoder, &run.plan, &usage))
         return Fail(kExitUsage, usage);
@@ -287,6 +339,9 @@ int RunApply(const Options& options) {
     // once the first frame has settled it.
     if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) return Fail(kExitUsage, usage);
     WarnAboutRectangles(instances, info.width, info.height);
+    if (info.alphaLost)
+        fprintf(stderr, "delbrin: warning: the input's alpha is lost: this FFmpeg has no libvpx decoder, the only "
+                        "one that reads %s's alpha\n", avcodec_get_name(info.codecId));
     if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
@@ -304,6 +359,10 @@ int RunApply(const Options& options) {
     run.onePicture = WritesOnePicture(run.plan.container);
     RunStages(&run);
     const int64_t done = run.written, damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
+    const int outputVideo = run.output.video ? run.output.video->index : -1;
+    const int64_t rounded = run.output.roundedFrames;
+    const std::string encoderName = run.plan.codec ? run.plan.codec->name : "";
+    const AVRational encoderTime = run.output.encoder ? run.output.encoder->time_base : AVRational{0, 1};
     // The output is closed before the temporary file is removed or renamed.
     run.output = VideoOutput();
 
@@ -325,6 +384,16 @@ int RunApply(const Options& options) {
     if (moved > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
                         "one tick after the previous frame\n", (long long)moved);
+    if (rounded > 0)
+        fprintf(stderr, "delbrin: warning: %s counts time in %d/%d s: the timestamps of %lld frames were rounded "
+                        "to it\n", encoderName.c_str(), encoderTime.num, encoderTime.den, (long long)rounded);
+    // Containers differ, and differ across FFmpeg versions, in whether they
+    // store the turn: the file written is asked (standard output cannot be).
+    if (!toStandardOutput && info.hasDisplayMatrix && info.rotation != 0 &&
+        !StoresDisplayMatrix(run.temporary, outputVideo))
+        fprintf(stderr, "delbrin: warning: the turn by %g degrees is lost: the %s container does not store it, so "
+                        "players show %s unturned; .mp4 and .mov keep it\n", info.rotation, run.plan.container->name,
+                output.c_str());
     if (!toStandardOutput && rename(run.temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
         unlink(run.temporary.c_str());

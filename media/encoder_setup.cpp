@@ -10,7 +10,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "av_owners.h"
 #include "output_file.h"
+#include "palette_frame.h"
 #include "pixel_traits.h"
 
 namespace {
@@ -52,8 +54,34 @@ bool IsLossless(const AVCodec* codec) {
     return d && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
 }
 
+// Whether the muxer, set up for a stream of this codec, refuses it: some
+// say they take a codec they then refuse for a reason of their own (VP9 in
+// .mov), so the muxer is set up, without writing anything.
+bool MuxerRefuses(const AVOutputFormat* container, AVCodecID id) {
+    AVFormatContext* context = nullptr;
+    if (avformat_alloc_output_context2(&context, container, nullptr, nullptr) < 0) return false;
+    OutputFormatPtr muxer(context);
+    AVStream* st = avformat_new_stream(context, nullptr);
+    uint8_t* written = nullptr;
+    if (!st || avio_open_dyn_buf(&context->pb) < 0) return false;
+    st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    st->codecpar->codec_id = id;
+    st->codecpar->width = 64;
+    st->codecpar->height = 48;
+    st->time_base = AVRational{1, 25};
+    st->avg_frame_rate = AVRational{25, 1};
+    const int level = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    const int ret = avformat_init_output(context, nullptr);
+    av_log_set_level(level);
+    avio_close_dyn_buf(context->pb, &written);
+    context->pb = nullptr;
+    av_free(written);
+    return ret < 0;
+}
+
 bool ContainerRefuses(const AVOutputFormat* container, AVCodecID id) {
-    return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL) == 0;
+    return avformat_query_codec(container, id, FF_COMPLIANCE_NORMAL) == 0 || MuxerRefuses(container, id);
 }
 
 // The animated picture containers (.gif, .webp, .apng) hold their own codec
@@ -82,22 +110,36 @@ bool IsFewColours(AVPixelFormat format) {
            format == AV_PIX_FMT_BGR4_BYTE;
 }
 
-// Whether the encoder opens for this format at this size: encoders differ
-// in which subsampled formats they take at odd sizes, and only trying tells.
-bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height) {
-    AVCodecContext* c = avcodec_alloc_context3(codec);
+// Sets the profile the encoder writes: prores_ks and dnxhd take it as an
+// option of their own, the others from the context.
+void SetProfile(const AVCodec* codec, int profile, AVCodecContext* context, AVDictionary** options) {
+    if (profile == kUnknownProfile) return;
+    if (codec->priv_class && av_opt_find(const_cast<const AVClass**>(&codec->priv_class), "profile", nullptr, 0,
+                                         AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set_int(options, "profile", profile, 0);
+    else
+        context->profile = profile;
+}
+
+// Whether the encoder opens for this format at this size (and profile):
+// encoders differ in which subsampled formats they take at odd sizes, and
+// some in which sizes they take at all; only trying tells.
+bool OpensAt(const AVCodec* codec, AVPixelFormat format, int width, int height, int profile = kUnknownProfile) {
+    CodecContextPtr c(avcodec_alloc_context3(codec));
     if (!c) return false;
     c->width = width;
     c->height = height;
     c->pix_fmt = format;
     c->time_base = AVRational{1, 25};
     c->framerate = AVRational{25, 1};
-    AllowInputRange(codec, c);
+    AllowInputRange(codec, c.get());
+    AVDictionary* options = nullptr;
+    SetProfile(codec, profile, c.get(), &options);
     const int level = av_log_get_level();
     av_log_set_level(AV_LOG_QUIET);
-    const bool opened = avcodec_open2(c, codec, nullptr) >= 0;
+    const bool opened = avcodec_open2(c.get(), codec, &options) >= 0;
     av_log_set_level(level);
-    avcodec_free_context(&c);
+    av_dict_free(&options);
     return opened;
 }
 
@@ -110,6 +152,83 @@ AVPixelFormat Nearest(const std::vector<AVPixelFormat>& candidates, AVPixelForma
     std::vector<AVPixelFormat> list = candidates;
     list.push_back(AV_PIX_FMT_NONE);
     return avcodec_find_best_pix_fmt_of_list(list.data(), to, HasAlpha(to), nullptr);
+}
+
+// The encoder this FFmpeg prefers for a codec: its own choice, but for
+// ProRes the encoder that writes every profile, and never one that needs
+// hardware or is experimental.
+const AVCodec* EncoderFor(AVCodecID id) {
+    if (id == AV_CODEC_ID_PRORES)
+        if (const AVCodec* ks = avcodec_find_encoder_by_name("prores_ks")) return ks;
+    const AVCodec* codec = avcodec_find_encoder(id);
+    if (codec && (codec->capabilities & (AV_CODEC_CAP_HARDWARE | AV_CODEC_CAP_EXPERIMENTAL))) return nullptr;
+    return codec;
+}
+
+// The profile kept with the codec: a ProRes or DNxHR file is made for its
+// profile (proxy, HQ, 4444...); elsewhere the encoder chooses by the pixel
+// format, which may change.
+int KeptProfile(const AVCodec* codec, const InputTraits& input) {
+    return codec->id == AV_CODEC_ID_PRORES || codec->id == AV_CODEC_ID_DNXHD ? input.profile : kUnknownProfile;
+}
+
+// The input's own codec, when the output can keep it; else null and *why
+// tells what stands in the way (empty when the input is a picture, whose
+// codec a video does not follow).
+const AVCodec* OwnEncoder(const InputTraits& input, const AVOutputFormat* container, std::string* why) {
+    if (input.picture || input.codecId == AV_CODEC_ID_NONE) return nullptr;
+    const std::string name = avcodec_get_name(input.codecId);
+    const AVCodec* own = EncoderFor(input.codecId);
+    if (!own) {
+        *why = "this FFmpeg has no encoder for the input's " + name;
+        return nullptr;
+    }
+    if (ContainerRefuses(container, own->id)) {
+        *why = std::string("the ") + container->name + " container does not take the input's " + name;
+        return nullptr;
+    }
+    // FFmpeg's own encoders are the ones held to fixed sizes, rates or
+    // levels (DV, H.263, MPEG-2), and open quickly: one is tried at the
+    // input's size. The external libraries take any size.
+    if (strncmp(own->name, "lib", 3) != 0) {
+        const AVPixelFormat* formats = EncoderPixelFormats(own);
+        const AVPixelFormat format = Lists(formats, input.pixelFormat) || !formats ? input.pixelFormat : formats[0];
+        if (format != AV_PIX_FMT_NONE && input.width > 0 &&
+            !OpensAt(own, format, input.width, input.height, KeptProfile(own, input))) {
+            *why = std::string(own->name) + " does not open for the input's " + std::to_string(input.width) + "x" +
+                   std::to_string(input.height) + " " + av_get_pix_fmt_name(format) + " picture";
+            return nullptr;
+        }
+    }
+    return own;
+}
+
+// MXF keeps the order frames are shown in for MPEG-2 alone: any other codec
+// with B-frames reads back with its frames out of order.
+void LimitReordering(const AVOutputFormat* container, EncoderPlan* plan) {
+    if (strcmp(container->name, "mxf") == 0 || strncmp(container->name, "mxf_", 4) == 0)
+        if (plan->codec->id != AV_CODEC_ID_MPEG2VIDEO) plan->maxBFrames = 0;
+}
+
+// VP8 and VP9 write alpha as a second picture that only Matroska and WebM
+// store; an encoder that takes no alpha format drops it.
+void SayWhereAlphaIsLost(const InputTraits& input, EncoderPlan* plan) {
+    if (!HasAlpha(input.pixelFormat) || input.opaque) return;
+    const AVCodecID id = plan->codec->id;
+    const char* container = plan->container->name;
+    if (!HasAlpha(plan->pixelFormat))
+        plan->notes.push_back(std::string("the input's alpha is dropped: ") + plan->codec->name +
+                              " writes none here; --codec ffv1 (.mkv), prores_ks or qtrle (.mov) keep it");
+    else if ((id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9) && strcmp(container, "matroska") != 0 &&
+             strcmp(container, "webm") != 0)
+        plan->notes.push_back(std::string("the input's alpha is dropped: the ") + container + " container does not "
+                              "store " + avcodec_get_name(id) + "'s alpha; .webm and .mkv do");
+}
+
+bool TakesOnly256Colours(const std::vector<AVPixelFormat>& formats) {
+    for (AVPixelFormat f : formats)
+        if (av_get_bits_per_pixel(av_pix_fmt_desc_get(f)) > 8) return false;
+    return !formats.empty();
 }
 
 }  // namespace
@@ -172,6 +291,7 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
             return false;
         }
         plan->codec = codec;
+        LimitReordering(container, plan);
         return true;
     }
 
@@ -195,29 +315,26 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
         return true;
     }
 
-    if (HasAlpha(input.pixelFormat)) {
-        const AVCodec* own = avcodec_find_encoder(input.codecId);
-        bool keepsAlpha = false;
-        if (own && !ContainerRefuses(container, own->id)) {
-            const AVPixelFormat* formats = EncoderPixelFormats(own);
-            for (const AVPixelFormat* f = formats; f && *f != AV_PIX_FMT_NONE; f++) keepsAlpha |= HasAlpha(*f);
+    std::string why;
+    if (const AVCodec* own = OwnEncoder(input, container, &why)) {
+        plan->codec = own;
+        plan->profile = KeptProfile(own, input);
+        if (own->id == AV_CODEC_ID_MPEG2VIDEO) {
+            plan->gopSize = input.gopSize;
+            plan->maxBFrames = input.maxBFrames;
         }
-        if (keepsAlpha) {
-            plan->codec = own;
-            plan->notes.push_back(std::string("encoding with ") + own->name + ", the input's own codec, to keep its alpha");
-            return true;
-        }
-        plan->notes.push_back("the input's alpha is dropped: its codec cannot be written into this container; "
-                              "try .mov or .mkv, or --codec with an encoder that keeps alpha");
+        LimitReordering(container, plan);
+        return true;
     }
-
     for (const char* name : {"libx264", "mpeg4"}) {
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
         if (codec && !ContainerRefuses(container, codec->id)) {
             plan->codec = codec;
             if (strcmp(name, "libx264") != 0)
-                plan->notes.push_back(std::string("encoding with ") + name + " (libx264 is " +
-                                      (avcodec_find_encoder_by_name("libx264") ? "not taken by this container)" : "not in this FFmpeg)"));
+                why += std::string(why.empty() ? "" : "; ") + "libx264 is " +
+                       (avcodec_find_encoder_by_name("libx264") ? "not taken by this container" : "not in this FFmpeg");
+            if (!why.empty()) plan->notes.push_back(std::string("encoding with ") + name + ": " + why);
+            LimitReordering(container, plan);
             return true;
         }
     }
@@ -227,7 +344,8 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
         return false;
     }
     plan->notes.push_back(std::string("encoding with ") + plan->codec->name + ", the " + container->name +
-                          " container's own codec");
+                          " container's own codec" + (why.empty() ? "" : ": " + why));
+    LimitReordering(container, plan);
     return true;
 }
 
@@ -319,9 +437,17 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
     // A palette's colours are kept in RGB (with alpha unless every colour is
     // opaque): libswscale cannot make a palette.
     const AVPixelFormat wanted = !IsPalette(input.pixelFormat) ? input.pixelFormat
-                                 : input.opaquePalette         ? AV_PIX_FMT_RGB24
+                                 : input.opaque                ? AV_PIX_FMT_RGB24
                                                                : AV_PIX_FMT_RGBA;
     AVPixelFormat format = input.pixelFormat;
+    // An encoder of 256-colour pictures (GIF) gets a palette picture of the
+    // input's own colours, where the input has them (a GIF's frames), so
+    // that only the rectangles change; see palette_frame.h.
+    if ((!Lists(listed, format) || !SwscaleWrites(format)) && GivesPalette(format) &&
+        Lists(listed, AV_PIX_FMT_PAL8) && TakesOnly256Colours(candidates)) {
+        plan->pixelFormat = AV_PIX_FMT_PAL8;
+        return true;
+    }
     if (!Lists(listed, format) || !SwscaleWrites(format)) {
         if (!listed) {
             format = SwscaleWrites(wanted) ? wanted : HasAlpha(wanted) ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
@@ -355,10 +481,19 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
         format = chosen;
     }
     plan->pixelFormat = format;
+    SayWhereAlphaIsLost(input, plan);
     return true;
 }
 
-void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options) {
+void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options) {
+    SetProfile(plan.codec, plan.profile, context, options);
+    // libvpx makes no alternate reference frames with transparency.
+    if (HasAlpha(plan.pixelFormat) && (plan.codec->id == AV_CODEC_ID_VP8 || plan.codec->id == AV_CODEC_ID_VP9) &&
+        av_opt_find(const_cast<const AVClass**>(&plan.codec->priv_class), "auto-alt-ref", nullptr, 0,
+                    AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set(options, "auto-alt-ref", "0", 0);
+    if (plan.gopSize > 0) context->gop_size = plan.gopSize;
+    if (plan.maxBFrames >= 0) context->max_b_frames = plan.maxBFrames;
     if (plan.scale == kQualityCrf) {
         av_dict_set(options, "crf", Format(plan.value).c_str(), 0);
         context->bit_rate = 0;  // a bit rate would cap the constant quality

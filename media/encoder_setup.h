@@ -22,13 +22,21 @@ struct EncoderRequest {
     std::optional<double> quality;  // --quality, the encoder's own number (crf, or q for MPEG-4)
 };
 
+// The libraries' value for a profile not known (named differently across
+// versions, the same number in all).
+enum { kUnknownProfile = -99 };
+
 // What the choice depends on about the input video.
 struct InputTraits {
     AVCodecID     codecId = AV_CODEC_ID_NONE;
     AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     int           width = 0;
     int           height = 0;
-    bool          opaquePalette = false;  // a palette input whose colours are all opaque (seen in a frame)
+    bool          opaque = false;  // the input has alpha but shows none: a palette's colours, or the first frame's pixels, are all opaque
+    bool          picture = false;        // the input is a picture file, not a video
+    int           profile = kUnknownProfile;  // the input codec's profile
+    int           gopSize = 0;            // frames from one keyframe to the next, 0 when unknown
+    int           maxBFrames = -1;        // the longest run of B-frames, -1 when unknown
 };
 
 // How an encoder's quality is set.
@@ -44,6 +52,9 @@ struct EncoderPlan {
     AVPixelFormat         pixelFormat = AV_PIX_FMT_NONE;
     QualityScale          scale = kQualityNone;
     double                value = 0;  // the crf, or the quantiser
+    int                   profile = kUnknownProfile;  // the input's, kept when its codec is
+    int                   gopSize = 0;    // 0: the encoder's own
+    int                   maxBFrames = -1;  // -1: the encoder's own
     std::vector<std::string> notes;   // what the choice did that the user did not ask for
 };
 
@@ -59,9 +70,13 @@ bool WritesOnePicture(const AVOutputFormat* container);
 bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error);
 
 // The encoder: --codec; else an image file's own codec (o.png: png); else
-// the input's codec when the input has alpha and that codec can keep it; else
-// libx264 where the container takes H.264, mpeg4 where it takes that, else
-// the container's own default. False with a usage error.
+// the input's own codec where this FFmpeg has an encoder for it that opens at
+// the input's size and the container takes it (keeping the input's profile,
+// and for MPEG-2 its GOP and B-frames); else libx264 where the container
+// takes H.264, mpeg4 where it takes that, else the container's own default,
+// with a note saying why the codec changed. Where the container cannot
+// store the order in which frames are shown (MXF, but for MPEG-2), the
+// encoder writes no B-frames. False with a usage error.
 bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName, const InputTraits& input,
                    EncoderPlan* plan, std::string* error);
 
@@ -84,8 +99,9 @@ bool ChoosePixelFormat(const EncoderRequest& request, const InputTraits& input, 
 // it lists none (it takes any).
 const AVPixelFormat* EncoderPixelFormats(const AVCodec* codec);
 
-// Sets the plan's quality on a context about to be opened.
-void ApplyQuality(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options);
+// Sets the plan's quality, profile and picture structure on a context
+// about to be opened.
+void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDictionary** options);
 
 // Lets the encoder keep the input's YUV range: mjpeg writes limited-range
 // YUV (tagged so) only in files marked as going beyond the JPEG standard.

@@ -4,6 +4,8 @@
 #include "video_input.h"
 
 #include <math.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -71,6 +73,10 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     if (info->frameCount < 0 && info->duration > 0 && info->frameRate.num > 0)
         info->frameCount = llround(info->duration * av_q2d(info->frameRate));
     info->codecId = par->codec_id;
+    info->profile = par->profile;
+    const char* demuxer = format->iformat->name;
+    const size_t length = strlen(demuxer);
+    info->picture = strcmp(demuxer, "image2") == 0 || (length > 5 && strcmp(demuxer + length - 5, "_pipe") == 0);
 }
 
 // Opens the container (again, when reading starts over) and picks the
@@ -105,10 +111,31 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
     return true;
 }
 
+// Whether the stream carries an alpha channel beside its pictures: VP8 and
+// VP9 keep it as a second picture in Matroska's block additions, which the
+// track's alpha mode announces.
+bool CarriesSeparateAlpha(const AVStream* st) {
+    const AVDictionaryEntry* mode = av_dict_get(st->metadata, "alpha_mode", nullptr, 0);
+    return mode && atoi(mode->value) != 0 &&
+           (st->codecpar->codec_id == AV_CODEC_ID_VP8 || st->codecpar->codec_id == AV_CODEC_ID_VP9);
+}
+
+// The decoder: FFmpeg's own, but for VP8 and VP9 with alpha libvpx's,
+// which alone decodes the alpha picture; without it the alpha is lost.
+const AVCodec* DecoderFor(const AVStream* st, bool* alphaLost) {
+    *alphaLost = false;
+    if (CarriesSeparateAlpha(st)) {
+        const char* name = st->codecpar->codec_id == AV_CODEC_ID_VP9 ? "libvpx-vp9" : "libvpx";
+        if (const AVCodec* libvpx = avcodec_find_decoder_by_name(name)) return libvpx;
+        *alphaLost = true;
+    }
+    return avcodec_find_decoder(st->codecpar->codec_id);
+}
+
 bool OpenDecoder(VideoInput* input, MediaError* error) {
     const std::string& path = input->path;
     AVStream* st = input->format->streams[input->info.streamIndex];
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    const AVCodec* codec = DecoderFor(st, &input->info.alphaLost);
     if (!codec)
         return Failed(error, kStepDecoding, "decoding " + path + ": no decoder for its video (" +
                                                 avcodec_get_name(st->codecpar->codec_id) + ")");
@@ -438,3 +465,74 @@ bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, con
     input->drainAfterPts = AV_NOPTS_VALUE;
     return ok;
 }
+
+namespace {
+
+// A second look at a file, beside the reading: its container opened again,
+// or null. The name is a file's, as OpenContainer takes it.
+InputFormatPtr OpenFileAgain(const std::string& path) {
+    AVFormatContext* opened = avformat_alloc_context();
+    if (!opened) return nullptr;
+    opened->interrupt_callback.callback = StopRequested;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "pattern_type", "none", 0);
+    // On failure avformat_open_input frees the context itself.
+    const int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return InputFormatPtr(ret < 0 ? nullptr : opened);
+}
+
+}  // namespace
+
+bool StoresDisplayMatrix(const std::string& path, int streamIndex) {
+    InputFormatPtr format = OpenFileAgain(path);
+    if (!format) return false;
+    return streamIndex >= 0 && streamIndex < static_cast<int>(format->nb_streams) &&
+           StreamDisplayMatrix(format->streams[streamIndex]) != nullptr;
+}
+
+GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {
+    // Two groups of pictures of the longest GOP broadcast uses, and then some.
+    const int kMaxPackets = 600;
+    GopStructure gop;
+    InputFormatPtr format = OpenFileAgain(path);
+    PacketPtr packet(av_packet_alloc());
+    if (!format || !packet || avformat_find_stream_info(format.get(), nullptr) < 0 ||
+        streamIndex >= static_cast<int>(format->nb_streams))
+        return gop;
+    // The GOP is counted in the order frames are shown: the B-frames read
+    // just after the second keyframe are shown before it.
+    const int kReorderReach = 16;
+    std::vector<int64_t> shown;
+    int64_t firstKey = AV_NOPTS_VALUE, secondKey = AV_NOPTS_VALUE, latestShown = AV_NOPTS_VALUE;
+    int count = 0, after = 0, run = 0, maxRun = 0;
+    bool timed = true;
+    while (count < kMaxPackets && after < kReorderReach && av_read_frame(format.get(), packet.get()) >= 0) {
+        const AVPacket* p = packet.get();
+        if (p->stream_index == streamIndex) {
+            count++;
+            if (p->pts == AV_NOPTS_VALUE) timed = false;
+            if (secondKey != AV_NOPTS_VALUE) after++;
+            if ((p->flags & AV_PKT_FLAG_KEY) && firstKey == AV_NOPTS_VALUE)
+                firstKey = p->pts;
+            else if ((p->flags & AV_PKT_FLAG_KEY) && secondKey == AV_NOPTS_VALUE)
+                secondKey = p->pts;
+            if (p->pts != AV_NOPTS_VALUE) shown.push_back(p->pts);
+            // A frame shown before one already decoded is a B-frame.
+            if (latestShown != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE && p->pts < latestShown) {
+                maxRun = std::max(maxRun, ++run);
+            } else {
+                run = 0;
+                latestShown = p->pts;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!timed) return gop;
+    gop.maxBFrames = maxRun;
+    if (firstKey != AV_NOPTS_VALUE && secondKey != AV_NOPTS_VALUE)
+        gop.gopSize = static_cast<int>(
+            std::count_if(shown.begin(), shown.end(), [&](int64_t t) { return t >= firstKey && t < secondKey; }));
+    return gop;
+}
+

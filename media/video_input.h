@@ -49,6 +49,9 @@ struct VideoStreamInfo {
     int64_t        frameCount = -1;        // as the container says, -1 when it does not
     double         duration = -1;          // seconds, -1 when unknown
     AVCodecID      codecId = AV_CODEC_ID_NONE;
+    int            profile = -99;          // the codec's profile, the libraries' "unknown" when not known
+    bool           picture = false;        // the file is a picture (an image demuxer), not a video
+    bool           alphaLost = false;      // the video's alpha channel has no decoder in this FFmpeg
 };
 
 // Receives a packet of a stream other than the video; may take its
@@ -125,5 +128,20 @@ typedef std::function<bool(int64_t frameNumber, AVFrame* frame)> ChosenFrameSink
 // does not give is left out. False on failure or a stop signal.
 bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers,
                       const ChosenFrameSink& take, MediaError* error);
+
+// Whether the container of the file at path stores a display matrix (the
+// turn players give the picture) for its stream streamIndex: read back from
+// a file just written, it tells whether the container kept the turn.
+bool StoresDisplayMatrix(const std::string& path, int streamIndex);
+
+// How the video's pictures are grouped, as its first packets show.
+struct GopStructure {
+    int gopSize = 0;      // frames from the first keyframe to the next; 0 when none came
+    int maxBFrames = -1;  // the longest run of frames shown before one decoded earlier; -1 without timestamps
+};
+
+// Reads the first packets of the video stream streamIndex of the file at
+// path, opened anew (the input being read is left where it stands).
+GopStructure ProbeGopStructure(const std::string& path, int streamIndex);
 
 #endif

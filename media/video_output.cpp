@@ -4,12 +4,15 @@
 #include <string.h>
 
 extern "C" {
+#include <libavutil/avstring.h>
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "output_file.h"
 #include "stop_request.h"
+#include "pixel_traits.h"
 
 namespace {
 
@@ -53,8 +56,9 @@ bool CopyStreamSideData(const AVStream* from, AVStream* to, bool reencoded) {
 }
 
 // A re-encoded stream's metadata: the input's, less what described the old
-// encoding (Matroska's statistics, the encoder's name).
-void CopyVideoMetadata(const AVStream* from, AVStream* to) {
+// encoding (Matroska's statistics, the encoder's name), and less the alpha
+// mode where the output has no alpha.
+void CopyVideoMetadata(const AVStream* from, AVStream* to, bool keepsAlpha) {
     static const char* const kStale[] = {"encoder", "BPS", "DURATION", "NUMBER_OF_FRAMES", "NUMBER_OF_BYTES",
                                          "_STATISTICS_WRITING_APP", "_STATISTICS_WRITING_DATE_UTC",
                                          "_STATISTICS_TAGS"};
@@ -62,6 +66,7 @@ void CopyVideoMetadata(const AVStream* from, AVStream* to) {
     while ((e = av_dict_get(from->metadata, "", e, AV_DICT_IGNORE_SUFFIX))) {
         bool stale = false;
         for (const char* k : kStale) stale |= strcmp(e->key, k) == 0 || (strncmp(e->key, k, strlen(k)) == 0 && e->key[strlen(k)] == '-');
+        stale |= !keepsAlpha && av_strcasecmp(e->key, "alpha_mode") == 0;
         if (!stale) av_dict_set(&to->metadata, e->key, e->value, 0);
     }
 }
@@ -94,24 +99,125 @@ unsigned CopiedCodecTag(const AVOutputFormat* container, const AVCodecParameters
     return 0;
 }
 
+// The HDR10 description of the picture: the display it was mastered on and
+// its light levels. Containers keep it with the stream, HEVC and AV1 in
+// every keyframe; an encoder writes it only when handed it.
+struct HdrMetadata {
+    AVMasteringDisplayMetadata mastering = {};
+    AVContentLightMetadata     light = {};
+    bool hasMastering = false;
+    bool hasLight = false;
+};
+
+const uint8_t* StreamSideData(const AVStream* st, AVPacketSideDataType type, size_t size) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
+    const AVPacketSideData* sd =
+        av_packet_side_data_get(st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data, type);
+    return sd && sd->size >= size ? sd->data : nullptr;
+#else
+    size_t found = 0;
+    const uint8_t* data = av_stream_get_side_data(st, type, &found);
+    return data && found >= size ? data : nullptr;
+#endif
+}
+
+bool AddStreamSideData(AVStream* st, AVPacketSideDataType type, const void* data, size_t size) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
+    AVPacketSideData* sd =
+        av_packet_side_data_new(&st->codecpar->coded_side_data, &st->codecpar->nb_coded_side_data, type, size, 0);
+    if (!sd) return false;
+    memcpy(sd->data, data, size);
+#else
+    uint8_t* copy = av_stream_new_side_data(st, type, size);
+    if (!copy) return false;
+    memcpy(copy, data, size);
+#endif
+    return true;
+}
+
+// The stream's description where it has one, else the first frame's.
+HdrMetadata FindHdrMetadata(const AVStream* in, const AVFrame* first) {
+    HdrMetadata hdr;
+    const uint8_t* m = in ? StreamSideData(in, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, sizeof hdr.mastering) : nullptr;
+    if (!m) {
+        const AVFrameSideData* sd = av_frame_get_side_data(first, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+        m = sd && sd->size >= sizeof hdr.mastering ? sd->data : nullptr;
+    }
+    if (m) memcpy(&hdr.mastering, m, sizeof hdr.mastering);
+    hdr.hasMastering = m && (hdr.mastering.has_primaries || hdr.mastering.has_luminance);
+    const uint8_t* l = in ? StreamSideData(in, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof hdr.light) : nullptr;
+    if (!l) {
+        const AVFrameSideData* sd = av_frame_get_side_data(first, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+        l = sd && sd->size >= sizeof hdr.light ? sd->data : nullptr;
+    }
+    if (l) memcpy(&hdr.light, l, sizeof hdr.light);
+    hdr.hasLight = l != nullptr;
+    return hdr;
+}
+
+// Puts on the output stream what the input stream did not carry there.
+bool StoreHdrMetadata(const HdrMetadata& hdr, AVStream* st) {
+    if (hdr.hasMastering && !StreamSideData(st, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, sizeof hdr.mastering) &&
+        !AddStreamSideData(st, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &hdr.mastering, sizeof hdr.mastering))
+        return false;
+    if (hdr.hasLight && !StreamSideData(st, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof hdr.light) &&
+        !AddStreamSideData(st, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &hdr.light, sizeof hdr.light))
+        return false;
+    return true;
+}
+
+// x265's own parameters: quiet but for errors, and the HDR10 description
+// it writes into every keyframe (chromaticities in 1/50000, luminance in
+// 1/10000 cd/m2, primaries in x265's order green, blue, red).
+std::string X265Params(const HdrMetadata& hdr) {
+    std::string params = "log-level=error";
+    const AVMasteringDisplayMetadata& m = hdr.mastering;
+    auto at = [](AVRational q, int scale) { return std::to_string(q.den ? av_rescale(q.num, scale, q.den) : 0); };
+    if (hdr.hasMastering && m.has_primaries && m.has_luminance) {
+        params += ":master-display=";
+        const int order[3] = {1, 2, 0};
+        const char* names[3] = {"G", "B", "R"};
+        for (int i = 0; i < 3; i++)
+            params += std::string(names[i]) + "(" + at(m.display_primaries[order[i]][0], 50000) + "," +
+                      at(m.display_primaries[order[i]][1], 50000) + ")";
+        params += "WP(" + at(m.white_point[0], 50000) + "," + at(m.white_point[1], 50000) + ")";
+        params += "L(" + at(m.max_luminance, 10000) + "," + at(m.min_luminance, 10000) + ")";
+    }
+    if (hdr.hasLight) params += ":max-cll=" + std::to_string(hdr.light.MaxCLL) + "," + std::to_string(hdr.light.MaxFALL);
+    return params;
+}
+
 bool IsInterlaced(AVFieldOrder order) {
     return order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB || order == AV_FIELD_BT;
 }
 
 // The encoder's time base: the input stream's, so that every pts goes
-// through unchanged; MPEG-4 and H.263 cannot count beyond 65535 ticks a
-// second, and then take the nominal frame rate's.
-AVRational EncoderTimeBase(const AVCodec* codec, const VideoStreamInfo& video, bool* rounded) {
+// through unchanged. MPEG-4 and H.263 cannot count beyond 65535 ticks a
+// second, and then take the nominal frame rate's; MPEG-1 and MPEG-2 count
+// in frames of a standard rate, and MXF stores no time base but the frame
+// rate's: both take the frame rate's.
+AVRational EncoderTimeBase(const AVCodec* codec, const AVOutputFormat* container, const VideoStreamInfo& video) {
     AVRational tb = video.timeBase;
-    *rounded = false;
     const bool limited = codec->id == AV_CODEC_ID_MPEG4 || codec->id == AV_CODEC_ID_H263 ||
                          codec->id == AV_CODEC_ID_H263P || codec->id == AV_CODEC_ID_FLV1;
-    if (limited && tb.den > 65535) {
-        *rounded = true;
+    const bool inFrames = codec->id == AV_CODEC_ID_MPEG1VIDEO || codec->id == AV_CODEC_ID_MPEG2VIDEO ||
+                          strcmp(container->name, "mxf") == 0 || strncmp(container->name, "mxf_", 4) == 0;
+    if (inFrames && video.frameRate.num > 0) {
+        tb = av_inv_q(video.frameRate);
+    } else if (limited && tb.den > 65535) {
         tb = video.frameRate.num > 0 ? av_inv_q(video.frameRate) : AVRational{1, 1000};
         if (tb.den > 65535) tb = AVRational{1, 1000};
     }
     return tb;
+}
+
+// Matroska stores attached files (fonts, covers, notes); WebM, its
+// subset, does not, nor does any other container.
+bool KeepsAttachments(const AVOutputFormat* container) { return strcmp(container->name, "matroska") == 0; }
+
+std::string AttachmentName(const AVStream* st) {
+    const AVDictionaryEntry* name = av_dict_get(st->metadata, "filename", nullptr, 0);
+    return name ? name->value : "no name";
 }
 
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
@@ -130,7 +236,7 @@ void SayLeftOutStreams(const VideoInput& input, int videoIndex) {
 }
 
 bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInfo& video,
-                 const AVFrame* first, MediaError* error) {
+                 const AVFrame* first, const HdrMetadata& hdr, MediaError* error) {
     const AVCodec* codec = plan.codec;
     out->encoder.reset(avcodec_alloc_context3(codec));
     AVCodecContext* enc = out->encoder.get();
@@ -138,11 +244,7 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
     enc->width = first->width;
     enc->height = first->height;
     enc->pix_fmt = plan.pixelFormat;
-    bool rounded = false;
-    enc->time_base = EncoderTimeBase(codec, video, &rounded);
-    if (rounded)
-        fprintf(stderr, "delbrin: note: %s counts time in 1/%d s; timestamps are rounded to it\n", codec->name,
-                enc->time_base.den);
+    enc->time_base = EncoderTimeBase(codec, out->format->oformat, video);
     out->frameTimeBase = video.timeBase;
     if (video.frameRate.num > 0) enc->framerate = video.frameRate;
     enc->sample_aspect_ratio = first->sample_aspect_ratio.num > 0 ? first->sample_aspect_ratio : video.sampleAspect;
@@ -160,7 +262,8 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
 
     AllowInputRange(codec, enc);
     AVDictionary* options = nullptr;
-    ApplyQuality(plan, enc, &options);
+    ApplyEncoderSettings(plan, enc, &options);
+    if (strcmp(codec->name, "libx265") == 0) av_dict_set(&options, "x265-params", X265Params(hdr).c_str(), 0);
     int ret = avcodec_open2(enc, codec, &options);
     av_dict_free(&options);
     if (ret < 0)
@@ -178,6 +281,9 @@ bool WriteEncoded(VideoOutput* out, MediaError* error) {
         if (ret < 0) return FailedAv(error, kStepEncoding, std::string("encoding with ") + out->encoder->codec->name, ret);
         out->packet->stream_index = out->video->index;
         av_packet_rescale_ts(out->packet.get(), out->encoder->time_base, out->video->time_base);
+        const int64_t origin = av_rescale_q(out->ptsOrigin, out->frameTimeBase, out->video->time_base);
+        if (out->packet->pts != AV_NOPTS_VALUE) out->packet->pts += origin;
+        if (out->packet->dts != AV_NOPTS_VALUE) out->packet->dts += origin;
         ret = av_interleaved_write_frame(out->format.get(), out->packet.get());
         if (ret < 0) {
             if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
@@ -200,7 +306,9 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     if (ret < 0 || !out->packet) return FailedAv(error, kStepWriting, "writing " + name, ret < 0 ? ret : AVERROR(ENOMEM));
     out->format->interrupt_callback.callback = StopRequested;
 
-    if (!OpenEncoder(out, plan, video, firstFrame, error)) return false;
+    const HdrMetadata hdr =
+        FindHdrMetadata(copyFrom ? copyFrom->format->streams[video.streamIndex] : nullptr, firstFrame);
+    if (!OpenEncoder(out, plan, video, firstFrame, hdr, error)) return false;
 
     // A picture file holds the picture alone: the image muxer would take any
     // other stream's packets as pictures too, the last one written winning.
@@ -228,9 +336,10 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     if (copyFrom) {
         const AVStream* in = copyFrom->format->streams[video.streamIndex];
         st->disposition = in->disposition;
-        CopyVideoMetadata(in, st);
+        CopyVideoMetadata(in, st, HasAlpha(plan.pixelFormat));
         if (!CopyStreamSideData(in, st, true)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
     }
+    if (!StoreHdrMetadata(hdr, st)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
 
     if (!(plan.container->flags & AVFMT_NOFILE)) {
         ret = avio_open2(&out->format->pb, url.c_str(), AVIO_FLAG_WRITE, &out->format->interrupt_callback, nullptr);
@@ -268,9 +377,23 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
             out->streamMap[i] = out->video->index;
             continue;
         }
-        if (ist->codecpar->codec_id == AV_CODEC_ID_NONE) {
+        const char* type = av_get_media_type_string(ist->codecpar->codec_type);
+        if (ist->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) {
+            // An attachment is a file, known by its MIME type whether or not
+            // FFmpeg has a codec for it; Matroska alone stores them.
+            if (!KeepsAttachments(plan.container)) {
+                fprintf(stderr, "delbrin: note: attachment %u (%s) is left out: the %s container keeps no attachments\n",
+                        i, AttachmentName(ist).c_str(), plan.container->name);
+                continue;
+            }
+            if (ist->codecpar->codec_id == AV_CODEC_ID_NONE && !av_dict_get(ist->metadata, "mimetype", nullptr, 0)) {
+                fprintf(stderr, "delbrin: note: attachment %u (%s) is left out: it has no MIME type\n", i,
+                        AttachmentName(ist).c_str());
+                continue;
+            }
+        } else if (ist->codecpar->codec_id == AV_CODEC_ID_NONE) {
             fprintf(stderr, "delbrin: note: stream %u (%s) is left out: its codec is unknown to FFmpeg\n", i,
-                    av_get_media_type_string(ist->codecpar->codec_type) ? av_get_media_type_string(ist->codecpar->codec_type) : "?");
+                    type ? type : "?");
             continue;
         }
         AVStream* ost = avformat_new_stream(out->format.get(), nullptr);
@@ -297,7 +420,16 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
 bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, MediaError* error) {
     if (frame) {
         // Every pts goes through as decoded; one that does not increase (a
-        // damaged input) is moved just after the last, or the muxer refuses.
+        // damaged input, or two frames rounded to one tick of a coarser time
+        // base) is moved just after the last, or the muxer refuses.
+        // Counted from the first frame, so that a coarser encoder time base
+        // rounds the steps between frames, not where the video starts.
+        if (out->ptsOrigin == AV_NOPTS_VALUE) out->ptsOrigin = frame->pts != AV_NOPTS_VALUE ? frame->pts : 0;
+        if (frame->pts != AV_NOPTS_VALUE) {
+            const int64_t exact = frame->pts - out->ptsOrigin;
+            frame->pts = av_rescale_q(exact, out->frameTimeBase, out->encoder->time_base);
+            out->roundedFrames += av_rescale_q(frame->pts, out->encoder->time_base, out->frameTimeBase) != exact;
+        }
         if (frame->pts == AV_NOPTS_VALUE || (out->lastPts != AV_NOPTS_VALUE && frame->pts <= out->lastPts)) {
             if (out->lastPts != AV_NOPTS_VALUE) {
                 frame->pts = out->lastPts + 1;
@@ -307,7 +439,6 @@ bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, MediaError* error) {
             }
         }
         out->lastPts = frame->pts;
-        frame->pts = av_rescale_q(frame->pts, out->frameTimeBase, out->encoder->time_base);
         frame->pict_type = AV_PICTURE_TYPE_NONE;
         // The MPEG family's fixed quantiser is read from each frame.
         if (out->encoder->flags & AV_CODEC_FLAG_QSCALE) frame->quality = out->encoder->global_quality;

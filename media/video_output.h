@@ -25,8 +25,10 @@ struct VideoOutput {
     std::vector<int> streamMap;          // input stream -> output stream, -1 when not copied
     std::vector<AVRational> inputTimeBases;
     AVRational       frameTimeBase = {0, 1};  // the unit of the pts of frames handed in
-    int64_t          lastPts = AV_NOPTS_VALUE;
+    int64_t          ptsOrigin = AV_NOPTS_VALUE;  // the first frame's pts, in frameTimeBase
+    int64_t          lastPts = AV_NOPTS_VALUE;  // in the encoder's time base, from ptsOrigin
     int64_t          reorderedFrames = 0;     // frames whose pts did not increase, moved on
+    int64_t          roundedFrames = 0;       // frames whose pts the encoder's coarser time base rounded
     std::string      name;               // OUTPUT, for messages
 };
 

@@ -11,8 +11,10 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   # running the modules and their dialog for real, in 32-bit and 64-bit wine
   wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick
-  # the delbrin command: the FFmpeg libraries it links, and the ffmpeg and
-  # ffprobe programs its tests and benchmarks use
+  # the delbrin command: the FFmpeg libraries it links (Debian's bring the
+  # libx265 and libvpx encoders and decoders the command chooses for HEVC,
+  # VP8 and VP9), and the ffmpeg and ffprobe programs its tests and
+  # benchmarks use
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   # the frei0r effect, and the hosts its tests run it in
   frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad

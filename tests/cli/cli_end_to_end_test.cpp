@@ -361,9 +361,9 @@ TEST_F(CommandTest, EveryFailureNamesItsSideAndExitCode) {
         EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", u.options), &log), 2) << u.options;
         EXPECT_NE(log.find(u.says), std::string::npos) << log;
     }
-    // Encoding: 5, with the encoder's own words (MPEG-2 has no 10 fps).
-    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4 --codec mpeg2video"), &log), 5);
-    EXPECT_NE(log.find("encoding with mpeg2video"), std::string::npos) << log;
+    // Encoding: 5, with the encoder's own words (MPEG-1 has no 10 fps).
+    EXPECT_EQ(Shell(Apply("clip.mkv", "x.mkv", "--rect 0,0,4,4 --codec mpeg1video"), &log), 5);
+    EXPECT_NE(log.find("encoding with mpeg1video"), std::string::npos) << log;
     // Writing: 6, MP4 does not hold PCM sound.
     EXPECT_EQ(Shell(Apply("clip.mkv", "x.mp4", "--rect 0,0,4,4"), &log), 6);
     EXPECT_NE(log.find("writing " + Path("x.mp4")), std::string::npos) << log;
@@ -394,7 +394,7 @@ TEST_F(CommandTest, OutputIsNeverLostOrHalfWritten) {
     EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--rect 0,0,4,4"), &log), 4);
     EXPECT_NE(log.find("--force"), std::string::npos) << log;
     // An encoder that fails leaves the existing file as it was.
-    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--force -q --codec mpeg2video --rect 0,0,4,4"), &log), 5);
+    EXPECT_EQ(Shell(Apply("clip.mkv", "taken.mkv", "--force -q --codec mpeg1video --rect 0,0,4,4"), &log), 5);
     std::string content;
     Shell("cat " + Quote(Path("taken.mkv")), &content);
     EXPECT_EQ(content, "precious\n");

@@ -202,14 +202,16 @@ TEST(EncoderSetup, DefaultsFollowTheOutputAndTheInput) {
     ASSERT_TRUE(ok) << error;
     EXPECT_STREQ(p.codec->name, "png");
     EXPECT_EQ(p.pixelFormat, AV_PIX_FMT_RGB24);
-    p = Plan({}, "o.mp4", {AV_CODEC_ID_PNG, AV_PIX_FMT_RGB24, 64, 48}, &error, &ok);
+    InputTraits picture = {AV_CODEC_ID_PNG, AV_PIX_FMT_RGB24, 64, 48};
+    picture.picture = true;
+    p = Plan({}, "o.mp4", picture, &error, &ok);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(p.pixelFormat, AV_PIX_FMT_YUV444P);
     ASSERT_EQ(p.notes.size(), 1u);
     EXPECT_NE(p.notes[0].find("does not take the input's rgb24"), std::string::npos) << p.notes[0];
 
     // Odd sizes: 4:2:0 H.264 cannot be, so a format without subsampling.
-    p = Plan({}, "o.mkv", {AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 641, 361}, &error, &ok);
+    p = Plan({"libx264"}, "o.mkv", {AV_CODEC_ID_FFV1, AV_PIX_FMT_YUV420P, 641, 361}, &error, &ok);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(p.pixelFormat, AV_PIX_FMT_YUV444P);
     EXPECT_NE(p.notes.back().find("odd size 641x361"), std::string::npos) << p.notes.back();
@@ -243,6 +245,65 @@ TEST(EncoderSetup, DefaultsFollowTheOutputAndTheInput) {
     }
 }
 
+InputTraits Traits(AVCodecID codec, AVPixelFormat format, int width = 64, int height = 48) {
+    InputTraits traits;
+    traits.codecId = codec;
+    traits.pixelFormat = format;
+    traits.width = width;
+    traits.height = height;
+    return traits;
+}
+
+// A video keeps its own codec where the output can; where it cannot, the
+// note says why, and a container that cannot store reordering gets none.
+TEST(EncoderSetup, TheInputsCodecIsKeptWherePossible) {
+    for (const char* name : {"prores_ks", "libx265", "libx264", "libvpx-vp9"})
+        if (!avcodec_find_encoder_by_name(name)) GTEST_SKIP() << "no " << name << " in this FFmpeg";
+    InputTraits prores = Traits(AV_CODEC_ID_PRORES, AV_PIX_FMT_YUV422P10);
+    prores.profile = 3;  // HQ
+    InputTraits mpeg2 = Traits(AV_CODEC_ID_MPEG2VIDEO, AV_PIX_FMT_YUV420P);
+    mpeg2.gopSize = 15;
+    mpeg2.maxBFrames = 2;
+    const struct {
+        InputTraits input;
+        const char* output;
+        const char* encoder;
+        const char* says;  // null: nothing said
+        int profile, gop, maxB;
+    } cases[] = {
+        {prores, "o.mov", "prores_ks", nullptr, 3, 0, -1},
+        {prores, "o.mkv", "prores_ks", nullptr, 3, 0, -1},
+        {prores, "o.mp4", "libx264", "the mp4 container does not take the input's prores", kUnknownProfile, 0, -1},
+        {Traits(AV_CODEC_ID_HEVC, AV_PIX_FMT_YUV420P10), "o.mkv", "libx265", nullptr, kUnknownProfile, 0, -1},
+        {Traits(AV_CODEC_ID_HEVC, AV_PIX_FMT_YUV420P10), "o.mp4", "libx265", nullptr, kUnknownProfile, 0, -1},
+        {mpeg2, "o.mxf", "mpeg2video", nullptr, kUnknownProfile, 15, 2},
+        {mpeg2, "o.ts", "mpeg2video", nullptr, kUnknownProfile, 15, 2},
+        {Traits(AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P), "o.mxf", "libx264", nullptr, kUnknownProfile, 0, 0},
+        {Traits(AV_CODEC_ID_VP9, AV_PIX_FMT_YUV420P), "o.mp4", "libvpx-vp9", nullptr, kUnknownProfile, 0, -1},
+        {Traits(AV_CODEC_ID_H263, AV_PIX_FMT_YUV420P, 64, 48), "o.mov", "libx264", "h263 does not open for the input's 64x48 yuv420p picture",
+         kUnknownProfile, 0, -1},
+        {Traits(AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P), "o.webm", "libvpx-vp9",
+         "the webm container does not take the input's h264", kUnknownProfile, 0, -1},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        bool ok;
+        EncoderPlan p = Plan({}, c.output, c.input, &error, &ok);
+        const std::string what = std::string(avcodec_get_name(c.input.codecId)) + " -> " + c.output;
+        ASSERT_TRUE(ok) << what << ": " << error;
+        EXPECT_STREQ(p.codec->name, c.encoder) << what;
+        std::string said;
+        for (const std::string& n : p.notes) said += n + "\n";
+        if (c.says)
+            EXPECT_NE(said.find(c.says), std::string::npos) << what << ": " << said;
+        else
+            EXPECT_EQ(said, "") << what;
+        EXPECT_EQ(p.profile, c.profile) << what;
+        EXPECT_EQ(p.gopSize, c.gop) << what;
+        EXPECT_EQ(p.maxBFrames, c.maxB) << what;
+    }
+}
+
 TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     std::string error;
     bool ok;
@@ -257,7 +318,7 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     EXPECT_EQ(p.value, 4);
     AVCodecContext* context = avcodec_alloc_context3(p.codec);
     AVDictionary* options = nullptr;
-    ApplyQuality(p, context, &options);
+    ApplyEncoderSettings(p, context, &options);
     EXPECT_TRUE(context->flags & AV_CODEC_FLAG_QSCALE);
     EXPECT_EQ(context->global_quality, 4 * FF_QP2LAMBDA);
     avcodec_free_context(&context);
@@ -273,7 +334,7 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
         p = Plan({"libx264", "", 23, {}}, "o.mkv", kH264, &error, &ok);
         context = avcodec_alloc_context3(p.codec);
         options = nullptr;
-        ApplyQuality(p, context, &options);
+        ApplyEncoderSettings(p, context, &options);
         EXPECT_STREQ(av_dict_get(options, "crf", nullptr, 0)->value, "23");
         EXPECT_EQ(context->bit_rate, 0);
         av_dict_free(&options);
