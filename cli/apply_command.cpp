@@ -15,6 +15,7 @@ extern "C" {
 
 #include "commands.h"
 #include "filter_setup.h"
+#include "output_check.h"
 #include "output_file.h"
 #include "pixel_traits.h"
 #include "progress.h"
@@ -44,7 +45,7 @@ struct ApplyRun {
 // that yields no frame for this long is not one the command can use.
 const size_t kMaxPendingPackets = 4096;
 
-bool TakeOtherPacket(void* context, AVPacket* packet, RunError* error) {
+bool TakeOtherPacket(void* context, AVPacket* packet, MediaError* error) {
     ApplyRun* run = static_cast<ApplyRun*>(context);
     if (run->outputOpen) return CopyPacket(&run->output, packet, error);
     if (run->pending.size() >= kMaxPendingPackets)
@@ -87,7 +88,7 @@ bool OpaquePalette(const AVFrame* frame) {
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
-bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
+bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, MediaError* error) {
     const VideoStreamInfo& info = run->input.info;
     InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
                           OpaquePalette(first)};
@@ -100,7 +101,7 @@ bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* fir
 }
 
 // A picture file holds the first frame; says so when the input has more.
-void SayFirstFrameOnly(ApplyRun* run, const Options& options, RunError* error) {
+void SayFirstFrameOnly(ApplyRun* run, const Options& options, MediaError* error) {
     int64_t number = 0;
     if (ReadVideoFrame(&run->input, run->decoded, &number, error) > 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
@@ -108,7 +109,7 @@ void SayFirstFrameOnly(ApplyRun* run, const Options& options, RunError* error) {
 }
 
 bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
-               const std::string& output, int64_t* done, RunError* error) {
+               const std::string& output, int64_t* done, MediaError* error) {
     Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
     int64_t number = 0;
     for (;;) {
@@ -159,7 +160,7 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
 
 bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
                        AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, RunError* error) {
+                       AVFrame** result, MediaError* error) {
     if (frameNumber > INT32_MAX)
         return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
     *result = frame;
@@ -182,7 +183,7 @@ int RunApply(const Options& options) {
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
     ApplyRun run;
-    RunError error;
+    MediaError error;
     if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error)) {
         FreeRun(&run);
         return Fail(ExitCodeFor(error.step), error.message);

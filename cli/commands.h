@@ -27,9 +27,9 @@ int RunDemo(const Options& options);
 // BGRA or RGB; *result is the frame patched: frame itself or *work.
 bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
                        AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, RunError* error);
+                       AVFrame** result, MediaError* error);
 
 // Writes one picture as a PNG file at path (temporary name, then renamed).
-bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* error);
+bool WritePngFile(const AVFrame* picture, const std::string& path, MediaError* error);
 
 #endif

@@ -56,7 +56,7 @@ void DrawFrame(AVFrame* f, int n) {
     FillBox(f, 586, 46, 26, 8, 0, 0, 128, 230);
 }
 
-bool MakeSample(const std::string& path, RunError* error) {
+bool MakeSample(const std::string& path, MediaError* error) {
     EncoderPlan plan;
     std::string usage;
     InputTraits traits = {AV_CODEC_ID_NONE, AV_PIX_FMT_YUV420P, kWidth, kHeight};
@@ -102,7 +102,7 @@ bool MakeSample(const std::string& path, RunError* error) {
     return false;
 }
 
-bool ExtractPng(const std::string& input, int64_t wanted, const std::string& path, RunError* error) {
+bool ExtractPng(const std::string& input, int64_t wanted, const std::string& path, MediaError* error) {
     VideoInput in;
     AVFrame* frame = av_frame_alloc();
     int64_t number = -1;
@@ -125,7 +125,7 @@ int RunDemo(const Options& options) {
         return Fail(kExitRefused, "cannot create " + dir + ": " + strerror(errno));
     const std::string sample = dir + "/sample.mp4";
     const std::string patched = dir + "/patched.mp4";
-    RunError error;
+    MediaError error;
     if (!MakeSample(sample, &error)) return Fail(ExitCodeFor(error.step), error.message);
 
     Options apply;

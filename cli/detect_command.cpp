@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "frame_ranges.h"
 #include "frame_sampler.h"
+#include "output_check.h"
 #include "output_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
@@ -108,7 +109,7 @@ DetectRect AddMargin(DetectRect r, int margin, int32_t width, int32_t height) {
 // between and puts the change where the fewest frames disagree with it.
 // Returns the first frame of the new state.
 bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, int64_t before, int64_t after,
-                bool appears, int64_t* change, RunError* error) {
+                bool appears, int64_t* change, MediaError* error) {
     std::vector<int64_t> between;
     for (int64_t n = before + 1; n < after; n++) between.push_back(n);
     std::vector<int64_t> numbers;
@@ -142,7 +143,7 @@ bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, i
 // found to the frame. The frames before the first sample and after the last
 // take the state of their nearest sample.
 bool ShownSpans(VideoInput* input, const LumaSamples& samples, const LogoCandidate& logo, int factor,
-                std::vector<FrameSpan>* spans, RunError* error) {
+                std::vector<FrameSpan>* spans, MediaError* error) {
     const size_t count = samples.samples.size();
     int64_t start = logo.present[0] ? 0 : -1;
     for (size_t k = 0; k + 1 < count; k++) {
@@ -322,7 +323,7 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
 // The frame, patched by the filter with the border on, as the preview: what
 // `delbrin preview` writes for the Config line, without the feathering.
 bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
-                  const std::string& path, RunError* error) {
+                  const std::string& path, MediaError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
     // gives no weight, so the preview is drawn without feathering.
     std::vector<PatchSettings> shown(1, settings);
@@ -406,7 +407,7 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
     samples.width = info.width / factor;
     samples.height = info.height / factor;
     std::vector<int64_t> numbers = SpreadFrameNumbers(input->index, options.frames);
-    RunError error;
+    MediaError error;
     bool ok = ReadLumaFrames(input, numbers, [&](int64_t n, const uint8_t* y, int32_t pitch) {
         LumaSample sample;
         sample.frameNumber = n;
@@ -458,7 +459,7 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
 
 int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     VideoInput input;
-    RunError error;
+    MediaError error;
     int code = OpenVideoInput(options.input, kSampleFrames, &input, &error) ? AnalyseInput(&input, options, report)
                                                                              : ExitCodeFor(error.step);
     if (report->error.empty()) report->error = error.message;
@@ -525,7 +526,7 @@ int RunDetectCommand(int argc, char** argv) {
     }
 
     VideoInput input;
-    RunError error;
+    MediaError error;
     DetectReport report;
     int code = kExitOk;
     if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {

@@ -8,13 +8,14 @@
 #include "commands.h"
 #include "filter_setup.h"
 #include "frame_run.h"
+#include "output_check.h"
 #include "output_file.h"
 #include "stop_signal.h"
 #include "video_input.h"
 
 namespace {
 
-bool EncodePng(const AVFrame* picture, std::vector<uint8_t>* bytes, RunError* error) {
+bool EncodePng(const AVFrame* picture, std::vector<uint8_t>* bytes, MediaError* error) {
     const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (!png) return Failed(error, kStepEncoding, "encoding: this FFmpeg has no PNG encoder");
     EncoderPlan plan;
@@ -60,7 +61,7 @@ bool EncodePng(const AVFrame* picture, std::vector<uint8_t>* bytes, RunError* er
 
 }  // namespace
 
-bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* error) {
+bool WritePngFile(const AVFrame* picture, const std::string& path, MediaError* error) {
     std::vector<uint8_t> bytes;
     if (!EncodePng(picture, &bytes, error)) return false;
     std::string temporary;
@@ -97,7 +98,7 @@ int RunPreview(const Options& options) {
     FrameConverter converter;
     AVFrame* frame = av_frame_alloc();
     AVFrame* work = av_frame_alloc();
-    RunError error;
+    MediaError error;
     int code = kExitOk;
     int64_t number = -1;
     int got = 0;

@@ -328,7 +328,7 @@ TEST_F(DetectTest, ChosenFramesCarryTheNumbersOfReadingInOrder) {
             return rows;
         };
         VideoInput reader;
-        RunError error;
+        MediaError error;
         ASSERT_TRUE(OpenVideoInput(clip, kReadVideo, &reader, &error)) << error.message;
         std::vector<std::vector<uint8_t>> inOrder;
         AVFrame* frame = av_frame_alloc();

@@ -203,7 +203,7 @@ TEST(RegionPatch, WindowsGiveTheWholeFrameResultAndTouchNothingElse) {
 
             AVFrame* actual = Copy(input);
             AVFrame* patched = nullptr;
-            RunError error;
+            MediaError error;
             ASSERT_TRUE(PatchDecodedFrame(&patcher, &converter, actual, work, AV_PIX_FMT_NONE, instances, n, &patched,
                                           &error))
                 << error.message;

@@ -53,7 +53,7 @@ std::vector<int64_t> SpreadFrameNumbers(const VideoFrameIndex& index, int count)
 }
 
 bool ReadLumaFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers, const LumaSink& sink,
-                    RunError* error) {
+                    MediaError* error) {
     const VideoStreamInfo& info = input->info;
     FrameConverter converter;
     AVFrame* gray = av_frame_alloc();

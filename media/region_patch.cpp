@@ -249,7 +249,7 @@ PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int
 }
 
 bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettings* instances,
-                       int count, int32_t frameNumber, RunError* error) {
+                       int count, int32_t frameNumber, MediaError* error) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!CanPatchInPlace(format))

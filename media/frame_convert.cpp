@@ -11,7 +11,7 @@ extern "C" {
 
 
 bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int format, int width, int height,
-                  RunError* error) {
+                  MediaError* error) {
     const PictureColour source = ColourOf(from);
     PictureColour target = source;
     if (IsRgbFormat(from->format)) target.range = AVCOL_RANGE_MPEG;

@@ -47,8 +47,8 @@
 // that overlap are merged into one, so instances that touch each other's
 // surroundings are run on one BGRA picture in order, as in the reference.
 // The differential test checks all of this against the reference.
-#ifndef DELBRIN_CLI_REGION_PATCH_H
-#define DELBRIN_CLI_REGION_PATCH_H
+#ifndef DELBRIN_MEDIA_REGION_PATCH_H
+#define DELBRIN_MEDIA_REGION_PATCH_H
 
 #include <stdint.h>
 
@@ -61,7 +61,7 @@ extern "C" {
 }
 
 #include "patch_settings.h"
-#include "run_error.h"
+#include "media_error.h"
 
 enum {
     kWindowMargin = 8,   // pixels of input the conversions need around R
@@ -122,7 +122,7 @@ struct RegionPatcher {
 // made writable (copied) only when some instance patches it. Returns false
 // (kStepFiltering) when a conversion cannot be set up or memory runs out.
 bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettings* instances,
-                       int count, int32_t frameNumber, RunError* error);
+                       int count, int32_t frameNumber, MediaError* error);
 
 // The rounded-out rectangle R of one instance on a frame of this format and
 // size; empty (x0 == x1) when the instance's rectangle misses the frame.

@@ -1,8 +1,8 @@
 // The file written: the patched video encoded in place of the input's video
 // stream, every other stream of the input copied packet for packet, the
 // input's chapters and metadata kept, packets interleaved by libavformat.
-#ifndef DELBRIN_CLI_VIDEO_OUTPUT_H
-#define DELBRIN_CLI_VIDEO_OUTPUT_H
+#ifndef DELBRIN_MEDIA_VIDEO_OUTPUT_H
+#define DELBRIN_MEDIA_VIDEO_OUTPUT_H
 
 #include <string>
 #include <vector>
@@ -13,7 +13,7 @@ extern "C" {
 }
 
 #include "encoder_setup.h"
-#include "run_error.h"
+#include "media_error.h"
 #include "video_input.h"
 
 struct VideoOutput {
@@ -37,18 +37,18 @@ struct VideoOutput {
 // note on stderr; a picture file gets none of them, with a note saying which). Writes the header. name is OUTPUT, for messages.
 bool OpenVideoOutput(VideoOutput* output, const std::string& path, const std::string& name,
                      const EncoderPlan& plan, const VideoStreamInfo& video, const AVFrame* firstFrame,
-                     const VideoInput* copyFrom, RunError* error);
+                     const VideoInput* copyFrom, MediaError* error);
 
 // Encodes one frame (its pts in video.timeBase) and writes what the encoder
 // gives back.
-bool EncodeVideoFrame(VideoOutput* output, AVFrame* frame, RunError* error);
+bool EncodeVideoFrame(VideoOutput* output, AVFrame* frame, MediaError* error);
 
 // Writes a packet of a copied input stream; packets of streams not copied
 // are dropped.
-bool CopyPacket(VideoOutput* output, AVPacket* packet, RunError* error);
+bool CopyPacket(VideoOutput* output, AVPacket* packet, MediaError* error);
 
 // Drains the encoder, writes the trailer and closes the file.
-bool FinishVideoOutput(VideoOutput* output, RunError* error);
+bool FinishVideoOutput(VideoOutput* output, MediaError* error);
 
 // Frees everything; the file is left as it is (the caller removes it).
 void CloseVideoOutput(VideoOutput* output);

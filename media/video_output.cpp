@@ -8,7 +8,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "stop_signal.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ AVRational EncoderTimeBase(const AVCodec* codec, const VideoStreamInfo& video, b
 }
 
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
-                      const VideoStreamInfo& video, const AVFrame* firstFrame, RunError* error);
+                      const VideoStreamInfo& video, const AVFrame* firstFrame, MediaError* error);
 
 void SayLeftOutStreams(const VideoInput& input, int videoIndex) {
     std::string list;
@@ -129,7 +129,7 @@ void SayLeftOutStreams(const VideoInput& input, int videoIndex) {
 }
 
 bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInfo& video,
-                 const AVFrame* first, RunError* error) {
+                 const AVFrame* first, MediaError* error) {
     const AVCodec* codec = plan.codec;
     AVCodecContext* enc = avcodec_alloc_context3(codec);
     out->encoder = enc;
@@ -170,7 +170,7 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
     return true;
 }
 
-bool WriteEncoded(VideoOutput* out, RunError* error) {
+bool WriteEncoded(VideoOutput* out, MediaError* error) {
     for (;;) {
         int ret = avcodec_receive_packet(out->encoder, out->packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
@@ -189,7 +189,7 @@ bool WriteEncoded(VideoOutput* out, RunError* error) {
 
 bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::string& name, const EncoderPlan& plan,
                      const VideoStreamInfo& video, const AVFrame* firstFrame, const VideoInput* copyFrom,
-                     RunError* error) {
+                     MediaError* error) {
     out->name = name;
     out->packet = av_packet_alloc();
     const std::string url = "file:" + path;
@@ -253,7 +253,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
 namespace {
 
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
-                      const VideoStreamInfo& video, const AVFrame*, RunError* error) {
+                      const VideoStreamInfo& video, const AVFrame*, MediaError* error) {
     (void)video;
     const AVFormatContext* in = input.format;
     out->streamMap.assign(in->nb_streams, -1);
@@ -293,7 +293,7 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
 
 }  // namespace
 
-bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, RunError* error) {
+bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, MediaError* error) {
     if (frame) {
         // Every pts goes through as decoded; one that does not increase (a
         // damaged input) is moved just after the last, or the muxer refuses.
@@ -317,7 +317,7 @@ bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, RunError* error) {
     return WriteEncoded(out, error);
 }
 
-bool CopyPacket(VideoOutput* out, AVPacket* packet, RunError* error) {
+bool CopyPacket(VideoOutput* out, AVPacket* packet, MediaError* error) {
     const int index = packet->stream_index;
     if (index < 0 || index >= static_cast<int>(out->streamMap.size()) || out->streamMap[index] < 0) return true;
     AVStream* ost = out->format->streams[out->streamMap[index]];
@@ -332,7 +332,7 @@ bool CopyPacket(VideoOutput* out, AVPacket* packet, RunError* error) {
     return true;
 }
 
-bool FinishVideoOutput(VideoOutput* out, RunError* error) {
+bool FinishVideoOutput(VideoOutput* out, MediaError* error) {
     if (!EncodeVideoFrame(out, nullptr, error)) return false;
     int ret = av_write_trailer(out->format);
     if (ret < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret);

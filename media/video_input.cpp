@@ -12,7 +12,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "stop_signal.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
 
 // Opens the container (again, when reading starts over) and picks the
 // video stream: the same one each time.
-bool OpenContainer(VideoInput* input, RunError* error) {
+bool OpenContainer(VideoInput* input, MediaError* error) {
     const std::string& path = input->path;
     avformat_close_input(&input->format);
     input->format = avformat_alloc_context();
@@ -104,7 +104,7 @@ bool OpenContainer(VideoInput* input, RunError* error) {
     return true;
 }
 
-bool OpenDecoder(VideoInput* input, RunError* error) {
+bool OpenDecoder(VideoInput* input, MediaError* error) {
     const std::string& path = input->path;
     AVStream* st = input->format->streams[input->info.streamIndex];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -134,7 +134,7 @@ int64_t PacketTime(const AVPacket* packet) {
 
 // The next packet of the video stream into input->packet. Returns 1, 0 at
 // the end of the file, -1 on failure or a stop signal.
-int ReadVideoPacket(VideoInput* input, RunError* error) {
+int ReadVideoPacket(VideoInput* input, MediaError* error) {
     for (;;) {
         av_packet_unref(input->packet);
         int ret = av_read_frame(input->format, input->packet);
@@ -149,7 +149,7 @@ int ReadVideoPacket(VideoInput* input, RunError* error) {
 }
 
 // Reading starts over from the beginning of the file.
-bool StartOver(VideoInput* input, RunError* error) {
+bool StartOver(VideoInput* input, MediaError* error) {
     if (!OpenContainer(input, error)) return false;
     avcodec_flush_buffers(input->decoder);
     input->holdingPacket = false;
@@ -176,7 +176,7 @@ struct ScannedPacket {
 // decodes from the start up to the first frame the decoder gives, since the
 // packets before it (a file cut in the middle of a group of pictures) give
 // no frame that reading in order would count.
-bool IndexFrames(VideoInput* input, RunError* error) {
+bool IndexFrames(VideoInput* input, MediaError* error) {
     std::vector<ScannedPacket> packets;
     bool trusted = true;
     int ret;
@@ -254,7 +254,7 @@ bool IsPacketAfter(const AVPacket* p, const VideoKeyframe* key) {
 
 // Reads on to the key packet and holds it for the decoder. 1 when found,
 // 0 when a packet after it (or the end of the file) came first.
-int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error) {
+int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, MediaError* error) {
     int ret;
     while ((ret = ReadVideoPacket(input, error)) == 1) {
         if (IsPacketOf(input->packet, key)) {
@@ -272,7 +272,7 @@ int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error)
 // aims at the key packet's pts, then at the smaller of its pts and dts, then
 // at earlier keyframes, reading on to the key packet each time; should
 // every aim land past it, reading starts over from the beginning.
-bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error) {
+bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, MediaError* error) {
     avcodec_flush_buffers(input->decoder);
     input->holdingPacket = false;
     input->demuxerEnded = false;
@@ -299,7 +299,7 @@ bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error
 
 }  // namespace
 
-bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, RunError* error) {
+bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error) {
     input->path = path;
     input->use = use;
     input->packet = av_packet_alloc();
@@ -312,7 +312,7 @@ bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* inpu
     return IndexFrames(input, error);
 }
 
-int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunError* error) {
+int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, MediaError* error) {
     const int video = input->info.streamIndex;
     const bool indexed = !input->index.framePts.empty();
     for (;;) {
@@ -386,7 +386,7 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
 }
 
 bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, const ChosenFrameSink& take,
-                      RunError* error) {
+                      MediaError* error) {
     const VideoFrameIndex& index = input->index;
     const bool indexed = !index.framePts.empty();
     AVFrame* frame = av_frame_alloc();

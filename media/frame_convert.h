@@ -1,15 +1,15 @@
 // Whole-frame conversion between pixel formats (and sizes), for the frames
 // that cannot be patched in their own format (palettes, bit planes) or that
 // the encoder takes in another format.
-#ifndef DELBRIN_CLI_FRAME_CONVERT_H
-#define DELBRIN_CLI_FRAME_CONVERT_H
+#ifndef DELBRIN_MEDIA_FRAME_CONVERT_H
+#define DELBRIN_MEDIA_FRAME_CONVERT_H
 
 extern "C" {
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
 
-#include "run_error.h"
+#include "media_error.h"
 
 struct FrameConverter {
     SwsContext* context = nullptr;
@@ -24,7 +24,7 @@ struct FrameConverter {
 // above 576 lines and BT.601 below, limited range (full for yuvj formats);
 // the picture's colour tags say what was done.
 bool ConvertFrame(FrameConverter* converter, const AVFrame* from, AVFrame* to, int format, int width,
-                  int height, RunError* error);
+                  int height, MediaError* error);
 
 void FreeFrameConverter(FrameConverter* converter);
 
