@@ -15,6 +15,9 @@ extern "C" {
 
 #include "commands.h"
 #include "filter_setup.h"
+#include "frame_deblend.h"
+#include "frame_run.h"
+#include "logo_mask_file.h"
 #include "output_check.h"
 #include "output_file.h"
 #include "pixel_traits.h"
@@ -31,6 +34,12 @@ struct ApplyRun {
     VideoOutput    output;
     EncoderPlan    plan;
     RegionPatcher  patcher;
+    // --deblend: the learned logo, once the first frame has told the
+    // video's coding, and the patch over it for the nearly opaque parts.
+    bool           deblending = false;
+    LogoModel      logo{};
+    PatchSettings  opaquePart{};
+    RegionPatcher  opaquePatcher;
     FrameConverter toWork;
     FrameConverter toEncoder;
     AVFrame*       decoded = nullptr;
@@ -61,6 +70,7 @@ void FreeRun(ApplyRun* run) {
     CloseVideoInput(&run->input);
     CloseVideoOutput(&run->output);
     FreeRegionPatcher(&run->patcher);
+    FreeRegionPatcher(&run->opaquePatcher);
     FreeFrameConverter(&run->toWork);
     FreeFrameConverter(&run->toEncoder);
     av_frame_free(&run->decoded);
@@ -108,6 +118,45 @@ void SayFirstFrameOnly(ApplyRun* run, const Options& options, MediaError* error)
                         "`delbrin preview --frame N -o OUT` writes another\n");
 }
 
+// Pixels of picture kept around the logo's box for the patch over its nearly
+// opaque parts: the patch takes its samples from the box's second pixel in,
+// which then lies past the logo, and the chroma around it as well.
+const int kOpaquePartMargin = 4;
+
+// Reads the mask for frames like the first one and sets up the patch over
+// the logo's box, with the frames to de-blend.
+bool StartDeblending(ApplyRun* run, const Options& options, const AVFrame* first, MediaError* error) {
+    if (!CanDeblendInPlace(first->format)) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(first->format));
+        return Failed(error, kStepFiltering, std::string("--deblend: frames in ") + (name ? name : "this format") +
+                                                 " are not planar YUV, grey or planar RGB");
+    }
+    if (!ReadLogoMask(options.deblendMask, first->width, first->height, CodingOf(first), &run->logo, error))
+        return false;
+    const PixelRect box = run->logo.planes[0].box;
+    if (IsEmptyRect(box) && !options.quiet)
+        fprintf(stderr, "delbrin: note: the mask %s shows no logo (its alpha is 0 everywhere)\n",
+                options.deblendMask.c_str());
+    const PixelRect around = ClipRectToFrame(PixelRect{box.x - kOpaquePartMargin, box.y - kOpaquePartMargin,
+                                                       box.width + 2 * kOpaquePartMargin,
+                                                       box.height + 2 * kOpaquePartMargin},
+                                             first->width, first->height);
+    InitSettings(&run->opaquePart, nullptr);
+    int32_t numbers[kConfigNumberCount];
+    SaveConfigNumbers(&run->opaquePart, numbers);
+    numbers[kConfigX] = around.x;
+    numbers[kConfigY] = around.y;
+    numbers[kConfigWidth] = around.width > 0 ? around.width : 1;
+    numbers[kConfigHeight] = around.height > 0 ? around.height : 1;
+    numbers[kConfigFeatherOn] = 0;
+    // Fade length 1 with fading off: a range "s t" covers frames s to t.
+    numbers[kConfigFadeOn] = 0;
+    numbers[kConfigFadeFrames] = 1;
+    StoreConfig(&run->opaquePart, numbers, options.deblendRanges.c_str());
+    run->deblending = !IsEmptyRect(box);
+    return true;
+}
+
 bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
                const std::string& output, int64_t* done, MediaError* error) {
     Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
@@ -117,6 +166,12 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         if (got < 0) return false;
         if (got == 0) break;
         if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
+        if (!run->outputOpen && !options.deblendMask.empty() && !StartDeblending(run, options, run->decoded, error))
+            return false;
+        if (run->deblending && number <= INT32_MAX && FrameAlpha(&run->opaquePart, static_cast<int32_t>(number)) != 0 &&
+            !DeblendFrame(run->logo, run->opaquePart, &run->opaquePatcher, run->decoded, static_cast<int32_t>(number),
+                          error))
+            return false;
 
         AVFrame* patched = nullptr;
         if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded, run->work, run->plan.pixelFormat,

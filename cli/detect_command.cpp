@@ -12,10 +12,18 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 #include "commands.h"
 #include "frame_ranges.h"
+#include "frame_deblend.h"
 #include "frame_sampler.h"
+#include "logo_mask.h"
+#include "logo_mask_file.h"
 #include "output_check.h"
 #include "output_file.h"
 #include "patch_settings.h"
@@ -27,7 +35,7 @@ namespace {
 const char kHelp[] =
     "usage:\n"
     "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png [--force]]\n"
-    "                       [--json]\n"
+    "                       [--json] [--mask M.png [--rect X,Y,W,H]]\n"
     "\n"
     "Finds a station logo or watermark: the pixels whose values and edges stay\n"
     "put while the picture around them moves. Samples N frames spread over the\n"
@@ -44,6 +52,13 @@ const char kHelp[] =
     "  --preview  write a frame showing the logo, with the rectangle's dotted\n"
     "             border drawn by the filter (feathering off so that it shows);\n"
     "             an existing OUT.png is replaced only with --force\n"
+    "  --mask     also learn the logo's alpha and colour per pixel, from the\n"
+    "             sampled frames that show it, and write them as M.png: a\n"
+    "             frame-sized RGBA picture, 16 bits a channel, alpha 0 outside\n"
+    "             the logo, to touch up in an image editor and give to\n"
+    "             `delbrin apply --deblend`\n"
+    "  --rect     with --mask: learn the logo inside this rectangle instead of\n"
+    "             finding it\n"
     "  --json     print the same as one JSON object: the detected region, the\n"
     "             proposed rectangle, summary, config, shown spans, candidates\n"
     "\n"
@@ -352,6 +367,54 @@ bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings&
     return ok;
 }
 
+// Learns the logo inside rect from frames spread over the video (only those
+// inside shown, when there are spans) and writes it to path as a mask
+// picture.
+bool WriteLogoMask(VideoInput* input, PixelRect rect, const std::vector<FrameSpan>& shown, int frames,
+                   const std::string& path, MediaError* error) {
+    std::vector<int64_t> numbers;
+    for (int64_t n : SpreadFrameNumbers(input->index, frames)) {
+        bool inside = shown.empty();
+        for (const FrameSpan& s : shown) inside |= n >= s.first && n <= s.last;
+        if (inside) numbers.push_back(n);
+    }
+    LogoLearner learner;
+    ColourCoding coding{};
+    bool started = false, refused = false;
+    bool ok = ReadChosenFrames(input, numbers, [&](int64_t, AVFrame* f) {
+        if (!started) {
+            if (!CanDeblendInPlace(f->format)) {
+                const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
+                refused = true;
+                return Failed(error, kStepFiltering, std::string("learning the logo: frames in ") +
+                                                         (name ? name : "this format") +
+                                                         " are not planar YUV, grey or planar RGB");
+            }
+            const FramePlanes planes = PlanesOf(f);
+            coding = CodingOf(f);
+            StartLogoLearning(&learner, rect, f->width, f->height, planes.chromaShiftX, planes.chromaShiftY,
+                              planes.count, planes.planes[0].bitDepth);
+            started = true;
+        } else if (f->width != learner.frameWidth || f->height != learner.frameHeight || !CanDeblendInPlace(f->format)) {
+            return true;  // a frame of another size or format tells nothing about this one's logo
+        }
+        AddLogoSample(&learner, PlanesOf(f).planes);
+        return true;
+    }, error);
+    if (!ok || refused) return false;
+    if (learner.frames < kMinLogoFrames)
+        return Failed(error, kStepFiltering, "learning the logo: only " + std::to_string(learner.frames) +
+                                                 " sampled frames show a new picture under it; at least " +
+                                                 std::to_string(kMinLogoFrames) + " are needed (try more --frames)");
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> picture(MaskPicture(LearnedLogo(learner), coding),
+                                                         [](AVFrame* f) { av_frame_free(&f); });
+    if (!picture) return Failed(error, kStepFiltering, "learning the logo: out of memory");
+    if (!WritePngFile(picture.get(), path, error)) return false;
+    fprintf(stderr, "delbrin: the logo, learned from %lld frames, written to %s\n", (long long)learner.frames,
+            path.c_str());
+    return true;
+}
+
 bool ParseNumber(const char* text, int low, int high, int* value) {
     char* end = nullptr;
     errno = 0;
@@ -469,7 +532,9 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
 
 int RunDetectCommand(int argc, char** argv) {
     DetectOptions options;
-    std::string previewPath;
+    std::string previewPath, maskPath;
+    ConfigCall given = DefaultConfigCall();
+    bool rectGiven = false;
     bool json = false;
     bool force = false;
     for (int i = 2; i < argc; i++) {
@@ -501,6 +566,19 @@ int RunDetectCommand(int argc, char** argv) {
                 return kExitUsage;
             }
             previewPath = argv[++i];
+        } else if (arg == "--mask") {
+            if (!hasValue) {
+                fprintf(stderr, "delbrin: --mask needs a file name\n");
+                return kExitUsage;
+            }
+            maskPath = argv[++i];
+        } else if (arg == "--rect") {
+            std::string reason;
+            if (!hasValue || !ApplyRectOption(argv[++i], &given, &reason)) {
+                fprintf(stderr, "delbrin: --rect takes X,Y,W,H%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
+                return kExitUsage;
+            }
+            rectGiven = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n",
                     arg.c_str());
@@ -518,11 +596,19 @@ int RunDetectCommand(int argc, char** argv) {
     }
     if (!previewPath.empty() && SameFile(options.input, previewPath))
         return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
+    if (rectGiven && (maskPath.empty() || options.ranges || !previewPath.empty() || json))
+        return Fail(kExitUsage, "--rect goes with --mask alone: the logo is learned there, not searched for");
+    if (!maskPath.empty() && SameFile(options.input, maskPath))
+        return Fail(kExitRefused, "the mask would overwrite INPUT; choose another name");
+    if (!maskPath.empty() && maskPath == previewPath)
+        return Fail(kExitUsage, "--mask and --preview name the same file");
     std::string refusal;
+    if (!maskPath.empty())
+        if (int code = CheckOutputName(options.input, maskPath, force, &refusal)) return Fail(code, refusal);
     if (!previewPath.empty()) {
         if (int code = CheckOutputName(options.input, previewPath, force, &refusal)) return Fail(code, refusal);
-    } else if (force) {
-        return Fail(kExitUsage, "--force belongs to --preview, which is not given; see delbrin detect --help");
+    } else if (force && maskPath.empty()) {
+        return Fail(kExitUsage, "--force belongs to --preview or --mask, neither of which is given; see delbrin detect --help");
     }
 
     VideoInput input;
@@ -531,6 +617,14 @@ int RunDetectCommand(int argc, char** argv) {
     int code = kExitOk;
     if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {
         code = Fail(ExitCodeFor(error.step), error.message);
+    } else if (rectGiven) {
+        const PixelRect rect = {given.numbers[kConfigX], given.numbers[kConfigY], given.numbers[kConfigWidth],
+                                given.numbers[kConfigHeight]};
+        if (IsEmptyRect(ClipRectToFrame(rect, input.info.width, input.info.height)))
+            code = Fail(kExitUsage, "--rect lies outside the " + std::to_string(input.info.width) + "x" +
+                                        std::to_string(input.info.height) + " frame");
+        else if (!WriteLogoMask(&input, rect, {}, options.frames, maskPath, &error))
+            code = Fail(ExitCodeFor(error.step), error.message);
     } else if ((code = AnalyseInput(&input, options, &report)) != kExitOk && !report.error.empty()) {
         fprintf(stderr, "delbrin: %s\n", report.error.c_str());
     } else if (report.verdict != kDetectFound) {
@@ -544,6 +638,11 @@ int RunDetectCommand(int argc, char** argv) {
         else
             PrintText(options, report, settings);
         if (!previewPath.empty() && !WritePreview(&input, report, settings, previewPath, &error))
+            code = Fail(ExitCodeFor(error.step), error.message);
+        const DetectRect& found = report.logos[0].rectangle;
+        if (code == kExitOk && !maskPath.empty() &&
+            !WriteLogoMask(&input, PixelRect{found.x, found.y, found.width, found.height}, report.shown,
+                           options.frames, maskPath, &error))
             code = Fail(ExitCodeFor(error.step), error.message);
     }
     CloseVideoInput(&input);

@@ -8,7 +8,7 @@
 const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N | --quality Q]\n"
-    "                             [--pix-fmt FMT] [--force] [--quiet] [--verbose]\n"
+    "                             [--pix-fmt FMT] [--deblend M.png] [--force] [--quiet] [--verbose]\n"
     "  delbrin preview INPUT --frame N -o OUT.png [settings] [--force] [--verbose]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR] [--quiet] [--verbose]\n"
@@ -49,6 +49,11 @@ const char kUsage[] =
     "  encoder takes it. --crf N is on libx264's scale (default 18) and mapped\n"
     "  for other encoders (mpeg4 gets the quantiser of the same step size);\n"
     "  --quality Q is the encoder's own number (its crf, or mpeg4's q).\n"
+    "  --deblend M.png removes a translucent logo learned by `delbrin detect\n"
+    "  --mask`: where the logo lets the picture through, the picture under it\n"
+    "  is recovered; where it is nearly opaque, the patch fills in. --ranges\n"
+    "  limits it to those frames, as for the patches; rectangles given as well\n"
+    "  are patched after it.\n"
     "  OUTPUT is written beside itself under a temporary name and renamed only\n"
     "  when complete. --force replaces an existing OUTPUT. --quiet hides the\n"
     "  progress line, --verbose shows the libraries' messages.\n"
@@ -129,7 +134,7 @@ const struct {
     {"--fade", nullptr, kFilterSettings},   {"--ranges", nullptr, kFilterSettings},
     {"--cancel", nullptr, kFilterSettings}, {"--border", nullptr, kFilterSettings},
     {"--codec", nullptr, kApply},           {"--crf", nullptr, kApply},
-    {"--quality", nullptr, kApply},         {"--pix-fmt", nullptr, kApply},
+    {"--quality", nullptr, kApply},         {"--deblend", nullptr, kApply},         {"--pix-fmt", nullptr, kApply},
     {"--frame", nullptr, kPreview},         {"--output", "-o", kPreview},
     {"--print-config", nullptr, kPreview},  {"--force", "-f", kApply | kPreview},
     {"--quiet", "-q", kApply | kDemo},      {"--verbose", "-v", kApply | kPreview | kDemo},
@@ -242,6 +247,13 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         } else if (arg == "--quality") {
             ok = needValue();
             options->encoder.quality = value;
+        } else if (arg == "--deblend") {
+            ok = needValue();
+            options->deblendMask = value;
+            if (ok && value.empty()) {
+                *error = "--deblend needs the mask picture's file name";
+                return false;
+            }
         } else if (arg == "--pix-fmt") {
             ok = needValue();
             options->encoder.pixelFormat = value;
@@ -273,6 +285,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         if (!ok) return false;
     }
 
+    if (shared.rangesGiven) options->deblendRanges = shared.values.rangeText;
     // The shared settings over every instance; then what the filter will
     // make of range texts that came from Config lines.
     for (InstanceSource& source : options->instances) {

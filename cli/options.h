@@ -32,6 +32,8 @@ struct Options {
     bool           printConfig = false;
     long long      frame = -1;
     std::string    previewPath;
+    std::string    deblendMask;    // apply: the learned logo to de-blend, a mask picture
+    std::string    deblendRanges;  // the frames to de-blend (--ranges); empty: every frame
     std::vector<std::string> warnings;  // for stderr, once the whole line has been read
 };
 

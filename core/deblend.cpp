@@ -4,9 +4,10 @@
 #include <math.h>
 #include <string.h>
 
-// The width of the alpha band over which the patch is ramped in below the
-// limit: wide enough that neighbouring samples of a soft logo edge change
-// share gradually, narrow enough that translucent parts keep their picture.
+// The width of the alpha band above the limit over which the patch is
+// ramped in: wide enough that neighbouring samples of a soft logo edge
+// change share gradually. Below the limit the picture is all recovered: the
+// patch there would only smear what inverting gives back.
 static const float kPatchRamp = 0.10f;
 
 int32_t ReadSample(const SamplePlane& plane, int32_t x, int32_t y)
@@ -32,10 +33,11 @@ void WriteSample(const SamplePlane& plane, int32_t x, int32_t y, int32_t value)
 
 float PatchShare(float alpha, float limit)
 {
-    if (alpha >= limit)
-        return 1.0f;
-    float share = (alpha - (limit - kPatchRamp)) / kPatchRamp;
-    return share > 0.0f ? share : 0.0f;
+    if (alpha <= limit)
+        return 0.0f;
+    // The ramp ends at alpha 1 at the latest, where inverting has no answer.
+    const float end = limit + kPatchRamp < 1.0f ? limit + kPatchRamp : 1.0f;
+    return alpha >= end ? 1.0f : (alpha - limit) / (end - limit);
 }
 
 bool LogoNeedsPatch(const LogoModel& logo, float limit)

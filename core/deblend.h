@@ -6,7 +6,7 @@
 // (luma, or one chroma plane on its own grid), 8-bit or up to 16-bit.
 // Where the logo is nearly opaque the division only amplifies noise; there
 // the filter's patch (made by the caller) takes over, ramped in over a band
-// of alpha below the limit so that no seam shows where one meets the other.
+// of alpha above the limit so that no seam shows where one meets the other.
 #ifndef DELBRIN_DEBLEND_H
 #define DELBRIN_DEBLEND_H
 
@@ -53,12 +53,13 @@ struct LogoModel {
 
 enum { kDeblendLimitDefault = 85 };  // percent of alpha where the patch takes over
 
-// How much of the patch a sample takes at this alpha: none up to a band
-// below limit, all of it from limit on, a straight ramp between.
+// How much of the patch a sample takes at this alpha: none up to limit, all
+// of it from a band above it on (alpha 1 at the latest), a straight ramp
+// between.
 float PatchShare(float alpha, float limit);
 
-// Whether some sample of the logo needs the patch (its alpha reaches into
-// the ramp below limit).
+// Whether some sample of the logo needs the patch (its alpha is above
+// limit).
 bool LogoNeedsPatch(const LogoModel& logo, float limit);
 
 // Removes the logo from one plane in place: each sample under the logo

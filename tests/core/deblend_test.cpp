@@ -99,10 +99,10 @@ TEST(Deblend, RecoversThePictureToWithinRounding)
     }
 }
 
-// At and above the limit the sample is the patch's; across the band below
-// it the result moves gradually from the inverted picture to the patch, so
-// a soft logo edge leaves no seam: one step of alpha never moves the result
-// by more than its share of the gap.
+// Up to the limit the sample is the recovered picture; across a band above
+// it the result moves gradually to the patch, which has it all by alpha 1,
+// so a soft logo edge leaves no seam: one step of alpha never moves the
+// result by more than its share of the gap.
 TEST(Deblend, PatchTakesOverWithoutASeam)
 {
     const int32_t steps = 200;
@@ -110,7 +110,7 @@ TEST(Deblend, PatchTakesOverWithoutASeam)
     SamplePlane view = picture.View(), patched = patch.View();
     LogoPlane logo{ PixelRect{ 0, 0, steps, 1 }, {}, {} };
     for (int32_t x = 0; x < steps; x++) {
-        logo.alpha.push_back(0.5f + 0.5f * x / (steps - 1));
+        logo.alpha.push_back(0.6f + 0.4f * x / (steps - 1));
         logo.colour.push_back(200.0f);
         WriteSample(patched, x, 0, 60);
         WriteSample(view, x, 0, 100);  // the picture under the logo, before blending
@@ -121,9 +121,9 @@ TEST(Deblend, PatchTakesOverWithoutASeam)
     EXPECT_NEAR(previous, 100, 1);
     for (int32_t x = 1; x < steps; x++) {
         int32_t now = ReadSample(view, x, 0);
-        if (logo.alpha[x] >= 0.85f)
+        if (logo.alpha[x] >= 0.95f)
             EXPECT_EQ(now, 60);
-        else if (logo.alpha[x] < 0.75f)
+        else if (logo.alpha[x] <= 0.85f)
             EXPECT_NEAR(now, 100, ceil(0.5 / (1 - logo.alpha[x]) + 0.5));
         EXPECT_LE(abs(now - previous), 6) << "at alpha " << logo.alpha[x];
         previous = now;
