@@ -35,9 +35,12 @@ struct ApplyRun {
     EncoderPlan    plan;
     RegionPatcher  patcher;
     // --deblend: the learned logo, once the first frame has told the
-    // video's coding, and the patch over it for the nearly opaque parts.
+    // video's coding, the frames to de-blend, and the patch over its nearly
+    // opaque parts where it has any.
     bool           deblending = false;
     LogoModel      logo{};
+    PatchSettings  deblendFrames{};
+    bool           patchingOpaquePart = false;
     PatchSettings  opaquePart{};
     RegionPatcher  opaquePatcher;
     FrameConverter toWork;
@@ -118,10 +121,27 @@ void SayFirstFrameOnly(ApplyRun* run, const Options& options, MediaError* error)
                         "`delbrin preview --frame N -o OUT` writes another\n");
 }
 
-// Pixels of picture kept around the logo's box for the patch over its nearly
-// opaque parts: the patch takes its samples from the box's second pixel in,
-// which then lies past the logo, and the chroma around it as well.
-const int kOpaquePartMargin = 4;
+// Pixels of picture kept around the box of the logo's nearly opaque parts
+// for the patch there: the patch takes its samples from the rectangle's
+// second pixel in, which then lies past them.
+const int kOpaquePartMargin = 2;
+
+// Settings of an instance over rect (at least 1 x 1) without feathering,
+// patching the frames of rangeText (all when empty) at full strength.
+void PlainInstance(PixelRect rect, const std::string& rangeText, PatchSettings* settings) {
+    InitSettings(settings, nullptr);
+    int32_t numbers[kConfigNumberCount];
+    SaveConfigNumbers(settings, numbers);
+    numbers[kConfigX] = rect.x;
+    numbers[kConfigY] = rect.y;
+    numbers[kConfigWidth] = rect.width > 0 ? rect.width : 1;
+    numbers[kConfigHeight] = rect.height > 0 ? rect.height : 1;
+    numbers[kConfigFeatherOn] = 0;
+    // Fade length 1 with fading off: a range "s t" covers frames s to t.
+    numbers[kConfigFadeOn] = 0;
+    numbers[kConfigFadeFrames] = 1;
+    StoreConfig(settings, numbers, rangeText.c_str());
+}
 
 // Reads the mask for frames like the first one and sets up the patch over
 // the logo's box, with the frames to de-blend.
@@ -137,23 +157,14 @@ bool StartDeblending(ApplyRun* run, const Options& options, const AVFrame* first
     if (IsEmptyRect(box) && !options.quiet)
         fprintf(stderr, "delbrin: note: the mask %s shows no logo (its alpha is 0 everywhere)\n",
                 options.deblendMask.c_str());
-    const PixelRect around = ClipRectToFrame(PixelRect{box.x - kOpaquePartMargin, box.y - kOpaquePartMargin,
-                                                       box.width + 2 * kOpaquePartMargin,
-                                                       box.height + 2 * kOpaquePartMargin},
-                                             first->width, first->height);
-    InitSettings(&run->opaquePart, nullptr);
-    int32_t numbers[kConfigNumberCount];
-    SaveConfigNumbers(&run->opaquePart, numbers);
-    numbers[kConfigX] = around.x;
-    numbers[kConfigY] = around.y;
-    numbers[kConfigWidth] = around.width > 0 ? around.width : 1;
-    numbers[kConfigHeight] = around.height > 0 ? around.height : 1;
-    numbers[kConfigFeatherOn] = 0;
-    // Fade length 1 with fading off: a range "s t" covers frames s to t.
-    numbers[kConfigFadeOn] = 0;
-    numbers[kConfigFadeFrames] = 1;
-    StoreConfig(&run->opaquePart, numbers, options.deblendRanges.c_str());
     run->deblending = !IsEmptyRect(box);
+    PlainInstance(box, options.deblendRanges, &run->deblendFrames);
+    const PixelRect opaque = PatchedBox(run->logo, kDeblendLimitDefault / 100.0f);
+    run->patchingOpaquePart = !IsEmptyRect(opaque);
+    PlainInstance(ClipRectToFrame(PixelRect{opaque.x - kOpaquePartMargin, opaque.y - kOpaquePartMargin,
+                                            opaque.width + 2 * kOpaquePartMargin, opaque.height + 2 * kOpaquePartMargin},
+                                  first->width, first->height),
+                  options.deblendRanges, &run->opaquePart);
     return true;
 }
 
@@ -168,9 +179,9 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
         if (!run->outputOpen && !options.deblendMask.empty() && !StartDeblending(run, options, run->decoded, error))
             return false;
-        if (run->deblending && number <= INT32_MAX && FrameAlpha(&run->opaquePart, static_cast<int32_t>(number)) != 0 &&
-            !DeblendFrame(run->logo, run->opaquePart, &run->opaquePatcher, run->decoded, static_cast<int32_t>(number),
-                          error))
+        if (run->deblending && number <= INT32_MAX && FrameAlpha(&run->deblendFrames, static_cast<int32_t>(number)) != 0 &&
+            !DeblendFrame(run->logo, run->patchingOpaquePart ? &run->opaquePart : nullptr, &run->opaquePatcher,
+                          run->decoded, static_cast<int32_t>(number), error))
             return false;
 
         AVFrame* patched = nullptr;

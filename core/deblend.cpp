@@ -40,13 +40,21 @@ float PatchShare(float alpha, float limit)
     return alpha >= end ? 1.0f : (alpha - limit) / (end - limit);
 }
 
-bool LogoNeedsPatch(const LogoModel& logo, float limit)
+PixelRect PatchedBox(const LogoModel& logo, float limit)
 {
-    for (int32_t p = 0; p < logo.planeCount; p++)
-        for (float a : logo.planes[p].alpha)
-            if (PatchShare(a, limit) > 0.0f)
-                return true;
-    return false;
+    const LogoPlane& luma = logo.planes[0];
+    int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = -1, y1 = -1;
+    for (int32_t y = 0; y < luma.box.height; y++)
+        for (int32_t x = 0; x < luma.box.width; x++)
+            if (PatchShare(luma.alpha[(size_t)y * luma.box.width + x], limit) > 0.0f) {
+                x0 = x < x0 ? x : x0;
+                x1 = x > x1 ? x : x1;
+                y0 = y < y0 ? y : y0;
+                y1 = y > y1 ? y : y1;
+            }
+    if (x1 < 0)
+        return PixelRect{ 0, 0, 0, 0 };
+    return PixelRect{ luma.box.x + x0, luma.box.y + y0, x1 - x0 + 1, y1 - y0 + 1 };
 }
 
 static int32_t RoundAndClip(double v, int32_t maxValue)

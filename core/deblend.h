@@ -58,14 +58,15 @@ enum { kDeblendLimitDefault = 85 };  // percent of alpha where the patch takes o
 // between.
 float PatchShare(float alpha, float limit);
 
-// Whether some sample of the logo needs the patch (its alpha is above
-// limit).
-bool LogoNeedsPatch(const LogoModel& logo, float limit);
+// The smallest box (luma pixels) holding every pixel the patch has a share
+// in (its alpha above limit); empty when there is none. A chroma sample's
+// alpha is the mean of its pixels', so none is above limit outside it.
+PixelRect PatchedBox(const LogoModel& logo, float limit);
 
 // Removes the logo from one plane in place: each sample under the logo
 // becomes the inverted blend, rounded to the nearest sample and clipped to
 // the plane's range, mixed with the same sample of `patched` by PatchShare
-// (patched may be null when LogoNeedsPatch says no). Samples where alpha is
+// (patched may be null when PatchedBox is empty). Samples where alpha is
 // 0 keep their bytes.
 void DeblendPlane(const LogoPlane& logo, float limit, const SamplePlane* patched, const SamplePlane& plane);
 

@@ -12,13 +12,22 @@ namespace {
 // Luma pixels of picture kept around the rectangle: the picture's
 // statistics there are what the fill starts from.
 const int32_t kMargin = 4;
-// Alpha above which the first pass calls a sample the logo's, and how far
-// (luma pixels) that is widened so the soft edges of a logo are fitted too.
-const double kLogoFound = 0.10;
+// The spread of N frames is known to within about 1 / sqrt(2 N) of itself,
+// and so alpha to within that much. The first pass calls a sample the
+// logo's where the mean alpha of it and its 8 neighbours is above
+// kLogoFound times that (and at least kLogoFoundLeast), then widens the
+// logo by kLogoWiden pixels so its soft edges are fitted too. A fitted alpha
+// below the noise is taken for picture.
+const double kLogoFound = 2.5;
+const double kLogoFoundLeast = 0.10;
 const int32_t kLogoWiden = 2;
-// Alpha below which a fitted sample is taken for picture: the fit's own
-// noise is about this large.
-const double kAlphaFloor = 0.02;
+// Alphas are smoothed over the samples within this many pixels whose alpha
+// is within kSameAlpha times the noise (and at least kSameAlphaLeast) of the
+// sample's own: a plate's flat alpha loses the fit's noise, a logo's edges
+// stay where they are.
+const int32_t kSmoothRadius = 2;
+const double kSameAlpha = 2.5;
+const double kSameAlphaLeast = 0.06;
 // Mean absolute luma difference (in 8-bit levels) below which a frame is
 // the last one taken again.
 const double kStillPicture = 1.0;
@@ -110,6 +119,35 @@ std::vector<double> FitAlpha(const PlaneMoments& m, const std::vector<uint8_t>& 
         if (unknown[i] && pictureSpread[i] > 0.0)
             alpha[i] = std::min(1.0, std::max(0.0, 1.0 - m.spread[i] / pictureSpread[i]));
     return alpha;
+}
+
+// Each marked sample's value as the mean of the marked samples within
+// kSmoothRadius whose value is within `alike` of its own.
+std::vector<double> SmoothAlike(const std::vector<double>& values, const std::vector<uint8_t>& marked, int32_t w,
+                                int32_t h, double alike)
+{
+    std::vector<double> out = values;
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            const size_t i = (size_t)y * w + x;
+            if (!marked[i])
+                continue;
+            double sum = 0.0;
+            int n = 0;
+            for (int32_t dy = -kSmoothRadius; dy <= kSmoothRadius; dy++)
+                for (int32_t dx = -kSmoothRadius; dx <= kSmoothRadius; dx++) {
+                    const int32_t nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= w || ny >= h)
+                        continue;
+                    const size_t j = (size_t)ny * w + nx;
+                    if (marked[j] && fabs(values[j] - values[i]) <= alike) {
+                        sum += values[j];
+                        n++;
+                    }
+                }
+            out[i] = sum / n;
+        }
+    return out;
 }
 
 // The logo's colour where alpha is above 0: the observed mean less the
@@ -207,6 +245,21 @@ LogoModel LearnedLogo(const LogoLearner& learner)
     std::vector<double> pictureMean;
     const std::vector<double> firstAlpha = FitAlpha(lm, unknown, w, h, &pictureMean);
 
+    const double noise = 1.0 / sqrt(2.0 * learner.frames);
+    const double found = std::max(kLogoFoundLeast, kLogoFound * noise);
+    std::vector<uint8_t> seen((size_t)w * h, 0);
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            double sum = 0.0;
+            int n = 0;
+            for (int32_t dy = -1; dy <= 1; dy++)
+                for (int32_t dx = -1; dx <= 1; dx++)
+                    if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h) {
+                        sum += firstAlpha[(size_t)(y + dy) * w + x + dx];
+                        n++;
+                    }
+            seen[(size_t)y * w + x] = sum / n > found;
+        }
     std::vector<uint8_t> logo((size_t)w * h, 0);
     for (int32_t y = 0; y < h; y++)
         for (int32_t x = 0; x < w; x++) {
@@ -216,15 +269,16 @@ LogoModel LearnedLogo(const LogoLearner& learner)
             for (int32_t dy = -kLogoWiden; dy <= kLogoWiden && !near; dy++)
                 for (int32_t dx = -kLogoWiden; dx <= kLogoWiden && !near; dx++) {
                     const int32_t nx = x + dx, ny = y + dy;
-                    near = nx >= 0 && ny >= 0 && nx < w && ny < h && firstAlpha[(size_t)ny * w + nx] > kLogoFound;
+                    near = nx >= 0 && ny >= 0 && nx < w && ny < h && seen[(size_t)ny * w + nx];
                 }
             logo[(size_t)y * w + x] = near;
         }
-    const std::vector<double> lumaAlpha = FitAlpha(lm, logo, w, h, &pictureMean);
+    const std::vector<double> fitted = FitAlpha(lm, logo, w, h, &pictureMean);
+    const std::vector<double> lumaAlpha = SmoothAlike(fitted, logo, w, h, std::max(kSameAlphaLeast, kSameAlpha * noise));
     for (int32_t y = 0; y < h; y++)
         for (int32_t x = 0; x < w; x++) {
             const size_t i = (size_t)y * w + x;
-            const double a = lumaAlpha[i] >= kAlphaFloor ? lumaAlpha[i] : 0.0;
+            const double a = lumaAlpha[i] >= noise ? lumaAlpha[i] : 0.0;
             const size_t f = (size_t)(ls.area.y + y) * fw + ls.area.x + x;
             alpha[f] = (float)a;
             colour[0][f] = ColourOf(a, lm.mean[i], pictureMean[i], maxValue);

@@ -58,18 +58,18 @@ struct FrameFree {
 
 }  // namespace
 
-bool DeblendFrame(const LogoModel& logo, const PatchSettings& settings, RegionPatcher* patcher, AVFrame* frame,
+bool DeblendFrame(const LogoModel& logo, const PatchSettings* opaquePart, RegionPatcher* patcher, AVFrame* frame,
                   int32_t frameNumber, MediaError* error)
 {
     const float limit = kDeblendLimitDefault / 100.0f;
     std::unique_ptr<AVFrame, FrameFree> patched;
-    if (LogoNeedsPatch(logo, limit)) {
+    if (opaquePart) {
         // The patch reads only the margin of picture around the logo, which
         // de-blending leaves alone, so it is made from the frame as decoded.
         patched.reset(av_frame_clone(frame));
         if (!patched || av_frame_make_writable(patched.get()) < 0)
             return Failed(error, kStepFiltering, "filtering: out of memory");
-        if (!PatchFrameRegions(patcher, patched.get(), &settings, 1, frameNumber, error)) return false;
+        if (!PatchFrameRegions(patcher, patched.get(), opaquePart, 1, frameNumber, error)) return false;
     }
     if (av_frame_make_writable(frame) < 0) return Failed(error, kStepFiltering, "filtering: out of memory");
     const FramePlanes planes = PlanesOf(frame);

@@ -33,10 +33,10 @@ bool CanDeblendInPlace(int format);
 FramePlanes PlanesOf(const AVFrame* frame);
 
 // Removes the logo from frame (made writable first). Where the logo is
-// nearly opaque, the filter's patch over settings' rectangle (the logo's
-// box and a margin of picture around it) fills in, made from a copy of the
-// frame by patcher.
-bool DeblendFrame(const LogoModel& logo, const PatchSettings& settings, RegionPatcher* patcher, AVFrame* frame,
+// nearly opaque, the filter's patch over opaquePart's rectangle (the box of
+// those pixels and a margin of picture around it; null when there are none)
+// fills in, made from a copy of the frame by patcher.
+bool DeblendFrame(const LogoModel& logo, const PatchSettings* opaquePart, RegionPatcher* patcher, AVFrame* frame,
                   int32_t frameNumber, MediaError* error);
 
 #endif

@@ -146,7 +146,7 @@ TEST(Deblend, ChromaModelIsTheSubsampledBlend)
     for (int32_t y = 3; y < h; y++)
         for (int32_t x = 5; x < w; x++) {
             size_t i = (size_t)y * w + x;
-            alpha[i] = unit(rng) * 0.9f;
+            alpha[i] = unit(rng) * 0.8f;
             for (auto& c : colour) c[i] = 255.0f * unit(rng);
         }
     LogoModel logo = LogoFromPixels(w, h, 1, 1, 3, alpha, colour);
@@ -180,7 +180,14 @@ TEST(Deblend, ChromaModelIsTheSubsampledBlend)
     LogoModel empty = LogoFromPixels(w, h, 1, 1, 3, none, colour);
     EXPECT_TRUE(IsEmptyRect(empty.planes[0].box));
     EXPECT_TRUE(empty.planes[1].alpha.empty());
-    EXPECT_FALSE(LogoNeedsPatch(empty, 0.85f));
+    EXPECT_TRUE(IsEmptyRect(PatchedBox(empty, 0.85f)));
+    EXPECT_TRUE(IsEmptyRect(PatchedBox(logo, 0.85f)));  // every alpha is below 0.8
+    alpha[(size_t)4 * w + 7] = alpha[(size_t)6 * w + 9] = 0.9f;
+    const PixelRect opaque = PatchedBox(LogoFromPixels(w, h, 1, 1, 3, alpha, colour), 0.85f);
+    EXPECT_EQ(opaque.x, 7);
+    EXPECT_EQ(opaque.y, 4);
+    EXPECT_EQ(opaque.width, 3);
+    EXPECT_EQ(opaque.height, 3);
 }
 
 }  // namespace
