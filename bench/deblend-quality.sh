@@ -6,8 +6,8 @@
 #
 # The clip: photographs shipped in a Debian package (the test pictures of
 # python3-skimage; the package file is fetched with `apt-get download` and
-# unpacked here, nothing is installed), each panned across a 640x360 frame
-# for 1.6 s, in turn, 25 frames a second. Logos drawn over it by ffmpeg's
+# unpacked here, nothing is installed), each panned across a 1280x720 frame
+# (SCALE=1: 640x360) for 1.6 s, in turn, 25 frames a second. Logos drawn over it by ffmpeg's
 # overlay (alpha blended in YUV, chroma with the subsampled alpha), each in a
 # clip of its own, encoded with libx264 at CRF 18 in yuv420p:
 #   plate      a dark plate of alpha 0.55 with white text of alpha 0.8
@@ -35,6 +35,9 @@ else
 fi
 cd "$work"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+s=${SCALE:-2}  # the frame is 640x360 times this
+fw=$((640 * s)) fh=$((360 * s))
+clean=clean-${fw}x$fh.mkv
 ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 
 # The photographs.
@@ -48,9 +51,10 @@ if [ ! -d photos ]; then
   done
 fi
 
-# The clean clip: each picture scaled to cover 800x520 and panned across,
+# The clean clip: each picture scaled to cover 800x520 (times the scale)
+# and panned across,
 # in a direction of its own.
-if [ ! -f clean.mkv ]; then
+if [ ! -f "$clean" ]; then
   inputs=() chain="" n=0
   for f in photos/*; do
     case $((n % 4)) in
@@ -60,37 +64,41 @@ if [ ! -f clean.mkv ]; then
       3) x='(iw-ow)*(1-t/1.6)' y='(ih-oh)*(1-t/1.6)' ;;
     esac
     inputs+=(-loop 1 -framerate 25 -t 1.6 -i "$f")
-    chain+="[$n]format=yuv444p,scale=800:520:force_original_aspect_ratio=increase:flags=bicubic,crop=640:360:x='$x':y='$y',setsar=1,format=yuv420p[v$n];"
+    chain+="[$n]format=yuv444p,scale=$((800 * s)):$((520 * s)):force_original_aspect_ratio=increase:flags=bicubic,crop=$fw:$fh:x='$x':y='$y',setsar=1,format=yuv420p[v$n];"
     n=$((n + 1))
   done
   concat=""
   for ((k = 0; k < n; k++)); do concat+="[v$k]"; done
   ff "${inputs[@]}" -filter_complex "${chain}${concat}concat=n=$n:v=1:a=0[out]" -map '[out]' -r 25 \
-     -c:v ffv1 clean.mkv
+     -c:v ffv1 "$clean"
 fi
 
 # A logo: its colour picture and its alpha picture (grey), merged.
 make_logo() {  # NAME COLOUR_FILTERS ALPHA_FILTERS
-  ff -f lavfi -i "color=black:s=640x360,format=rgb24,$2" -f lavfi -i "color=black:s=640x360,format=rgb24,$3,format=gray" \
+  ff -f lavfi -i "color=black:s=${fw}x$fh,format=rgb24,$2" -f lavfi -i "color=black:s=${fw}x$fh,format=rgb24,$3,format=gray" \
      -filter_complex "[0][1]alphamerge,format=rgba" -frames:v 1 "logo-$1.png"
 }
+# Sizes and places below are for 640x360, scaled.
 text() {  # TEXT SIZE X Y COLOUR
-  echo "drawtext=fontfile=$font:text='$1':fontsize=$2:x=$3:y=$4:fontcolor=$5"
+  echo "drawtext=fontfile=$font:text='$1':fontsize=$(($2 * s)):x=$(($3 * s)):y=$(($4 * s)):fontcolor=$5"
 }
-make_logo plate "drawbox=x=440:y=20:w=180:h=48:color=0x101828:t=fill,$(text 'TV 24' 32 486 28 white)" \
-                "drawbox=x=440:y=20:w=180:h=48:color=0x8C8C8C:t=fill,$(text 'TV 24' 32 486 28 0xCCCCCC)"
+box() {  # X Y W H COLOUR
+  echo "drawbox=x=$(($1 * s)):y=$(($2 * s)):w=$(($3 * s)):h=$(($4 * s)):color=$5:t=fill"
+}
+make_logo plate "$(box 440 20 180 48 0x101828),$(text 'TV 24' 32 486 28 white)" \
+                "$(box 440 20 180 48 0x8C8C8C),$(text 'TV 24' 32 486 28 0xCCCCCC)"
 make_logo text "$(text 'NEWS' 40 470 300 white)" "$(text 'NEWS' 40 470 300 0xA6A6A6)"
-make_logo watermark "$(text 'SAMPLE' 72 190 140 white)" "$(text 'SAMPLE' 72 190 140 0x404040),gblur=sigma=1.5"
-make_logo opaque "drawbox=x=24:y=20:w=120:h=44:color=0xC01010:t=fill,$(text 'LIVE' 30 48 26 white)" \
-                 "drawbox=x=24:y=20:w=120:h=44:color=white:t=fill"
+make_logo watermark "$(text 'SAMPLE' 72 190 140 white)" "$(text 'SAMPLE' 72 190 140 0x404040),gblur=sigma=$((s + 1))"
+make_logo opaque "$(box 24 20 120 44 0xC01010),$(text 'LIVE' 30 48 26 white)" "$(box 24 20 120 44 white)"
 
 # The box of a logo: where its alpha is above 0, rounded out to even
 # coordinates (the chroma grid), as x y w h.
 logo_box() {
   ff -i "logo-$1.png" -vf "alphaextract,format=gray" -f rawvideo alpha.raw
-  python3 - <<'PY'
+  W=$fw python3 - <<'PY'
+import os
 data = open("alpha.raw", "rb").read()
-w, h = 640, 360
+w = int(os.environ["W"])
 xs = [i % w for i, v in enumerate(data) if v]
 ys = [i // w for i, v in enumerate(data) if v]
 x0, y0 = min(xs) & ~1, min(ys) & ~1
@@ -101,7 +109,7 @@ PY
 
 # PSNR of a clip against the clean one inside the box: "luma chroma".
 box_psnr() {  # FILE X Y W H
-  ffmpeg -nostdin -hide_banner -i "$1" -i clean.mkv -lavfi "[0]crop=$4:$5:$2:$3[a];[1]crop=$4:$5:$2:$3[b];[a][b]psnr" \
+  ffmpeg -nostdin -hide_banner -i "$1" -i "$clean" -lavfi "[0]crop=$4:$5:$2:$3[a];[1]crop=$4:$5:$2:$3[b];[a][b]psnr" \
          -f null - 2>&1 | grep -o 'PSNR y:[0-9.inf]* u:[0-9.inf]* v:[0-9.inf]*' |
     awk '{ split($2, y, ":"); split($3, u, ":"); split($4, v, ":"); printf "%.2f %.2f\n", y[2], (u[2] + v[2]) / 2 }'
 }
@@ -110,7 +118,7 @@ printf '%-10s %-18s | %-13s | %-13s | %-13s | %-13s\n' logo box input delogo pat
 printf '%-10s %-18s | %-13s | %-13s | %-13s | %-13s\n' "" "" "Y / UV dB" "Y / UV dB" "Y / UV dB" "Y / UV dB"
 for name in plate text watermark opaque; do
   read -r x y w h < <(logo_box "$name")
-  ff -i clean.mkv -i "logo-$name.png" -filter_complex "[0][1]overlay=0:0" -c:v libx264 -crf 18 -pix_fmt yuv420p \
+  ff -i "$clean" -i "logo-$name.png" -filter_complex "[0][1]overlay=0:0" -c:v libx264 -crf 18 -pix_fmt yuv420p \
      "in-$name.mp4"
   ff -i "in-$name.mp4" -vf "delogo=x=$((x - 1)):y=$((y - 1)):w=$((w + 2)):h=$((h + 2))" -c:v ffv1 \
      "delogo-$name.mkv"
@@ -127,11 +135,11 @@ for name in plate text watermark opaque; do
   printf '%-10s %-18s | %-13s | %-13s | %-13s | %-13s\n' "$name" "${w}x${h}+$x+$y" "${row[@]}"
 done
 
-# One frame of the plate clip around the logo, each way, doubled in size.
+# One frame of the plate clip around the logo, each way, 128 pixels high.
 read -r x y w h < <(logo_box plate)
 frame=100
-crop="crop=$((w + 40)):$((h + 40)):$((x - 20)):$((y - 20)),scale=iw*2:ih*2:flags=neighbor"
-ff -i in-plate.mp4 -i delogo-plate.mkv -i patch-plate.mkv -i deblend-plate.mkv -i clean.mkv -filter_complex \
+crop="crop=$((w + 20 * s)):$((h + 20 * s)):$((x - 10 * s)):$((y - 10 * s)),scale=-2:128:flags=bicubic"
+ff -i in-plate.mp4 -i delogo-plate.mkv -i patch-plate.mkv -i deblend-plate.mkv -i "$clean" -filter_complex \
    "[0]select=eq(n\,$frame),$crop[a];[1]select=eq(n\,$frame),$crop[b];[2]select=eq(n\,$frame),$crop[c];[3]select=eq(n\,$frame),$crop[d];[4]select=eq(n\,$frame),$crop[e];[a][b][c][d][e]hstack=5,format=rgb24" \
    -frames:v 1 side-by-side.png
-echo "side-by-side.png: input, delogo, patch, de-blended, clean (frame $frame, doubled)"
+echo "side-by-side.png: input, delogo, patch, de-blended, clean (frame $frame)"

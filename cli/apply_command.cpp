@@ -1,13 +1,18 @@
 // delbrin apply: decode, patch, encode, in one process. The input's video is
 // decoded in presentation order, each frame patched in its own pixel format
 // (see region_patch.h), converted only if the encoder needs another format,
-// and encoded with the input's timestamps; every other stream is copied as
-// it is read. Memory stays bounded: frames go through one at a time, and
-// libavformat interleaves the packets.
+// and encoded with the input's timestamps; every other stream is copied in
+// the order it is read. Decoding, patching and encoding each run in a thread
+// of their own, so that one stage works while another waits on its codec;
+// the queues between them hold a few frames, which bounds memory, and the
+// first failure stops all three.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <mutex>
+#include <thread>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -22,65 +27,73 @@ extern "C" {
 #include "output_file.h"
 #include "pixel_traits.h"
 #include "progress.h"
+#include "stage_queue.h"
 #include "stop_signal.h"
 #include "video_input.h"
 #include "video_output.h"
 
 namespace {
 
-// Everything one run holds, freed in one place.
-struct ApplyRun {
-    VideoInput     input;
-    VideoOutput    output;
-    EncoderPlan    plan;
-    RegionPatcher  patcher;
-    // --deblend: the learned logo, once the first frame has told the
-    // video's coding, the frames to de-blend, and the patch over its nearly
-    // opaque parts where it has any.
-    bool           deblending = false;
-    LogoModel      logo{};
-    PatchSettings  deblendFrames{};
-    bool           patchingOpaquePart = false;
-    PatchSettings  opaquePart{};
-    RegionPatcher  opaquePatcher;
-    FrameConverter toWork;
-    FrameConverter toEncoder;
-    AVFrame*       decoded = nullptr;
-    AVFrame*       work = nullptr;
-    AVFrame*       encoded = nullptr;
-    std::vector<AVPacket*> pending;  // other streams' packets read before the first frame
-    bool           outputOpen = false;
-    std::string    temporary;
-};
+// Frames waiting between two stages, and frames and packets together: a few
+// frames keep every stage busy; the packets of other streams between two
+// frames are few in any file interleaved for playing.
+const size_t kQueueFrames = 4;
+const size_t kQueueItems = 1024;
 
-// Packets read before the first frame decodes wait for the output; a video
-// that yields no frame for this long is not one the command can use.
+// Packets read before the first frame is patched wait for the output; a
+// video that yields no frame for this long is not one the command can use.
 const size_t kMaxPendingPackets = 4096;
 
-bool TakeOtherPacket(void* context, AVPacket* packet, MediaError* error) {
-    ApplyRun* run = static_cast<ApplyRun*>(context);
-    if (run->outputOpen) return CopyPacket(&run->output, packet, error);
-    if (run->pending.size() >= kMaxPendingPackets)
-        return Failed(error, kStepDecoding, "decoding " + run->input.path + ": no video frame within the first " +
-                                                std::to_string(kMaxPendingPackets) + " packets");
-    AVPacket* copy = av_packet_clone(packet);
-    if (!copy) return FailedAv(error, kStepReading, "reading", AVERROR(ENOMEM));
-    run->pending.push_back(copy);
-    return true;
+// One run: the input belongs to the decoding stage, the output to the
+// encoding stage; the plan is settled by the patching stage on the first
+// frame, before the encoding stage sees that frame. Each part frees itself.
+struct ApplyRun {
+    const Options*                    options = nullptr;
+    const std::vector<PatchSettings>* instances = nullptr;
+    VideoInput  input;
+    VideoOutput output;
+    EncoderPlan plan;
+    std::string outputName;  // OUTPUT, for messages
+    std::string temporary;   // the file written: beside OUTPUT, or "-"
+    bool        onePicture = false;  // the container holds the first frame alone
+    StageQueue  decoded{kQueueFrames, kQueueItems};
+    StageQueue  patched{kQueueFrames, kQueueItems};
+
+    // Written by the stages, read once they are joined.
+    bool    moreFrames = false;  // onePicture: the input has frames after the first
+    int64_t written = 0;         // frames encoded
+
+    std::mutex mutex;  // guards failed and error
+    bool       failed = false;
+    MediaError error;  // the first failure: what the command reports
+};
+
+// The first failure wins; every stage then stops at its next wait.
+void StageFailed(ApplyRun* run, const MediaError& error) {
+    {
+        std::lock_guard<std::mutex> lock(run->mutex);
+        if (run->failed) return;
+        run->failed = true;
+        run->error = error;
+    }
+    run->decoded.Abandon();
+    run->patched.Abandon();
 }
 
-void FreeRun(ApplyRun* run) {
-    CloseVideoInput(&run->input);
-    CloseVideoOutput(&run->output);
-    FreeRegionPatcher(&run->patcher);
-    FreeRegionPatcher(&run->opaquePatcher);
-    FreeFrameConverter(&run->toWork);
-    FreeFrameConverter(&run->toEncoder);
-    av_frame_free(&run->decoded);
-    av_frame_free(&run->work);
-    av_frame_free(&run->encoded);
-    for (AVPacket* p : run->pending) av_packet_free(&p);
-    run->pending.clear();
+bool RunStopped(ApplyRun* run) {
+    std::lock_guard<std::mutex> lock(run->mutex);
+    return run->failed || g_stopSignal;
+}
+
+// The other streams' packets join the frames in the order they are read.
+bool QueueOtherPacket(void* context, AVPacket* packet, MediaError* error) {
+    ApplyRun* run = static_cast<ApplyRun*>(context);
+    StageItem item;
+    item.packet.reset(av_packet_alloc());
+    if (!item.packet) return FailedAv(error, kStepReading, "reading", AVERROR(ENOMEM));
+    av_packet_move_ref(item.packet.get(), packet);
+    if (!run->decoded.Push(std::move(item))) return Failed(error, kStepInterrupted, "interrupted");
+    return true;
 }
 
 void SayNotes(const std::vector<std::string>& notes, bool quiet) {
@@ -101,25 +114,30 @@ bool OpaquePalette(const AVFrame* frame) {
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
-bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, MediaError* error) {
+bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
     const VideoStreamInfo& info = run->input.info;
     InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
                           OpaquePalette(first)};
     std::string usage;
     run->plan.notes.clear();
-    if (!ChoosePixelFormat(options.encoder, traits, &run->plan, &usage)) return Failed(error, kStepEncoding, usage);
-    SayNotes(run->plan.notes, options.quiet);
+    if (!ChoosePixelFormat(run->options->encoder, traits, &run->plan, &usage))
+        return Failed(error, kStepEncoding, usage);
+    SayNotes(run->plan.notes, run->options->quiet);
     run->plan.notes.clear();
     return true;
 }
 
-// A picture file holds the first frame; says so when the input has more.
-void SayFirstFrameOnly(ApplyRun* run, const Options& options, MediaError* error) {
-    int64_t number = 0;
-    if (ReadVideoFrame(&run->input, run->decoded, &number, error) > 0 && !options.quiet)
-        fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
-                        "`delbrin preview --frame N -o OUT` writes another\n");
-}
+// --deblend: the learned logo, read once the first frame has told the
+// video's coding; the frames to de-blend; the patch over the logo's nearly
+// opaque parts, where it has any.
+struct Deblending {
+    bool          active = false;
+    LogoModel     logo{};
+    PatchSettings frames{};
+    bool          patchingOpaquePart = false;
+    PatchSettings opaquePart{};
+    RegionPatcher patcher;
+};
 
 // Pixels of picture kept around the box of the logo's nearly opaque parts
 // for the patch there: the patch takes its samples from the rectangle's
@@ -143,102 +161,158 @@ void PlainInstance(PixelRect rect, const std::string& rangeText, PatchSettings* 
     StoreConfig(settings, numbers, rangeText.c_str());
 }
 
-// Reads the mask for frames like the first one and sets up the patch over
-// the logo's box, with the frames to de-blend.
-bool StartDeblending(ApplyRun* run, const Options& options, const AVFrame* first, MediaError* error) {
+// Reads the mask for frames like the first one and sets up the frames to
+// de-blend and the patch over the nearly opaque parts.
+bool StartDeblending(Deblending* d, const Options& options, const AVFrame* first, MediaError* error) {
     if (!CanDeblendInPlace(first->format)) {
         const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(first->format));
         return Failed(error, kStepFiltering, std::string("--deblend: frames in ") + (name ? name : "this format") +
                                                  " are not planar YUV, grey or planar RGB");
     }
-    if (!ReadLogoMask(options.deblendMask, first->width, first->height, CodingOf(first), &run->logo, error))
+    if (!ReadLogoMask(options.deblendMask, first->width, first->height, CodingOf(first), &d->logo, error))
         return false;
-    const PixelRect box = run->logo.planes[0].box;
+    const PixelRect box = d->logo.planes[0].box;
     if (IsEmptyRect(box) && !options.quiet)
         fprintf(stderr, "delbrin: note: the mask %s shows no logo (its alpha is 0 everywhere)\n",
                 options.deblendMask.c_str());
-    run->deblending = !IsEmptyRect(box);
-    PlainInstance(box, options.deblendRanges, &run->deblendFrames);
-    const PixelRect opaque = PatchedBox(run->logo, kDeblendLimitDefault / 100.0f);
-    run->patchingOpaquePart = !IsEmptyRect(opaque);
+    d->active = !IsEmptyRect(box);
+    PlainInstance(box, options.deblendRanges, &d->frames);
+    const PixelRect opaque = PatchedBox(d->logo, kDeblendLimitDefault / 100.0f);
+    d->patchingOpaquePart = !IsEmptyRect(opaque);
     PlainInstance(ClipRectToFrame(PixelRect{opaque.x - kOpaquePartMargin, opaque.y - kOpaquePartMargin,
                                             opaque.width + 2 * kOpaquePartMargin, opaque.height + 2 * kOpaquePartMargin},
                                   first->width, first->height),
-                  options.deblendRanges, &run->opaquePart);
+                  options.deblendRanges, &d->opaquePart);
     return true;
 }
 
-bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
-               const std::string& output, int64_t* done, MediaError* error) {
-    Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
-    int64_t number = 0;
+// De-blends frame where the ranges say so.
+bool DeblendDecodedFrame(Deblending* d, AVFrame* frame, int64_t frameNumber, MediaError* error) {
+    if (!d->active || frameNumber > INT32_MAX || FrameAlpha(&d->frames, static_cast<int32_t>(frameNumber)) == 0)
+        return true;  // a number past 32 bits is refused by the patching that follows
+    return DeblendFrame(d->logo, d->patchingOpaquePart ? &d->opaquePart : nullptr, &d->patcher, frame,
+                        static_cast<int32_t>(frameNumber), error);
+}
+
+// Decoding: every frame in order, with the other streams' packets between
+// them. A picture file takes the first frame; the next is only looked for.
+void DecodeStage(ApplyRun* run) {
+    MediaError error;
+    int64_t frames = 0;
     for (;;) {
-        int got = ReadVideoFrame(&run->input, run->decoded, &number, error);
-        if (got < 0) return false;
+        StageItem item;
+        item.frame.reset(av_frame_alloc());
+        if (!item.frame) return StageFailed(run, {kStepDecoding, "decoding: out of memory"});
+        const int got = ReadVideoFrame(&run->input, item.frame.get(), &item.frameNumber, &error);
+        if (got < 0) return StageFailed(run, error);
         if (got == 0) break;
-        if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
-        if (!run->outputOpen && !options.deblendMask.empty() && !StartDeblending(run, options, run->decoded, error))
-            return false;
-        if (run->deblending && number <= INT32_MAX && FrameAlpha(&run->deblendFrames, static_cast<int32_t>(number)) != 0 &&
-            !DeblendFrame(run->logo, run->patchingOpaquePart ? &run->opaquePart : nullptr, &run->opaquePatcher,
-                          run->decoded, static_cast<int32_t>(number), error))
-            return false;
-
-        AVFrame* patched = nullptr;
-        if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded, run->work, run->plan.pixelFormat,
-                               instances, number, &patched, error))
-            return false;
-        AVFrame* frame = patched;
-        const int width = run->outputOpen ? run->output.encoder->width : patched->width;
-        const int height = run->outputOpen ? run->output.encoder->height : patched->height;
-        if (patched->format != run->plan.pixelFormat || patched->width != width || patched->height != height) {
-            if (!ConvertFrame(&run->toEncoder, patched, run->encoded, run->plan.pixelFormat, width, height, error))
-                return false;
-            frame = run->encoded;
-        }
-
-        if (!run->outputOpen) {
-            if (!OpenVideoOutput(&run->output, run->temporary, output, run->plan, run->input.info, frame,
-                                 &run->input, error))
-                return false;
-            run->outputOpen = true;
-            if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
-            for (AVPacket*& p : run->pending) {
-                if (!CopyPacket(&run->output, p, error)) return false;
-                av_packet_free(&p);
-            }
-            run->pending.clear();
-        }
-        if (!EncodeVideoFrame(&run->output, frame, error)) return false;
-        ++*done;
-        DrawProgress(&progress, *done, false);
-        if (WritesOnePicture(run->plan.container)) {
-            SayFirstFrameOnly(run, options, error);
+        if (run->onePicture && frames == 1) {
+            run->moreFrames = true;
             break;
         }
+        if (!run->decoded.Push(std::move(item))) return;
+        frames++;
     }
-    DrawProgress(&progress, *done, true);
-    if (*done == 0) return Failed(error, kStepDecoding, "decoding " + run->input.path + " gave no frames");
-    return FinishVideoOutput(&run->output, error);
+    run->decoded.Finish();
+}
+
+// Patching: each frame in its own format (or converted for the filter
+// first), then converted if the encoder takes another format or the size
+// changed from the first frame's.
+void PatchStage(ApplyRun* run) {
+    MediaError error;
+    RegionPatcher patcher;
+    Deblending deblending;
+    FrameConverter toWork, toEncoder;
+    int width = 0, height = 0;  // the first frame's, the encoder's
+    StageItem item;
+    while (run->decoded.Pop(&item)) {
+        if (item.frame) {
+            if (width == 0) {
+                if (!SettlePixelFormat(run, item.frame.get(), &error)) return StageFailed(run, error);
+                if (!run->options->deblendMask.empty() &&
+                    !StartDeblending(&deblending, *run->options, item.frame.get(), &error))
+                    return StageFailed(run, error);
+                width = item.frame->width;
+                height = item.frame->height;
+            }
+            if (!DeblendDecodedFrame(&deblending, item.frame.get(), item.frameNumber, &error))
+                return StageFailed(run, error);
+            const AVPixelFormat format = run->plan.pixelFormat;
+            FramePtr work(av_frame_alloc());
+            AVFrame* result = nullptr;
+            if (!work) return StageFailed(run, {kStepFiltering, "filtering: out of memory"});
+            if (!PatchDecodedFrame(&patcher, &toWork, item.frame.get(), work.get(), format, *run->instances,
+                                   item.frameNumber, &result, &error))
+                return StageFailed(run, error);
+            if (result == work.get()) item.frame = std::move(work);
+            if (result->format != format || result->width != width || result->height != height) {
+                FramePtr converted(av_frame_alloc());
+                if (!converted) return StageFailed(run, {kStepFiltering, "filtering: out of memory"});
+                if (!ConvertFrame(&toEncoder, item.frame.get(), converted.get(), format, width, height, &error))
+                    return StageFailed(run, error);
+                item.frame = std::move(converted);
+            }
+        }
+        if (!run->patched.Push(std::move(item))) return;
+    }
+    run->patched.Finish();
+}
+
+// Encoding and writing: the output is opened with the first frame, the
+// packets read before it are written then, every later one as it comes.
+void EncodeStage(ApplyRun* run) {
+    MediaError error;
+    const Options& options = *run->options;
+    Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
+    std::vector<PacketPtr> pending;
+    bool open = false;
+    StageItem item;
+    while (run->patched.Pop(&item)) {
+        if (item.packet) {
+            if (open) {
+                if (!CopyPacket(&run->output, item.packet.get(), &error)) return StageFailed(run, error);
+            } else if (pending.size() < kMaxPendingPackets) {
+                pending.push_back(std::move(item.packet));
+            } else {
+                return StageFailed(run, {kStepDecoding, "decoding " + run->input.path +
+                                                            ": no video frame within the first " +
+                                                            std::to_string(kMaxPendingPackets) + " packets"});
+            }
+            continue;
+        }
+        if (!open) {
+            if (!OpenVideoOutput(&run->output, run->temporary, run->outputName, run->plan, run->input.info,
+                                 item.frame.get(), &run->input, &error))
+                return StageFailed(run, error);
+            open = true;
+            if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
+            for (PacketPtr& p : pending)
+                if (!CopyPacket(&run->output, p.get(), &error)) return StageFailed(run, error);
+            pending.clear();
+        }
+        if (!EncodeVideoFrame(&run->output, item.frame.get(), &error)) return StageFailed(run, error);
+        DrawProgress(&progress, ++run->written, false);
+    }
+    if (RunStopped(run)) return;
+    DrawProgress(&progress, run->written, true);
+    if (run->written == 0)
+        return StageFailed(run, {kStepDecoding, "decoding " + run->input.path + " gave no frames"});
+    if (!FinishVideoOutput(&run->output, &error)) StageFailed(run, error);
+}
+
+// The three stages, each in its own thread; returns once all have ended.
+void RunStages(ApplyRun* run) {
+    run->input.otherPackets = QueueOtherPacket;
+    run->input.otherPacketsContext = run;
+    std::thread decoding(DecodeStage, run);
+    std::thread patching(PatchStage, run);
+    EncodeStage(run);
+    patching.join();
+    decoding.join();
 }
 
 }  // namespace
-
-bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
-                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, MediaError* error) {
-    if (frameNumber > INT32_MAX)
-        return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
-    *result = frame;
-    if (!CanPatchInPlace(static_cast<AVPixelFormat>(frame->format))) {
-        const bool alpha = HasAlpha(frame->format) || IsPalette(frame->format);
-        const AVPixelFormat target = CanPatchInPlace(preferred) ? preferred : alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
-        if (!ConvertFrame(converter, frame, work, target, frame->width, frame->height, error)) return false;
-        *result = work;
-    }
-    return PatchFrameRegions(patcher, *result, instances.data(), static_cast<int>(instances.size()),
-                             static_cast<int32_t>(frameNumber), error);
-}
 
 int RunApply(const Options& options) {
     const std::string& inputName = options.positional[0];
@@ -250,68 +324,65 @@ int RunApply(const Options& options) {
 
     ApplyRun run;
     MediaError error;
-    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error)) {
-        FreeRun(&run);
+    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error))
         return Fail(ExitCodeFor(error.step), error.message);
-    }
     const VideoStreamInfo& info = run.input.info;
     std::string usage;
     InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
     if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
-        !ChooseQuality(options.encoder, &run.plan, &usage)) {
-        FreeRun(&run);
+        !ChooseQuality(options.encoder, &run.plan, &usage))
         return Fail(kExitUsage, usage);
-    }
     SayNotes(run.plan.notes, options.quiet);
     run.plan.notes.clear();
     // Checked now so that a format that cannot be is a usage error; said
     // once the first frame has settled it.
-    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) {
-        FreeRun(&run);
-        return Fail(kExitUsage, usage);
-    }
+    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) return Fail(kExitUsage, usage);
     WarnAboutRectangles(instances, info.width, info.height);
     if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
 
-    if (!MakeTemporaryBeside(output, &run.temporary)) {
-        FreeRun(&run);
+    // Standard output is written as it goes; a file under a temporary name
+    // beside OUTPUT, renamed when complete.
+    const bool toStandardOutput = IsStandardStream(output);
+    if (toStandardOutput)
+        run.temporary = output;
+    else if (!MakeTemporaryBeside(output, &run.temporary))
         return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
-    }
-    run.decoded = av_frame_alloc();
-    run.work = av_frame_alloc();
-    run.encoded = av_frame_alloc();
-    run.input.otherPackets = TakeOtherPacket;
-    run.input.otherPacketsContext = &run;
+    run.options = &options;
+    run.instances = &instances;
+    run.outputName = output;
+    run.onePicture = WritesOnePicture(run.plan.container);
+    RunStages(&run);
+    const int64_t done = run.written, damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
+    // The output is closed before the temporary file is removed or renamed.
+    run.output = VideoOutput();
 
-    int64_t done = 0;
-    bool ok = run.decoded && run.work && run.encoded
-                  ? ApplyLoop(&run, options, instances, output, &done, &error)
-                  : Failed(&error, kStepFiltering, "filtering: out of memory");
-    const int64_t damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
-    FreeRun(&run);
-
-    if (!ok || g_stopSignal) {
-        unlink(run.temporary.c_str());
-        if (g_stopSignal || error.step == kStepInterrupted)
-            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + output +
-                                              " was not written");
-        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " +
-                                                 output + " was not written");
+    if (run.failed || g_stopSignal) {
+        if (!toStandardOutput) unlink(run.temporary.c_str());
+        const std::string left = toStandardOutput ? "standard output got an unfinished file"
+                                                  : output + " was not written";
+        if (g_stopSignal || run.error.step == kStepInterrupted)
+            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + left);
+        return Fail(ExitCodeFor(run.error.step),
+                    run.error.message + " (after " + std::to_string(done) + " frames); " + left);
     }
+    if (run.moreFrames && !options.quiet)
+        fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
+                        "`delbrin preview --frame N -o OUT` writes another\n");
     if (damaged > 0)
         fprintf(stderr, "delbrin: warning: the decoder rejected %lld damaged video packets; the frames it could "
                         "decode were written\n", (long long)damaged);
     if (moved > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
                         "one tick after the previous frame\n", (long long)moved);
-    if (rename(run.temporary.c_str(), output.c_str()) != 0) {
+    if (!toStandardOutput && rename(run.temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
         unlink(run.temporary.c_str());
         return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
     }
     if (!options.quiet && !isatty(2))
-        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s", output.c_str());
+        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s",
+                toStandardOutput ? "standard output" : output.c_str());
     return kExitOk;
 }

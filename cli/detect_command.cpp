@@ -12,12 +12,12 @@
 #include <string.h>
 
 #include <algorithm>
-#include <memory>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "av_owners.h"
 #include "commands.h"
 #include "frame_ranges.h"
 #include "frame_deblend.h"
@@ -26,6 +26,7 @@ extern "C" {
 #include "logo_mask_file.h"
 #include "output_check.h"
 #include "output_file.h"
+#include "picture_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "stop_signal.h"
@@ -337,36 +338,6 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
 
 // The frame, patched by the filter with the border on, as the preview: what
 // `delbrin preview` writes for the Config line, without the feathering.
-bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
-                  const std::string& path, MediaError* error) {
-    // The border lies on the rectangle's outermost pixels, which feathering
-    // gives no weight, so the preview is drawn without feathering.
-    std::vector<PatchSettings> shown(1, settings);
-    shown[0].showBorder = 1;
-    shown[0].featherOn = 0;
-    AVFrame* frame = av_frame_alloc();
-    AVFrame* work = av_frame_alloc();
-    RegionPatcher patcher;
-    FrameConverter converter;
-    bool got = false;
-    bool ok = frame && work ? ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
-        got = av_frame_ref(frame, f) >= 0;
-        return false;
-    }, error) : Failed(error, kStepFiltering, "filtering: out of memory");
-    if (ok && !got)
-        ok = Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
-                                              " did not come out again");
-    AVFrame* patched = nullptr;
-    ok = ok && PatchDecodedFrame(&patcher, &converter, frame, work, AV_PIX_FMT_NONE, shown, r.previewFrame, &patched,
-                                 error) &&
-         WritePngFile(patched, path, error);
-    FreeRegionPatcher(&patcher);
-    FreeFrameConverter(&converter);
-    av_frame_free(&frame);
-    av_frame_free(&work);
-    return ok;
-}
-
 // Learns the logo inside rect from frames spread over the video (only those
 // inside shown, when there are spans) and writes it to path as a mask
 // picture.
@@ -406,8 +377,7 @@ bool WriteLogoMask(VideoInput* input, PixelRect rect, const std::vector<FrameSpa
         return Failed(error, kStepFiltering, "learning the logo: only " + std::to_string(learner.frames) +
                                                  " sampled frames show a new picture under it; at least " +
                                                  std::to_string(kMinLogoFrames) + " are needed (try more --frames)");
-    std::unique_ptr<AVFrame, void (*)(AVFrame*)> picture(MaskPicture(LearnedLogo(learner), coding),
-                                                         [](AVFrame* f) { av_frame_free(&f); });
+    FramePtr picture(MaskPicture(LearnedLogo(learner), coding));
     if (!picture) return Failed(error, kStepFiltering, "learning the logo: out of memory");
     if (!WritePngFile(picture.get(), path, error)) return false;
     fprintf(stderr, "delbrin: the logo, learned from %lld frames, written to %s\n", (long long)learner.frames,
@@ -415,13 +385,31 @@ bool WriteLogoMask(VideoInput* input, PixelRect rect, const std::vector<FrameSpa
     return true;
 }
 
-bool ParseNumber(const char* text, int low, int high, int* value) {
-    char* end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno || end == text || *end != '\0' || v < low || v > high) return false;
-    *value = (int)v;
-    return true;
+bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
+                  const std::string& path, MediaError* error) {
+    // The border lies on the rectangle's outermost pixels, which feathering
+    // gives no weight, so the preview is drawn without feathering.
+    std::vector<PatchSettings> shown(1, settings);
+    shown[0].showBorder = 1;
+    shown[0].featherOn = 0;
+    FramePtr frame(av_frame_alloc());
+    FramePtr work(av_frame_alloc());
+    if (!frame || !work) return Failed(error, kStepFiltering, "filtering: out of memory");
+    bool got = false;
+    if (!ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
+            got = av_frame_ref(frame.get(), f) >= 0;
+            return false;
+        }, error))
+        return false;
+    if (!got)
+        return Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
+                                                " did not come out again");
+    RegionPatcher patcher;
+    FrameConverter converter;
+    AVFrame* patched = nullptr;
+    return PatchDecodedFrame(&patcher, &converter, frame.get(), work.get(), AV_PIX_FMT_NONE, shown, r.previewFrame,
+                             &patched, error) &&
+           WritePngFile(patched, path, error);
 }
 
 }  // namespace
@@ -526,106 +514,91 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     int code = OpenVideoInput(options.input, kSampleFrames, &input, &error) ? AnalyseInput(&input, options, report)
                                                                              : ExitCodeFor(error.step);
     if (report->error.empty()) report->error = error.message;
-    CloseVideoInput(&input);
     return code;
 }
 
-int RunDetectCommand(int argc, char** argv) {
-    DetectOptions options;
-    std::string previewPath, maskPath;
-    ConfigCall given = DefaultConfigCall();
-    bool rectGiven = false;
-    bool json = false;
-    bool force = false;
-    for (int i = 2; i < argc; i++) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            fputs(kHelp, stdout);
-            return kExitOk;
-        } else if (arg == "--frames") {
-            if (!hasValue || !ParseNumber(argv[++i], kMinDetectSamples, 100000, &options.frames)) {
-                fprintf(stderr, "delbrin: --frames takes a number of frames from %d to 100000\n",
-                        kMinDetectSamples);
-                return kExitUsage;
-            }
-        } else if (arg == "--margin") {
-            if (!hasValue || !ParseNumber(argv[++i], 0, 1000, &options.margin)) {
-                fprintf(stderr, "delbrin: --margin takes a number of pixels from 0 to 1000\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--ranges") {
-            options.ranges = true;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--force" || arg == "-f") {
-            force = true;
-        } else if (arg == "--preview") {
-            if (!hasValue) {
-                fprintf(stderr, "delbrin: --preview needs a file name\n");
-                return kExitUsage;
-            }
-            previewPath = argv[++i];
-        } else if (arg == "--mask") {
-            if (!hasValue) {
-                fprintf(stderr, "delbrin: --mask needs a file name\n");
-                return kExitUsage;
-            }
-            maskPath = argv[++i];
-        } else if (arg == "--rect") {
-            std::string reason;
-            if (!hasValue || !ApplyRectOption(argv[++i], &given, &reason)) {
-                fprintf(stderr, "delbrin: --rect takes X,Y,W,H%s%s\n", reason.empty() ? "" : ": ", reason.c_str());
-                return kExitUsage;
-            }
-            rectGiven = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n",
-                    arg.c_str());
-            return kExitUsage;
-        } else if (options.input.empty()) {
-            options.input = arg;
-        } else {
-            fprintf(stderr, "delbrin: detect takes one INPUT; see delbrin detect --help\n");
-            return kExitUsage;
-        }
+namespace {
+
+// Whether the samples --frames asks for fit in memory; a usage error
+// naming what they would take when they do not.
+bool SamplesFit(const DetectOptions& options, const VideoStreamInfo& info, std::string* error) {
+    const int factor = AnalysisFactor(info.width);
+    const int64_t picture = int64_t(info.width / factor) * (info.height / factor);
+    if (picture <= 0 || int64_t(options.frames) * picture <= kSampleMemoryLimit) return true;
+    *error = "--frames " + std::to_string(options.frames) + " would hold " + std::to_string(options.frames) +
+             " pictures of " + std::to_string(info.width / factor) + "x" + std::to_string(info.height / factor) +
+             " for the analysis, " + std::to_string(int64_t(options.frames) * picture >> 20) + " MiB; at most " +
+             std::to_string(kSampleMemoryLimit / picture) + " fit in the " +
+             std::to_string(kSampleMemoryLimit >> 20) + " MiB the analysis may take";
+    return false;
+}
+
+}  // namespace
+
+int RunDetect(const Options& command) {
+    if (command.help) {
+        fputs(kHelp, stdout);
+        return kExitOk;
     }
-    if (options.input.empty()) {
+    if (command.positional.size() != 1) {
         fputs(kHelp, stderr);
         return kExitUsage;
     }
+    DetectOptions options;
+    options.input = command.positional[0];
+    options.frames = command.sampleFrames;
+    options.margin = command.margin;
+    options.ranges = command.findRanges;
+    const std::string& previewPath = command.picturePath;
+    const bool json = command.json;
+    const std::string& maskPath = command.maskPath;
+    const bool rectGiven = !command.instances.empty();
+    if (IsStandardStream(options.input))
+        return Fail(kExitUsage, "detect seeks back and forth through INPUT, which standard input cannot do; "
+                                "save it to a file first");
+    if (previewPath == "-")
+        return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
+                                "name a file");
     if (!previewPath.empty() && SameFile(options.input, previewPath))
         return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
-    if (rectGiven && (maskPath.empty() || options.ranges || !previewPath.empty() || json))
+    if (rectGiven && (maskPath.empty() || command.instances.size() > 1 || options.ranges || !previewPath.empty() || json))
         return Fail(kExitUsage, "--rect goes with --mask alone: the logo is learned there, not searched for");
+    if (maskPath == "-")
+        return Fail(kExitUsage, "--mask - would mix the picture with the report on standard output; name a file");
     if (!maskPath.empty() && SameFile(options.input, maskPath))
         return Fail(kExitRefused, "the mask would overwrite INPUT; choose another name");
     if (!maskPath.empty() && maskPath == previewPath)
         return Fail(kExitUsage, "--mask and --preview name the same file");
     std::string refusal;
     if (!maskPath.empty())
-        if (int code = CheckOutputName(options.input, maskPath, force, &refusal)) return Fail(code, refusal);
+        if (int code = CheckOutputName(options.input, maskPath, command.force, &refusal)) return Fail(code, refusal);
     if (!previewPath.empty()) {
-        if (int code = CheckOutputName(options.input, previewPath, force, &refusal)) return Fail(code, refusal);
-    } else if (force && maskPath.empty()) {
+        if (int code = CheckOutputName(options.input, previewPath, command.force, &refusal))
+            return Fail(code, refusal);
+    } else if (command.force && maskPath.empty()) {
         return Fail(kExitUsage, "--force belongs to --preview or --mask, neither of which is given; see delbrin detect --help");
     }
 
     VideoInput input;
     MediaError error;
     DetectReport report;
-    int code = kExitOk;
-    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {
-        code = Fail(ExitCodeFor(error.step), error.message);
-    } else if (rectGiven) {
+    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error))
+        return Fail(ExitCodeFor(error.step), error.message);
+    if (rectGiven) {
+        const ConfigCall& given = command.instances[0].call;
         const PixelRect rect = {given.numbers[kConfigX], given.numbers[kConfigY], given.numbers[kConfigWidth],
                                 given.numbers[kConfigHeight]};
         if (IsEmptyRect(ClipRectToFrame(rect, input.info.width, input.info.height)))
-            code = Fail(kExitUsage, "--rect lies outside the " + std::to_string(input.info.width) + "x" +
+            return Fail(kExitUsage, "--rect lies outside the " + std::to_string(input.info.width) + "x" +
                                         std::to_string(input.info.height) + " frame");
-        else if (!WriteLogoMask(&input, rect, {}, options.frames, maskPath, &error))
-            code = Fail(ExitCodeFor(error.step), error.message);
-    } else if ((code = AnalyseInput(&input, options, &report)) != kExitOk && !report.error.empty()) {
+        if (!WriteLogoMask(&input, rect, {}, options.frames, maskPath, &error))
+            return Fail(ExitCodeFor(error.step), error.message);
+        return kExitOk;
+    }
+    std::string tooMany;
+    if (!SamplesFit(options, input.info, &tooMany)) return Fail(kExitUsage, tooMany);
+    int code = AnalyseInput(&input, options, &report);
+    if (code != kExitOk && !report.error.empty()) {
         fprintf(stderr, "delbrin: %s\n", report.error.c_str());
     } else if (report.verdict != kDetectFound) {
         if (json) PrintJson(options, report, nullptr);
@@ -645,6 +618,5 @@ int RunDetectCommand(int argc, char** argv) {
                            options.frames, maskPath, &error))
             code = Fail(ExitCodeFor(error.step), error.message);
     }
-    CloseVideoInput(&input);
     return code;
 }

@@ -1,13 +1,11 @@
 // De-blending decoded frames in their own format: see frame_deblend.h.
 #include "frame_deblend.h"
 
-#include <memory>
-
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "pixel_traits.h"
+#include "av_owners.h"
 
 bool CanDeblendInPlace(int format)
 {
@@ -50,19 +48,11 @@ FramePlanes PlanesOf(const AVFrame* frame)
     return fp;
 }
 
-namespace {
-
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-
-}  // namespace
-
 bool DeblendFrame(const LogoModel& logo, const PatchSettings* opaquePart, RegionPatcher* patcher, AVFrame* frame,
                   int32_t frameNumber, MediaError* error)
 {
     const float limit = kDeblendLimitDefault / 100.0f;
-    std::unique_ptr<AVFrame, FrameFree> patched;
+    FramePtr patched;
     if (opaquePart) {
         // The patch reads only the margin of picture around the logo, which
         // de-blending leaves alone, so it is made from the frame as decoded.

@@ -3,23 +3,19 @@
 
 #include <math.h>
 
-#include <memory>
 #include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "av_owners.h"
 #include "frame_convert.h"
 #include "frame_deblend.h"
 #include "region_patch.h"
 #include "video_input.h"
 
 namespace {
-
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 
 // Samples of the video (in plane order) to R, G, B in 0...1, and back.
 // Limited range puts black at 16 and white at 235 (chroma 16 to 240, about
@@ -108,7 +104,7 @@ ColourCoding CodingOf(const AVFrame* frame)
 
 AVFrame* MaskPicture(const LogoModel& logo, const ColourCoding& coding)
 {
-    std::unique_ptr<AVFrame, FrameFree> picture(av_frame_alloc());
+    FramePtr picture(av_frame_alloc());
     if (!picture) return nullptr;
     picture->format = AV_PIX_FMT_RGBA64BE;
     picture->width = logo.frameWidth;
@@ -139,7 +135,7 @@ bool ReadLogoMask(const std::string& path, int32_t width, int32_t height, const 
                   LogoModel* logo, MediaError* error)
 {
     VideoInput input;
-    std::unique_ptr<AVFrame, FrameFree> decoded(av_frame_alloc()), rgba(av_frame_alloc());
+    FramePtr decoded(av_frame_alloc()), rgba(av_frame_alloc());
     FrameConverter converter;
     int64_t number = 0;
     bool ok = decoded && rgba ? OpenVideoInput(path, kReadVideo, &input, error)
@@ -154,8 +150,6 @@ bool ReadLogoMask(const std::string& path, int32_t width, int32_t height, const 
                                              std::to_string(decoded->height) + "; the video's frames are " +
                                              std::to_string(width) + "x" + std::to_string(height));
     ok = ok && ConvertFrame(&converter, decoded.get(), rgba.get(), AV_PIX_FMT_RGBA64LE, width, height, error);
-    FreeFrameConverter(&converter);
-    CloseVideoInput(&input);
     if (!ok) return false;
 
     std::vector<float> alpha((size_t)width * height);

@@ -61,6 +61,8 @@ extern "C" {
 }
 
 #include "patch_settings.h"
+#include "pixel_rect.h"
+#include "av_owners.h"
 #include "media_error.h"
 
 enum {
@@ -93,27 +95,22 @@ AVPixelFormat SwscaleFormat(AVPixelFormat format);
 
 // A libswscale context between two pictures with the given matrix, reading
 // and writing the given ranges (a yuvj format is opened as its plain twin).
-SwsContext* OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
+ScalerPtr OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
                            AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
                            bool toFullRange);
-
-// A rectangle in frame pixels.
-struct PixelBox {
-    int x0, y0, x1, y1;  // x1, y1 exclusive
-};
 
 // Reused from frame to frame: the conversion contexts and the BGRA window.
 struct RegionPatcher {
     struct CachedContext {
-        SwsContext*   context;
+        ScalerPtr     context;
         AVPixelFormat format;
         int           width, height;
         bool          toBgra;
         PictureColour colour;
     };
     std::vector<CachedContext> contexts;
-    AVFrame* bgra = nullptr;
-    AVFrame* back = nullptr;
+    FramePtr bgra;
+    FramePtr back;
     std::vector<PatchSettings> working;  // the instances' copies, rectangle moved into a window
 };
 
@@ -125,9 +122,11 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
                        int count, int32_t frameNumber, MediaError* error);
 
 // The rounded-out rectangle R of one instance on a frame of this format and
-// size; empty (x0 == x1) when the instance's rectangle misses the frame.
-PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height);
+// size; empty when the instance's rectangle misses the frame.
+PixelRect RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height);
 
-void FreeRegionPatcher(RegionPatcher* patcher);
+// The window W converted around r (one R, or several merged) on a frame of
+// this format and size.
+PixelRect ConversionWindow(PixelRect r, AVPixelFormat format, int width, int height);
 
 #endif

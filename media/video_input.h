@@ -24,6 +24,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "av_owners.h"
 #include "media_error.h"
 
 // What the caller may want to know about the video stream before decoding.
@@ -83,9 +84,9 @@ struct VideoFrameIndex {
 };
 
 struct VideoInput {
-    AVFormatContext* format = nullptr;
-    AVCodecContext*  decoder = nullptr;
-    AVPacket*        packet = nullptr;
+    InputFormatPtr   format;
+    CodecContextPtr  decoder;
+    PacketPtr        packet;
     VideoStreamInfo  info;
     std::string      path;
     VideoInputUse    use = kReadVideo;
@@ -123,7 +124,5 @@ typedef std::function<bool(int64_t frameNumber, AVFrame* frame)> ChosenFrameSink
 // does not give is left out. False on failure or a stop signal.
 bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers,
                       const ChosenFrameSink& take, MediaError* error);
-
-void CloseVideoInput(VideoInput* input);
 
 #endif

@@ -12,29 +12,31 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "av_owners.h"
 #include "encoder_setup.h"
 #include "media_error.h"
 #include "video_input.h"
 
 struct VideoOutput {
-    AVFormatContext* format = nullptr;
-    AVCodecContext*  encoder = nullptr;
-    AVStream*        video = nullptr;
-    AVPacket*        packet = nullptr;
+    OutputFormatPtr  format;
+    CodecContextPtr  encoder;
+    AVStream*        video = nullptr;     // belongs to format
+    PacketPtr        packet;
     std::vector<int> streamMap;          // input stream -> output stream, -1 when not copied
     std::vector<AVRational> inputTimeBases;
     AVRational       frameTimeBase = {0, 1};  // the unit of the pts of frames handed in
     int64_t          lastPts = AV_NOPTS_VALUE;
     int64_t          reorderedFrames = 0;     // frames whose pts did not increase, moved on
     std::string      name;               // OUTPUT, for messages
-    bool             headerWritten = false;
 };
 
 // Creates the file at path (always a file) in plan's container, with the
 // video stream encoded per plan from frames like firstFrame, whose pts count
 // in video.timeBase, and, when copyFrom is given, every other stream of it
 // copied (streams whose codec the libraries do not know are left out, with a
-// note on stderr; a picture file gets none of them, with a note saying which). Writes the header. name is OUTPUT, for messages.
+// note on stderr; a picture file gets none of them, with a note saying
+// which). Writes the header. name is OUTPUT, for messages. Whatever is open
+// is freed with the record; a file left behind is the caller's to remove.
 bool OpenVideoOutput(VideoOutput* output, const std::string& path, const std::string& name,
                      const EncoderPlan& plan, const VideoStreamInfo& video, const AVFrame* firstFrame,
                      const VideoInput* copyFrom, MediaError* error);
@@ -49,8 +51,5 @@ bool CopyPacket(VideoOutput* output, AVPacket* packet, MediaError* error);
 
 // Drains the encoder, writes the trailer and closes the file.
 bool FinishVideoOutput(VideoOutput* output, MediaError* error);
-
-// Frees everything; the file is left as it is (the caller removes it).
-void CloseVideoOutput(VideoOutput* output);
 
 #endif
