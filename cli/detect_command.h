@@ -10,6 +10,11 @@
 #include <vector>
 
 #include "logo_detect.h"
+#include "pixel_rect.h"
+
+// The most frames detect samples: each costs the analysis a few dozen bytes
+// and a decoding in every pass over the samples.
+enum { kMaxDetectSamples = 10000 };
 
 // Runs "delbrin detect ..." (argv[1] is "detect") and returns its exit code.
 int RunDetectCommand(int argc, char** argv);
@@ -17,14 +22,14 @@ int RunDetectCommand(int argc, char** argv);
 // The analysis behind the command, without printing.
 struct DetectOptions {
     std::string input;
-    int         frames = 300;  // frames to sample
+    int         frames = 300;  // frames to sample, kMinDetectSamples to kMaxDetectSamples
     int         margin = 4;    // pixels added around the logo
     bool        ranges = false;
 };
 
 struct FoundLogo {
-    DetectRect region;     // the logo's pixels, no margin
-    DetectRect rectangle;  // the proposed rectangle: the region and the margin, inside the frame
+    PixelRect  region;     // the logo's pixels, no margin
+    PixelRect  rectangle;  // the proposed rectangle: the region and the margin, inside the frame
     double     score;
     double     opacity;
 };
