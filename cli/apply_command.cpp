@@ -15,6 +15,7 @@ extern "C" {
 
 #include "commands.h"
 #include "filter_setup.h"
+#include "output_check.h"
 #include "output_file.h"
 #include "pixel_traits.h"
 #include "progress.h"
@@ -24,7 +25,7 @@ extern "C" {
 
 namespace {
 
-// Everything one run holds, freed in one place.
+// Everything one run holds; each part frees itself.
 struct ApplyRun {
     VideoInput     input;
     VideoOutput    output;
@@ -32,10 +33,10 @@ struct ApplyRun {
     RegionPatcher  patcher;
     FrameConverter toWork;
     FrameConverter toEncoder;
-    AVFrame*       decoded = nullptr;
-    AVFrame*       work = nullptr;
-    AVFrame*       encoded = nullptr;
-    std::vector<AVPacket*> pending;  // other streams' packets read before the first frame
+    FramePtr       decoded{av_frame_alloc()};
+    FramePtr       work{av_frame_alloc()};
+    FramePtr       encoded{av_frame_alloc()};
+    std::vector<PacketPtr> pending;  // other streams' packets read before the first frame
     bool           outputOpen = false;
     std::string    temporary;
 };
@@ -44,29 +45,16 @@ struct ApplyRun {
 // that yields no frame for this long is not one the command can use.
 const size_t kMaxPendingPackets = 4096;
 
-bool TakeOtherPacket(void* context, AVPacket* packet, RunError* error) {
+bool TakeOtherPacket(void* context, AVPacket* packet, MediaError* error) {
     ApplyRun* run = static_cast<ApplyRun*>(context);
     if (run->outputOpen) return CopyPacket(&run->output, packet, error);
     if (run->pending.size() >= kMaxPendingPackets)
         return Failed(error, kStepDecoding, "decoding " + run->input.path + ": no video frame within the first " +
                                                 std::to_string(kMaxPendingPackets) + " packets");
-    AVPacket* copy = av_packet_clone(packet);
+    PacketPtr copy(av_packet_clone(packet));
     if (!copy) return FailedAv(error, kStepReading, "reading", AVERROR(ENOMEM));
-    run->pending.push_back(copy);
+    run->pending.push_back(std::move(copy));
     return true;
-}
-
-void FreeRun(ApplyRun* run) {
-    CloseVideoInput(&run->input);
-    CloseVideoOutput(&run->output);
-    FreeRegionPatcher(&run->patcher);
-    FreeFrameConverter(&run->toWork);
-    FreeFrameConverter(&run->toEncoder);
-    av_frame_free(&run->decoded);
-    av_frame_free(&run->work);
-    av_frame_free(&run->encoded);
-    for (AVPacket* p : run->pending) av_packet_free(&p);
-    run->pending.clear();
 }
 
 void SayNotes(const std::vector<std::string>& notes, bool quiet) {
@@ -87,7 +75,7 @@ bool OpaquePalette(const AVFrame* frame) {
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
-bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
+bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, MediaError* error) {
     const VideoStreamInfo& info = run->input.info;
     InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
                           OpaquePalette(first)};
@@ -100,34 +88,34 @@ bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* fir
 }
 
 // A picture file holds the first frame; says so when the input has more.
-void SayFirstFrameOnly(ApplyRun* run, const Options& options, RunError* error) {
+void SayFirstFrameOnly(ApplyRun* run, const Options& options, MediaError* error) {
     int64_t number = 0;
-    if (ReadVideoFrame(&run->input, run->decoded, &number, error) > 0 && !options.quiet)
+    if (ReadVideoFrame(&run->input, run->decoded.get(), &number, error) > 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
                         "`delbrin preview --frame N -o OUT` writes another\n");
 }
 
 bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
-               const std::string& output, int64_t* done, RunError* error) {
+               const std::string& output, int64_t* done, MediaError* error) {
     Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
     int64_t number = 0;
     for (;;) {
-        int got = ReadVideoFrame(&run->input, run->decoded, &number, error);
+        int got = ReadVideoFrame(&run->input, run->decoded.get(), &number, error);
         if (got < 0) return false;
         if (got == 0) break;
-        if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
+        if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded.get(), error)) return false;
 
         AVFrame* patched = nullptr;
-        if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded, run->work, run->plan.pixelFormat,
+        if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded.get(), run->work.get(), run->plan.pixelFormat,
                                instances, number, &patched, error))
             return false;
         AVFrame* frame = patched;
         const int width = run->outputOpen ? run->output.encoder->width : patched->width;
         const int height = run->outputOpen ? run->output.encoder->height : patched->height;
         if (patched->format != run->plan.pixelFormat || patched->width != width || patched->height != height) {
-            if (!ConvertFrame(&run->toEncoder, patched, run->encoded, run->plan.pixelFormat, width, height, error))
+            if (!ConvertFrame(&run->toEncoder, patched, run->encoded.get(), run->plan.pixelFormat, width, height, error))
                 return false;
-            frame = run->encoded;
+            frame = run->encoded.get();
         }
 
         if (!run->outputOpen) {
@@ -136,10 +124,8 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
                 return false;
             run->outputOpen = true;
             if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
-            for (AVPacket*& p : run->pending) {
-                if (!CopyPacket(&run->output, p, error)) return false;
-                av_packet_free(&p);
-            }
+            for (PacketPtr& p : run->pending)
+                if (!CopyPacket(&run->output, p.get(), error)) return false;
             run->pending.clear();
         }
         if (!EncodeVideoFrame(&run->output, frame, error)) return false;
@@ -157,22 +143,6 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
 
 }  // namespace
 
-bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
-                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, RunError* error) {
-    if (frameNumber > INT32_MAX)
-        return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
-    *result = frame;
-    if (!CanPatchInPlace(static_cast<AVPixelFormat>(frame->format))) {
-        const bool alpha = HasAlpha(frame->format) || IsPalette(frame->format);
-        const AVPixelFormat target = CanPatchInPlace(preferred) ? preferred : alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
-        if (!ConvertFrame(converter, frame, work, target, frame->width, frame->height, error)) return false;
-        *result = work;
-    }
-    return PatchFrameRegions(patcher, *result, instances.data(), static_cast<int>(instances.size()),
-                             static_cast<int32_t>(frameNumber), error);
-}
-
 int RunApply(const Options& options) {
     const std::string& inputName = options.positional[0];
     const std::string& output = options.positional[1];
@@ -182,39 +152,32 @@ int RunApply(const Options& options) {
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
     ApplyRun run;
-    RunError error;
-    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error)) {
-        FreeRun(&run);
+    MediaError error;
+    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error))
         return Fail(ExitCodeFor(error.step), error.message);
-    }
     const VideoStreamInfo& info = run.input.info;
     std::string usage;
     InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
     if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
-        !ChooseQuality(options.encoder, &run.plan, &usage)) {
-        FreeRun(&run);
+        !ChooseQuality(options.encoder, &run.plan, &usage))
         return Fail(kExitUsage, usage);
-    }
     SayNotes(run.plan.notes, options.quiet);
     run.plan.notes.clear();
     // Checked now so that a format that cannot be is a usage error; said
     // once the first frame has settled it.
-    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) {
-        FreeRun(&run);
-        return Fail(kExitUsage, usage);
-    }
+    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) return Fail(kExitUsage, usage);
     WarnAboutRectangles(instances, info.width, info.height);
     if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
 
-    if (!MakeTemporaryBeside(output, &run.temporary)) {
-        FreeRun(&run);
+    // Standard output is written as it goes; a file under a temporary name
+    // beside OUTPUT, renamed when complete.
+    const bool toStandardOutput = IsStandardStream(output);
+    if (toStandardOutput)
+        run.temporary = output;
+    else if (!MakeTemporaryBeside(output, &run.temporary))
         return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
-    }
-    run.decoded = av_frame_alloc();
-    run.work = av_frame_alloc();
-    run.encoded = av_frame_alloc();
     run.input.otherPackets = TakeOtherPacket;
     run.input.otherPacketsContext = &run;
 
@@ -223,15 +186,16 @@ int RunApply(const Options& options) {
                   ? ApplyLoop(&run, options, instances, output, &done, &error)
                   : Failed(&error, kStepFiltering, "filtering: out of memory");
     const int64_t damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
-    FreeRun(&run);
+    // The output is closed before the temporary file is removed or renamed.
+    run.output = VideoOutput();
 
     if (!ok || g_stopSignal) {
-        unlink(run.temporary.c_str());
+        if (!toStandardOutput) unlink(run.temporary.c_str());
+        const std::string left = toStandardOutput ? "standard output got an unfinished file"
+                                                  : output + " was not written";
         if (g_stopSignal || error.step == kStepInterrupted)
-            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + output +
-                                              " was not written");
-        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " +
-                                                 output + " was not written");
+            return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + left);
+        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " + left);
     }
     if (damaged > 0)
         fprintf(stderr, "delbrin: warning: the decoder rejected %lld damaged video packets; the frames it could "
@@ -239,12 +203,13 @@ int RunApply(const Options& options) {
     if (moved > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
                         "one tick after the previous frame\n", (long long)moved);
-    if (rename(run.temporary.c_str(), output.c_str()) != 0) {
+    if (!toStandardOutput && rename(run.temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
         unlink(run.temporary.c_str());
         return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
     }
     if (!options.quiet && !isatty(2))
-        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s", output.c_str());
+        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s",
+                toStandardOutput ? "standard output" : output.c_str());
     return kExitOk;
 }

@@ -21,15 +21,4 @@ int RunApply(const Options& options);
 int RunPreview(const Options& options);
 int RunDemo(const Options& options);
 
-// Applies the instances to a decoded frame at frameNumber. A frame whose
-// format cannot be patched where it is (a palette, a bit plane) is first
-// converted into *work, in preferred where that can be patched, else in
-// BGRA or RGB; *result is the frame patched: frame itself or *work.
-bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
-                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, RunError* error);
-
-// Writes one picture as a PNG file at path (temporary name, then renamed).
-bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* error);
-
 #endif

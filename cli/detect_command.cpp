@@ -16,7 +16,9 @@
 #include "commands.h"
 #include "frame_ranges.h"
 #include "frame_sampler.h"
+#include "output_check.h"
 #include "output_file.h"
+#include "picture_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "stop_signal.h"
@@ -81,7 +83,7 @@ PixelRect AddMargin(PixelRect r, int margin, int32_t width, int32_t height) {
 // the change where the fewest frames disagree with it. Returns the first
 // frame of the new state.
 bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, int64_t before, int64_t after,
-                bool appears, int64_t* change, RunError* error) {
+                bool appears, int64_t* change, MediaError* error) {
     std::vector<int64_t> between;
     for (int64_t n = before + 1; n < after; n++) between.push_back(n);
     std::vector<int64_t> numbers;
@@ -122,7 +124,7 @@ bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, i
 // found to the frame. The frames before the first sample and after the last
 // take the state of their nearest sample.
 bool ShownSpans(VideoInput* input, const LogoDetection& detection, const LogoCandidate& logo, int factor,
-                std::vector<FrameSpan>* spans, RunError* error) {
+                std::vector<FrameSpan>* spans, MediaError* error) {
     const std::vector<int64_t>& frames = detection.frameNumbers;
     const size_t count = frames.size();
     int64_t start = logo.present[0] ? 0 : -1;
@@ -303,42 +305,30 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
 // The frame, patched by the filter with the border on, as the preview: what
 // `delbrin preview` writes for the Config line, without the feathering.
 bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
-                  const std::string& path, RunError* error) {
+                  const std::string& path, MediaError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
     // gives no weight, so the preview is drawn without feathering.
     std::vector<PatchSettings> shown(1, settings);
     shown[0].showBorder = 1;
     shown[0].featherOn = 0;
-    AVFrame* frame = av_frame_alloc();
-    AVFrame* work = av_frame_alloc();
+    FramePtr frame(av_frame_alloc());
+    FramePtr work(av_frame_alloc());
+    if (!frame || !work) return Failed(error, kStepFiltering, "filtering: out of memory");
+    bool got = false;
+    if (!ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
+            got = av_frame_ref(frame.get(), f) >= 0;
+            return false;
+        }, error))
+        return false;
+    if (!got)
+        return Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
+                                                " did not come out again");
     RegionPatcher patcher;
     FrameConverter converter;
-    bool got = false;
-    bool ok = frame && work ? ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
-        got = av_frame_ref(frame, f) >= 0;
-        return false;
-    }, error) : Failed(error, kStepFiltering, "filtering: out of memory");
-    if (ok && !got)
-        ok = Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
-                                              " did not come out again");
     AVFrame* patched = nullptr;
-    ok = ok && PatchDecodedFrame(&patcher, &converter, frame, work, AV_PIX_FMT_NONE, shown, r.previewFrame, &patched,
-                                 error) &&
-         WritePngFile(patched, path, error);
-    FreeRegionPatcher(&patcher);
-    FreeFrameConverter(&converter);
-    av_frame_free(&frame);
-    av_frame_free(&work);
-    return ok;
-}
-
-bool ParseNumber(const char* text, int low, int high, int* value) {
-    char* end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno || end == text || *end != '\0' || v < low || v > high) return false;
-    *value = (int)v;
-    return true;
+    return PatchDecodedFrame(&patcher, &converter, frame.get(), work.get(), AV_PIX_FMT_NONE, shown, r.previewFrame,
+                             &patched, error) &&
+           WritePngFile(patched, path, error);
 }
 
 }  // namespace
@@ -384,7 +374,7 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
         return kExitTooSmall;
     }
     std::vector<int64_t> numbers = SpreadFrameNumbers(input->index, options.frames);
-    RunError error;
+    MediaError error;
     SampleSource source;
     source.width = info.width / factor;
     source.height = info.height / factor;
@@ -435,79 +425,52 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
 
 int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     VideoInput input;
-    RunError error;
+    MediaError error;
     int code = OpenVideoInput(options.input, kSampleFrames, &input, &error) ? AnalyseInput(&input, options, report)
                                                                              : ExitCodeFor(error.step);
     if (report->error.empty()) report->error = error.message;
-    CloseVideoInput(&input);
     return code;
 }
 
-int RunDetectCommand(int argc, char** argv) {
-    DetectOptions options;
-    std::string previewPath;
-    bool json = false;
-    bool force = false;
-    for (int i = 2; i < argc; i++) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            fputs(kHelp, stdout);
-            return kExitOk;
-        } else if (arg == "--frames") {
-            if (!hasValue || !ParseNumber(argv[++i], kMinDetectSamples, kMaxDetectSamples, &options.frames)) {
-                fprintf(stderr, "delbrin: --frames takes a number of frames from %d to %d\n", kMinDetectSamples,
-                        kMaxDetectSamples);
-                return kExitUsage;
-            }
-        } else if (arg == "--margin") {
-            if (!hasValue || !ParseNumber(argv[++i], 0, 1000, &options.margin)) {
-                fprintf(stderr, "delbrin: --margin takes a number of pixels from 0 to 1000\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--ranges") {
-            options.ranges = true;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--force" || arg == "-f") {
-            force = true;
-        } else if (arg == "--preview") {
-            if (!hasValue) {
-                fprintf(stderr, "delbrin: --preview needs a file name\n");
-                return kExitUsage;
-            }
-            previewPath = argv[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n",
-                    arg.c_str());
-            return kExitUsage;
-        } else if (options.input.empty()) {
-            options.input = arg;
-        } else {
-            fprintf(stderr, "delbrin: detect takes one INPUT; see delbrin detect --help\n");
-            return kExitUsage;
-        }
+int RunDetect(const Options& command) {
+    if (command.help) {
+        fputs(kHelp, stdout);
+        return kExitOk;
     }
-    if (options.input.empty()) {
+    if (command.positional.size() != 1) {
         fputs(kHelp, stderr);
         return kExitUsage;
     }
+    DetectOptions options;
+    options.input = command.positional[0];
+    options.frames = command.sampleFrames;
+    options.margin = command.margin;
+    options.ranges = command.findRanges;
+    const std::string& previewPath = command.picturePath;
+    const bool json = command.json;
+    if (IsStandardStream(options.input))
+        return Fail(kExitUsage, "detect seeks back and forth through INPUT, which standard input cannot do; "
+                                "save it to a file first");
+    if (previewPath == "-")
+        return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
+                                "name a file");
     if (!previewPath.empty() && SameFile(options.input, previewPath))
         return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
     std::string refusal;
     if (!previewPath.empty()) {
-        if (int code = CheckOutputName(options.input, previewPath, force, &refusal)) return Fail(code, refusal);
-    } else if (force) {
+        if (int code = CheckOutputName(options.input, previewPath, command.force, &refusal))
+            return Fail(code, refusal);
+    } else if (command.force) {
         return Fail(kExitUsage, "--force belongs to --preview, which is not given; see delbrin detect --help");
     }
 
     VideoInput input;
-    RunError error;
+    MediaError error;
     DetectReport report;
-    int code = kExitOk;
-    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {
-        code = Fail(ExitCodeFor(error.step), error.message);
-    } else if ((code = AnalyseInput(&input, options, &report)) != kExitOk && !report.error.empty()) {
+    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error))
+        return Fail(ExitCodeFor(error.step), error.message);
+    int code = AnalyseInput(&input, options, &report);
+    if (code != kExitOk && !report.error.empty()) {
         fprintf(stderr, "delbrin: %s\n", report.error.c_str());
     } else if (report.verdict != kDetectFound) {
         if (json) PrintJson(options, report, nullptr);
@@ -522,6 +485,5 @@ int RunDetectCommand(int argc, char** argv) {
         if (!previewPath.empty() && !WritePreview(&input, report, settings, previewPath, &error))
             code = Fail(ExitCodeFor(error.step), error.message);
     }
-    CloseVideoInput(&input);
     return code;
 }

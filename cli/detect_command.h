@@ -12,17 +12,15 @@
 #include "logo_detect.h"
 #include "pixel_rect.h"
 
-// The most frames detect samples: each costs the analysis a few dozen bytes
-// and a decoding in every pass over the samples.
-enum { kMaxDetectSamples = 10000 };
+#include "options.h"
 
-// Runs "delbrin detect ..." (argv[1] is "detect") and returns its exit code.
-int RunDetectCommand(int argc, char** argv);
+// Runs "delbrin detect ..." with its options read and returns its exit code.
+int RunDetect(const Options& options);
 
 // The analysis behind the command, without printing.
 struct DetectOptions {
     std::string input;
-    int         frames = 300;  // frames to sample, kMinDetectSamples to kMaxDetectSamples
+    int         frames = 300;  // frames to sample
     int         margin = 4;    // pixels added around the logo
     bool        ranges = false;
 };

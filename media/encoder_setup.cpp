@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "output_file.h"
 #include "pixel_traits.h"
 
 namespace {
@@ -144,7 +145,10 @@ double QscaleForCrf(double crf) {
 }
 
 bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error) {
-    plan->container = av_guess_format(nullptr, outputName.c_str(), nullptr);
+    // Standard output has no name to tell by: Matroska, which streams and
+    // holds nearly anything.
+    plan->container = IsStandardStream(outputName) ? av_guess_format("matroska", nullptr, nullptr)
+                                                   : av_guess_format(nullptr, outputName.c_str(), nullptr);
     if (!plan->container) {
         *error = "cannot tell the container from the name " + outputName +
                  "; end it in .mkv, .mp4, .mov, .png or another known extension";

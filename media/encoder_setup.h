@@ -1,8 +1,8 @@
 // Which encoder writes the patched video, in which pixel format, and at what
 // quality: the choices the command makes from its options, the OUTPUT name
 // and the input, before any frame is encoded.
-#ifndef DELBRIN_CLI_ENCODER_SETUP_H
-#define DELBRIN_CLI_ENCODER_SETUP_H
+#ifndef DELBRIN_MEDIA_ENCODER_SETUP_H
+#define DELBRIN_MEDIA_ENCODER_SETUP_H
 
 #include <string>
 #include <vector>
@@ -51,8 +51,9 @@ enum { kDefaultCrf = 18 };
 // one picture, no timestamps, no other streams.
 bool WritesOnePicture(const AVOutputFormat* container);
 
-// The container OUTPUT's name asks for; false with a usage error when the
-// name says none, or one that writes more than one file.
+// The container OUTPUT's name asks for (Matroska for "-", standard output);
+// false with a usage error when the name says none, or one that writes more
+// than one file.
 bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error);
 
 // The encoder: --codec; else an image file's own codec (o.png: png); else

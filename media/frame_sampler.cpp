@@ -40,24 +40,22 @@ std::vector<int64_t> SpreadFrameNumbers(const VideoFrameIndex& index, int count)
 }
 
 bool ReadSamplePlanes(VideoInput* input, const std::vector<int64_t>& frameNumbers, int factor,
-                      const PlanesSink& sink, RunError* error) {
+                      const PlanesSink& sink, MediaError* error) {
     const VideoStreamInfo& info = input->info;
     const int32_t width = info.width / factor, height = info.height / factor;
     FrameConverter converter;
-    AVFrame* planes = av_frame_alloc();
-    bool converted = planes != nullptr;
-    // Every frame goes through libswscale, which shrinks it with an area
-    // filter and brings chroma (or grey's missing chroma) to the luma's grid.
-    bool ok = converted && ReadChosenFrames(input, frameNumbers, [&](int64_t number, AVFrame* f) {
+    FramePtr planes(av_frame_alloc());
+    if (!planes) return FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
+    bool converted = true;
+    // Every frame goes through libswscale, which shrinks it and brings
+    // chroma (or grey's missing chroma) to the luma's grid.
+    bool ok = ReadChosenFrames(input, frameNumbers, [&](int64_t number, AVFrame* f) {
         if (f->width != info.width || f->height != info.height) return true;  // a size change mid-file
-        converted = ConvertFrame(&converter, f, planes, AV_PIX_FMT_YUV444P, width, height, error);
+        converted = ConvertFrame(&converter, f, planes.get(), AV_PIX_FMT_YUV444P, width, height, error);
         if (!converted) return false;
         SamplePlanes sample = {number, {planes->data[0], planes->data[1], planes->data[2]},
                                {planes->linesize[0], planes->linesize[1], planes->linesize[2]}};
         return sink(sample);
     }, error);
-    if (!planes) FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
-    FreeFrameConverter(&converter);
-    av_frame_free(&planes);
     return ok && converted;
 }

@@ -1,14 +1,14 @@
 // Frames for finding a logo: frame numbers spread over a file opened for
 // sampling (video_input.h), and those frames as the analysis' planes.
-#ifndef DELBRIN_CLI_FRAME_SAMPLER_H
-#define DELBRIN_CLI_FRAME_SAMPLER_H
+#ifndef DELBRIN_MEDIA_FRAME_SAMPLER_H
+#define DELBRIN_MEDIA_FRAME_SAMPLER_H
 
 #include <stdint.h>
 
 #include <functional>
 #include <vector>
 
-#include "run_error.h"
+#include "media_error.h"
 #include "sample_planes.h"
 #include "video_input.h"
 
@@ -31,6 +31,6 @@ using PlanesSink = std::function<bool(const SamplePlanes& frame)>;
 // another size than the stream's, is left out. The sink returns false to
 // stop early.
 bool ReadSamplePlanes(VideoInput* input, const std::vector<int64_t>& frameNumbers, int factor,
-                      const PlanesSink& sink, RunError* error);
+                      const PlanesSink& sink, MediaError* error);
 
 #endif
