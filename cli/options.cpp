@@ -335,8 +335,6 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         case kOptPreview: options->picturePath = value; break;
         case kOptPrintConfig: options->printConfig = true; break;
         case kOptFrames:
-            // The bound by memory depends on the picture's size and is
-            // checked once the file is open; this one keeps the count sane.
             ok = ParseBounded(value, kMinDetectSamples, kMaxSampleFrames, &number);
             if (!ok) *error = "--frames takes " + std::to_string(kMinDetectSamples) + " to " +
                               std::to_string(kMaxSampleFrames) + " frames (fewer cannot tell a logo from the "

@@ -187,7 +187,7 @@ std::string MakeClip(const Clip& c, std::string* logoPath) {
 }
 
 // The bounding box of the picture's pixels that are not clear.
-bool OpaqueBox(const std::string& picture, const Clip& c, DetectRect* box) {
+bool OpaqueBox(const std::string& picture, const Clip& c, PixelRect* box) {
     FILE* p = popen(("ffmpeg -v error -nostdin -i " + Quote(picture) +
                      " -vf alphaextract -f rawvideo -pix_fmt gray -").c_str(), "r");
     if (!p) return false;
@@ -202,7 +202,7 @@ bool OpaqueBox(const std::string& picture, const Clip& c, DetectRect* box) {
     return read && x1 >= 0;
 }
 
-double Iou(const DetectRect& a, const DetectRect& b) {
+double Iou(const PixelRect& a, const PixelRect& b) {
     int w = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
     int h = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
     if (w <= 0 || h <= 0) return 0;
@@ -210,7 +210,7 @@ double Iou(const DetectRect& a, const DetectRect& b) {
     return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
 }
 
-bool Covers(const DetectRect& outer, const DetectRect& inner) {
+bool Covers(const PixelRect& outer, const PixelRect& inner) {
     return outer.x <= inner.x && outer.y <= inner.y && outer.x + outer.width >= inner.x + inner.width &&
            outer.y + outer.height >= inner.y + inner.height;
 }
@@ -262,7 +262,7 @@ TEST_F(DetectTest, GeneratedClips) {
         EXPECT_EQ(code, 0);
         if (report.logos.empty()) continue;
 
-        DetectRect truth;
+        PixelRect truth;
         ASSERT_TRUE(OpaqueBox(logoPath, c, &truth));
         const FoundLogo& best = report.logos[0];
         const double iou = Iou(best.region, truth);
@@ -348,9 +348,10 @@ TEST_F(DetectTest, ChosenFramesCarryTheNumbersOfReadingInOrder) {
         for (std::vector<int64_t> wanted : {std::vector<int64_t>{0, 24, 25, 26, 49, 77, last}, std::vector<int64_t>{95},
                                             std::vector<int64_t>{3, 51}, SpreadFrameNumbers(sampled.index, 30)}) {
             std::vector<int64_t> numbers;
-            ASSERT_TRUE(ReadLumaFrames(&sampled, wanted, [&](int64_t n, const uint8_t* y, int32_t pitch) {
+            ASSERT_TRUE(ReadSamplePlanes(&sampled, wanted, 1, [&](const SamplePlanes& frame) {
+                const int64_t n = frame.frameNumber;
                 numbers.push_back(n);
-                EXPECT_TRUE(n <= last && lumaOf(y, pitch) == inOrder[n]) << "frame " << n;
+                EXPECT_TRUE(n <= last && lumaOf(frame.plane[0], frame.pitch[0]) == inOrder[n]) << "frame " << n;
                 return true;
             }, &error)) << error.message;
             EXPECT_EQ(numbers, wanted);
