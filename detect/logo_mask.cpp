@@ -26,7 +26,7 @@ const int32_t kLogoWiden = 2;
 // sample's own: a plate's flat alpha loses the fit's noise, a logo's edges
 // stay where they are.
 const int32_t kSmoothRadius = 2;
-const double kSameAlpha = 2.5;
+const double kSameAlpha = 1.5;
 const double kSameAlphaLeast = 0.06;
 // Mean absolute luma difference (in 8-bit levels) below which a frame is
 // the last one taken again.
