@@ -51,6 +51,9 @@ FramePlanes PlanesOf(const AVFrame* frame)
 bool DeblendFrame(const LogoModel& logo, const PatchSettings* opaquePart, RegionPatcher* patcher, AVFrame* frame,
                   int32_t frameNumber, MediaError* error)
 {
+    if (!CanDeblendInPlace(frame->format))
+        return Failed(error, kStepFiltering, "filtering: the frames' pixel format changed to one that cannot be "
+                                             "de-blended where it is");
     const float limit = kDeblendLimitDefault / 100.0f;
     FramePtr patched;
     if (opaquePart) {
