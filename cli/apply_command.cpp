@@ -11,6 +11,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -19,13 +21,14 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "run_error.h"
+#include "frame_convert.h"
 #include "filter_setup.h"
 #include "frame_deblend.h"
 #include "frame_run.h"
 #include "logo_mask_file.h"
 #include "output_check.h"
 #include "output_file.h"
-#include "pixel_traits.h"
 #include "progress.h"
 #include "stage_queue.h"
 #include "stop_signal.h"
@@ -63,9 +66,14 @@ struct ApplyRun {
     bool    moreFrames = false;  // onePicture: the input has frames after the first
     int64_t written = 0;         // frames encoded
 
-    std::mutex mutex;  // guards failed and error
+    std::mutex mutex;  // guards failed, error and outputOpen
+    std::condition_variable changed;
     bool       failed = false;
     MediaError error;  // the first failure: what the command reports
+    // Opening the output copies the input's streams, metadata and chapters,
+    // which reading may update; so decoding waits after the first frame
+    // until the output is open.
+    bool       outputOpen = false;
 };
 
 // The first failure wins; every stage then stops at its next wait.
@@ -75,9 +83,25 @@ void StageFailed(ApplyRun* run, const MediaError& error) {
         if (run->failed) return;
         run->failed = true;
         run->error = error;
+        run->changed.notify_all();
     }
     run->decoded.Abandon();
     run->patched.Abandon();
+}
+
+void SayOutputOpen(ApplyRun* run) {
+    std::lock_guard<std::mutex> lock(run->mutex);
+    run->outputOpen = true;
+    run->changed.notify_all();
+}
+
+// False when the run failed or was stopped instead.
+bool WaitForOutput(ApplyRun* run) {
+    std::unique_lock<std::mutex> lock(run->mutex);
+    // A signal handler cannot wake the wait, hence the timeout.
+    while (!run->outputOpen && !run->failed && !g_stopSignal)
+        run->changed.wait_for(lock, std::chrono::milliseconds(50));
+    return run->outputOpen;
 }
 
 bool RunStopped(ApplyRun* run) {
@@ -211,7 +235,7 @@ void DecodeStage(ApplyRun* run) {
             break;
         }
         if (!run->decoded.Push(std::move(item))) return;
-        frames++;
+        if (++frames == 1 && !WaitForOutput(run)) return;
     }
     run->decoded.Finish();
 }
@@ -286,6 +310,7 @@ void EncodeStage(ApplyRun* run) {
                                  item.frame.get(), &run->input, &error))
                 return StageFailed(run, error);
             open = true;
+            SayOutputOpen(run);
             if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
             for (PacketPtr& p : pending)
                 if (!CopyPacket(&run->output, p.get(), &error)) return StageFailed(run, error);

@@ -19,6 +19,8 @@ extern "C" {
 
 #include "av_owners.h"
 #include "commands.h"
+#include "run_error.h"
+#include "frame_convert.h"
 #include "frame_ranges.h"
 #include "frame_deblend.h"
 #include "frame_sampler.h"
@@ -512,9 +514,6 @@ int RunDetect(const Options& command) {
     const bool json = command.json;
     const std::string& maskPath = command.maskPath;
     const bool rectGiven = !command.instances.empty();
-    if (IsStandardStream(options.input))
-        return Fail(kExitUsage, "detect seeks back and forth through INPUT, which standard input cannot do; "
-                                "save it to a file first");
     if (previewPath == "-")
         return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
                                 "name a file");
