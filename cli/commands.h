@@ -1,21 +1,8 @@
-// The commands, each in a file of its own, and what they share.
+// The commands apply, preview and demo, each in a file of its own.
 #ifndef DELBRIN_CLI_COMMANDS_H
 #define DELBRIN_CLI_COMMANDS_H
 
-#include <stdint.h>
-
-#include <string>
-#include <vector>
-
-extern "C" {
-#include <libavutil/frame.h>
-}
-
-#include "frame_convert.h"
 #include "options.h"
-#include "patch_settings.h"
-#include "region_patch.h"
-#include "run_error.h"
 
 int RunApply(const Options& options);
 int RunPreview(const Options& options);

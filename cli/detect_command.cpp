@@ -14,6 +14,8 @@
 #include <algorithm>
 
 #include "commands.h"
+#include "run_error.h"
+#include "frame_convert.h"
 #include "frame_ranges.h"
 #include "frame_sampler.h"
 #include "output_check.h"
@@ -448,9 +450,6 @@ int RunDetect(const Options& command) {
     options.ranges = command.findRanges;
     const std::string& previewPath = command.picturePath;
     const bool json = command.json;
-    if (IsStandardStream(options.input))
-        return Fail(kExitUsage, "detect seeks back and forth through INPUT, which standard input cannot do; "
-                                "save it to a file first");
     if (previewPath == "-")
         return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
                                 "name a file");

@@ -82,14 +82,10 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
     if (!format) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
     format->interrupt_callback.callback = StopRequested;
 
-    // "file:" makes every name a file name: "12:30 news.mp4" is not a
-    // protocol, and an image sequence demuxer takes the name literally.
-    // "-" is standard input.
-    const std::string url = IsStandardStream(path) ? "pipe:0" : "file:" + path;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "pattern_type", "none", 0);
     // On failure avformat_open_input frees the context itself.
-    int ret = avformat_open_input(&format, url.c_str(), nullptr, &options);
+    int ret = avformat_open_input(&format, input->url.c_str(), nullptr, &options);
     av_dict_free(&options);
     input->format.reset(format);
     if (ret >= 0) ret = avformat_find_stream_info(input->format.get(), nullptr);
@@ -305,15 +301,21 @@ bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, MediaError* err
 }  // namespace
 
 bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error) {
-    input->path = path;
+    // "file:" makes every name a file name: "12:30 news.mp4" is not a
+    // protocol, and an image sequence demuxer takes the name literally.
+    const bool standardInput = IsStandardStream(path);
+    input->url = standardInput ? "pipe:0" : "file:" + path;
+    input->path = standardInput ? "standard input" : path;
+    if (standardInput && use == kSampleFrames)
+        return Failed(error, kStepReading, "sampling frames seeks back and forth, which standard input cannot do");
     input->use = use;
     input->packet.reset(av_packet_alloc());
-    if (!input->packet) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
+    if (!input->packet) return FailedAv(error, kStepReading, "reading " + input->path, AVERROR(ENOMEM));
     if (!OpenContainer(input, error) || !OpenDecoder(input, error)) return false;
     FillInfo(input->format.get(), input->decoder.get(), input->info.streamIndex, &input->info);
     if (use != kSampleFrames) return true;
     if (input->info.width <= 0 || input->info.height <= 0)
-        return Failed(error, kStepDecoding, "decoding " + path + ": the video has no frame size");
+        return Failed(error, kStepDecoding, "decoding " + input->path + ": the video has no frame size");
     return IndexFrames(input, error);
 }
 

@@ -295,6 +295,15 @@ TEST_F(CommandTest, ScriptInstancesAreAppliedInOrder) {
     std::vector<Frame> in = Decode(Path("clip.mkv")), out = Decode(Path("two-script.mkv"));
     ASSERT_EQ(out.size(), in.size());
     EXPECT_TRUE(Decode(Path("two-lines.mkv")) == out);
+    // The script read from standard input gives the same instances, in the
+    // same place among the others.
+    std::string fromFile, fromPipe;
+    ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 1,1,2,2 --script " + Quote(Path("two.vcf")) +
+                            " --rect 3,3,4,4"), &fromFile), 0);
+    ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 1,1,2,2 --script - --rect 3,3,4,4") + " < " +
+                    Quote(Path("two.vcf")), &fromPipe), 0);
+    EXPECT_EQ(fromPipe, fromFile);
+    EXPECT_NE(fromFile.find(second), std::string::npos) << fromFile;
     for (int n = 0; n < kFrames; n++)
         EXPECT_TRUE(SameColours(out[n], CoreResult(CoreResult(in[n], kConfig, n), second, n))) << n;
 }
@@ -411,6 +420,51 @@ TEST_F(CommandTest, InterruptedRunLeavesNoOutput) {
     EXPECT_NE(said.find("interrupted"), std::string::npos) << said;
     EXPECT_FALSE(Exists(Path("cut.mkv")));
     EXPECT_TRUE(LeftoverTemporaries().empty());
+}
+
+// "-" reads standard input and writes standard output, giving what files
+// give; "--" lets a name start with a dash; detect, which seeks, says that a
+// pipe cannot be read so.
+TEST_F(CommandTest, StandardStreamsAndDashNamesGiveWhatFilesGive) {
+    std::string log;
+    const std::string settings = " --codec=ffv1 -q " + std::string(kConfigOptions);
+    ASSERT_EQ(Shell(Apply("clip.mkv", "by-name.mkv", settings), &log), 0) << log;
+    ASSERT_EQ(Shell(Delbrin("apply - -" + settings) + " < " + Quote(Path("clip.mkv")) + " > " +
+                    Quote(Path("piped.mkv")), &log), 0) << log;
+    const std::vector<Frame> byName = Decode(Path("by-name.mkv")), piped = Decode(Path("piped.mkv"));
+    EXPECT_EQ(byName.size(), static_cast<size_t>(kFrames));
+    EXPECT_TRUE(byName == piped);
+    EXPECT_EQ(StreamDigest(Path("piped.mkv"), "a"), StreamDigest(Path("clip.mkv"), "a"));
+
+    ASSERT_EQ(Shell("cd " + Quote(kDir) + " && " + Delbrin("apply clip.mkv" + settings + " -- -dash.mkv"), &log), 0)
+        << log;
+    EXPECT_TRUE(Decode(Path("-dash.mkv")) == byName);
+
+    ASSERT_EQ(Shell(Delbrin("preview " + Quote(Path("clip.mkv")) + " --frame=3 -o " + Quote(Path("named.png")) +
+                            " --rect 9,5,20,14"), &log), 0) << log;
+    ASSERT_EQ(Shell(Delbrin("preview - --frame 3 -o - --rect 9,5,20,14") + " < " + Quote(Path("clip.mkv")) + " > " +
+                    Quote(Path("piped.png")), &log), 0) << log;
+    std::string named, pipedPicture;
+    Shell("cat " + Quote(Path("named.png")), &named);
+    Shell("cat " + Quote(Path("piped.png")), &pipedPicture);
+    EXPECT_EQ(named.compare(0, 4, "\x89PNG"), 0);
+    EXPECT_EQ(named, pipedPicture);
+
+    EXPECT_EQ(Shell(Delbrin("detect -") + " < " + Quote(Path("clip.mkv")), &log), 3);
+    EXPECT_NE(log.find("standard input cannot"), std::string::npos) << log;
+    EXPECT_TRUE(LeftoverTemporaries().empty());
+}
+
+// detect keeps sums, not samples: a large --frames costs no memory and goes
+// on to the analysis (which finds this clip too short); the count itself is
+// bounded.
+TEST_F(CommandTest, DetectSampleCountIsBoundedByTimeNotMemory) {
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=1024x576:rate=25:duration=0.2"
+                    " -c:v ffv1 -y " + Quote(Path("wide.mkv"))), 0);
+    std::string log;
+    EXPECT_EQ(Shell(Delbrin("detect " + Quote(Path("wide.mkv")) + " --frames=10000"), &log), 11) << log;
+    EXPECT_EQ(Shell(Delbrin("detect " + Quote(Path("wide.mkv")) + " --frames=10001"), &log), 2) << log;
+    EXPECT_NE(log.find("takes 12 to 10000 frames"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST(Options, EveryRectangleIsAnInstanceAndPlainSettingsApplyToAll) {
     }
     EXPECT_EQ(o.instances[1].call.rangeText, "100 200, ");
     EXPECT_EQ(o.instances[2].call.numbers[kConfigX], 50);
-    EXPECT_EQ(o.encoder.crf, "20");
+    EXPECT_EQ(o.encoder.crf, 20.0);
+    EXPECT_FALSE(o.encoder.quality);
     EXPECT_EQ(o.encoder.codec, "libx265");
     EXPECT_TRUE(o.warnings.empty());
 
@@ -62,6 +63,11 @@ TEST(Options, BadValuesAreUsageErrorsThatSayWhy) {
         {{"--config", "Config(1)"}, "--config: Config takes 13 arguments"},
         {{"--script", "/nonexistent/job.vcf"}, "cannot read the script"},
         {{"--bogus"}, "unknown option --bogus"},
+        {{"--crf", "abc"}, "--crf takes a number, not \"abc\""},
+        {{"--quality=1e999"}, "--quality takes a number"},
+        {{"--crf", "20", "--quality", "3"}, "give one"},
+        {{"-", "out.mkv", "--script", "-"}, "would both read standard input"},
+        {{"--script", "-", "--script=-"}, "--script - can be given once"},
         {{"--bogus=1"}, "unknown option --bogus"},
     };
     for (const auto& c : cases) {
@@ -241,13 +247,13 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     std::string error;
     bool ok;
     // mpeg4 takes the quantiser of the same step size as the crf.
-    EncoderPlan p = Plan({"mpeg4", "", "", ""}, "o.avi", kH264, &error, &ok);
+    EncoderPlan p = Plan({"mpeg4", "", {}, {}}, "o.avi", kH264, &error, &ok);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(p.scale, kQualityQscale);
     EXPECT_NEAR(p.value, 2.52, 0.01);
-    p = Plan({"mpeg4", "", "30", ""}, "o.avi", kH264, &error, &ok);
+    p = Plan({"mpeg4", "", 30, {}}, "o.avi", kH264, &error, &ok);
     EXPECT_NEAR(p.value, 10.08, 0.01);
-    p = Plan({"mpeg4", "", "", "4"}, "o.avi", kH264, &error, &ok);
+    p = Plan({"mpeg4", "", {}, 4}, "o.avi", kH264, &error, &ok);
     EXPECT_EQ(p.value, 4);
     AVCodecContext* context = avcodec_alloc_context3(p.codec);
     AVDictionary* options = nullptr;
@@ -259,12 +265,12 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     EXPECT_EQ(QscaleForCrf(51), 31);
 
     if (avcodec_find_encoder_by_name("libvpx-vp9")) {
-        p = Plan({"libvpx-vp9", "", "51", ""}, "o.webm", kH264, &error, &ok);
+        p = Plan({"libvpx-vp9", "", 51, {}}, "o.webm", kH264, &error, &ok);
         ASSERT_TRUE(ok) << error;
         EXPECT_EQ(p.value, 63);  // the top of libx264's scale is the top of vp9's
     }
     if (avcodec_find_encoder_by_name("libx264")) {
-        p = Plan({"libx264", "", "23", ""}, "o.mkv", kH264, &error, &ok);
+        p = Plan({"libx264", "", 23, {}}, "o.mkv", kH264, &error, &ok);
         context = avcodec_alloc_context3(p.codec);
         options = nullptr;
         ApplyQuality(p, context, &options);
@@ -275,18 +281,17 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     }
 
     const struct { EncoderRequest request; const char* output; const char* says; } bad[] = {
-        {{"ffv1", "", "20", ""}, "o.mkv", "ffv1 is lossless and takes no quality setting"},
-        {{"mpeg4", "", "", "40"}, "o.avi", "q from 1 to 31"},
-        {{"mpeg4", "", "abc", ""}, "o.avi", "--crf takes a number"},
-        {{"mpeg4", "", "60", ""}, "o.avi", "--crf takes 0 to 51"},
-        {{"mpeg4", "", "20", "3"}, "o.avi", "give one"},
-        {{"no_such_codec", "", "", ""}, "o.mkv", "no video encoder named"},
-        {{"aac", "", "", ""}, "o.mkv", "no video encoder named"},
-        {{"mpeg4", "yuv999", "", ""}, "o.avi", "no pixel format named"},
-        {{"mpeg4", "rgb24", "", ""}, "o.avi", "mpeg4 does not take rgb24"},
-        {{"png", "pal8", "", ""}, "o.png", "libswscale cannot write pal8"},
-        {{"", "", "", ""}, "o.unknownext", "cannot tell the container"},
-        {{"", "", "", ""}, "o.m3u8", "writes more than one file"},
+        {{"ffv1", "", 20, {}}, "o.mkv", "ffv1 is lossless and takes no quality setting"},
+        {{"mpeg4", "", {}, 40}, "o.avi", "q from 1 to 31"},
+        {{"mpeg4", "", 60, {}}, "o.avi", "--crf takes 0 to 51"},
+        {{"mpeg4", "", -1, {}}, "o.avi", "--crf takes 0 to 51"},
+        {{"no_such_codec", "", {}, {}}, "o.mkv", "no video encoder named"},
+        {{"aac", "", {}, {}}, "o.mkv", "no video encoder named"},
+        {{"mpeg4", "yuv999", {}, {}}, "o.avi", "no pixel format named"},
+        {{"mpeg4", "rgb24", {}, {}}, "o.avi", "mpeg4 does not take rgb24"},
+        {{"png", "pal8", {}, {}}, "o.png", "libswscale cannot write pal8"},
+        {{}, "o.unknownext", "cannot tell the container"},
+        {{}, "o.m3u8", "writes more than one file"},
     };
     for (const auto& b : bad) {
         Plan(b.request, b.output, kH264, &error, &ok);
