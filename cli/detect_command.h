@@ -11,7 +11,6 @@
 
 #include "logo_detect.h"
 #include "pixel_rect.h"
-
 #include "options.h"
 
 // Runs "delbrin detect ..." with its options read and returns its exit code.

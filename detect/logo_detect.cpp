@@ -490,13 +490,13 @@ std::vector<Component> FirstCandidates(const std::vector<float>& often, float ru
 }
 
 // The variance of the moving part of the picture: most pictures hold still
-// parts too (a studio's walls, black bars), so not the median but a higher
-// share.
+// parts too (a studio's walls, black bars, the flat areas of a graphic), so
+// not the median but a high share.
 float TypicalVariance(const WindowStats& stats) {
     std::vector<float> some;
     for (size_t p = 0; p < stats.variance.size(); p += 7) some.push_back(stats.variance[p]);
     if (some.empty()) return 0;
-    size_t at = some.size() * 3 / 4;
+    size_t at = some.size() * 9 / 10;
     std::nth_element(some.begin(), some.begin() + at, some.end());
     return some[at];
 }
@@ -762,12 +762,12 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
 void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f) {
     WindowStats stats;
     FinishStats(f->sums, &stats);
-    f->sums = WindowSums();
     RegionFound found = FindRegion(stats, f->box, width, height);
     if (found.region.width < 3 || found.region.height < 3 || TooLarge(found.region, width, height)) {
         f->active = false;
         return;
     }
+    f->sums = WindowSums();
     f->box = found.region;
     if (found.cut && f->growths < kMaxGrowths) {
         f->growths++;  // the region may go on beyond the window: take it again in a larger one
@@ -844,7 +844,7 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
             return true;
         });
         if (!ok) return false;
-        for (Refinement& f : *batch)
+            for (Refinement& f : *batch)
             if (f.active) Advance(pass, width, height, &f);
     }
 }
@@ -873,7 +873,9 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     float runWeight = 0;
     for (float w : pass.runWeight) runWeight += w;
     if (runWeight <= 0) {
-        result->verdict = kDetectStatic;
+        // The picture changes, but nowhere enough for anything to stand out
+        // as holding still.
+        result->verdict = kDetectNothing;
         return true;
     }
 

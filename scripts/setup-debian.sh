@@ -14,8 +14,9 @@ packages=(
   # the delbrin command: the FFmpeg libraries it links, and the ffmpeg and
   # ffprobe programs its tests and benchmarks use
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
-  # the de-blending benchmark draws its logos' text with this font
-  fonts-dejavu-core
+  # detect's test clips: pictures to pan, zoom and cut, and a font for logos
+  # (the de-blending benchmark draws its logos' text with it too)
+  ukui-wallpapers fonts-dejavu-core
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # the dialog template keeps its class names as written
