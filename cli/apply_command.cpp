@@ -25,6 +25,9 @@ extern "C" {
 #include "run_error.h"
 #include "frame_convert.h"
 #include "filter_setup.h"
+#include "frame_deblend.h"
+#include "frame_run.h"
+#include "logo_mask_file.h"
 #include "output_check.h"
 #include "output_file.h"
 #include "palette_frame.h"
@@ -179,6 +182,73 @@ bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
     return true;
 }
 
+// --deblend: the learned logo, read once the first frame has told the
+// video's coding; the frames to de-blend; the patch over the logo's nearly
+// opaque parts, where it has any.
+struct Deblending {
+    bool          active = false;
+    LogoModel     logo{};
+    PatchSettings frames{};
+    bool          patchingOpaquePart = false;
+    PatchSettings opaquePart{};
+    RegionPatcher patcher;
+};
+
+// Pixels of picture kept around the box of the logo's nearly opaque parts
+// for the patch there: the patch takes its samples from the rectangle's
+// second pixel in, which then lies past them.
+const int kOpaquePartMargin = 2;
+
+// Settings of an instance over rect (at least 1 x 1) without feathering,
+// patching the frames of rangeText (all when empty) at full strength.
+void PlainInstance(PixelRect rect, const std::string& rangeText, PatchSettings* settings) {
+    InitSettings(settings, nullptr);
+    int32_t numbers[kConfigNumberCount];
+    SaveConfigNumbers(settings, numbers);
+    numbers[kConfigX] = rect.x;
+    numbers[kConfigY] = rect.y;
+    numbers[kConfigWidth] = rect.width > 0 ? rect.width : 1;
+    numbers[kConfigHeight] = rect.height > 0 ? rect.height : 1;
+    numbers[kConfigFeatherOn] = 0;
+    // Fade length 1 with fading off: a range "s t" covers frames s to t.
+    numbers[kConfigFadeOn] = 0;
+    numbers[kConfigFadeFrames] = 1;
+    StoreConfig(settings, numbers, rangeText.c_str());
+}
+
+// Reads the mask for frames like the first one and sets up the frames to
+// de-blend and the patch over the nearly opaque parts.
+bool StartDeblending(Deblending* d, const Options& options, const AVFrame* first, MediaError* error) {
+    if (!CanDeblendInPlace(first->format)) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(first->format));
+        return Failed(error, kStepFiltering, std::string("--deblend: frames in ") + (name ? name : "this format") +
+                                                 " are not planar YUV, grey or planar RGB");
+    }
+    if (!ReadLogoMask(options.deblendMask, first->width, first->height, CodingOf(first), &d->logo, error))
+        return false;
+    const PixelRect box = d->logo.planes[0].box;
+    if (IsEmptyRect(box) && !options.quiet)
+        fprintf(stderr, "delbrin: note: the mask %s shows no logo (its alpha is 0 everywhere)\n",
+                options.deblendMask.c_str());
+    d->active = !IsEmptyRect(box);
+    PlainInstance(box, options.deblendRanges, &d->frames);
+    const PixelRect opaque = PatchedBox(d->logo, kDeblendLimitDefault / 100.0f);
+    d->patchingOpaquePart = !IsEmptyRect(opaque);
+    PlainInstance(ClipRectToFrame(PixelRect{opaque.x - kOpaquePartMargin, opaque.y - kOpaquePartMargin,
+                                            opaque.width + 2 * kOpaquePartMargin, opaque.height + 2 * kOpaquePartMargin},
+                                  first->width, first->height),
+                  options.deblendRanges, &d->opaquePart);
+    return true;
+}
+
+// De-blends frame where the ranges say so.
+bool DeblendDecodedFrame(Deblending* d, AVFrame* frame, int64_t frameNumber, MediaError* error) {
+    if (!d->active || frameNumber > INT32_MAX || FrameAlpha(&d->frames, static_cast<int32_t>(frameNumber)) == 0)
+        return true;  // a number past 32 bits is refused by the patching that follows
+    return DeblendFrame(d->logo, d->patchingOpaquePart ? &d->opaquePart : nullptr, &d->patcher, frame,
+                        static_cast<int32_t>(frameNumber), error);
+}
+
 // Decoding: every frame in order, with the other streams' packets between
 // them. A picture file takes the first frame; the next is only looked for.
 void DecodeStage(ApplyRun* run) {
@@ -207,6 +277,7 @@ void DecodeStage(ApplyRun* run) {
 void PatchStage(ApplyRun* run) {
     MediaError error;
     RegionPatcher patcher;
+    Deblending deblending;
     FrameConverter toWork, toEncoder;
     int width = 0, height = 0;  // the first frame's, the encoder's
     bool saidFixedPalette = false;
@@ -215,9 +286,14 @@ void PatchStage(ApplyRun* run) {
         if (item.frame) {
             if (width == 0) {
                 if (!SettlePixelFormat(run, item.frame.get(), &error)) return StageFailed(run, error);
+                if (!run->options->deblendMask.empty() &&
+                    !StartDeblending(&deblending, *run->options, item.frame.get(), &error))
+                    return StageFailed(run, error);
                 width = item.frame->width;
                 height = item.frame->height;
             }
+            if (!DeblendDecodedFrame(&deblending, item.frame.get(), item.frameNumber, &error))
+                return StageFailed(run, error);
             const AVPixelFormat format = run->plan.pixelFormat;
             // The palette is taken before the patch changes the frame.
             const bool toPalette = format == AV_PIX_FMT_PAL8;

@@ -13,11 +13,19 @@
 
 #include <algorithm>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "av_owners.h"
 #include "commands.h"
 #include "run_error.h"
 #include "frame_convert.h"
 #include "frame_ranges.h"
+#include "frame_deblend.h"
 #include "frame_sampler.h"
+#include "logo_mask.h"
+#include "logo_mask_file.h"
 #include "output_check.h"
 #include "output_file.h"
 #include "picture_file.h"
@@ -30,7 +38,7 @@ namespace {
 const char kHelp[] =
     "usage:\n"
     "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png [--force]]\n"
-    "                       [--json]\n"
+    "                       [--json] [--mask M.png [--rect X,Y,W,H]]\n"
     "\n"
     "Finds a station logo or watermark: the pixels whose values and edges stay\n"
     "put while the picture around them moves. Samples N frames spread over the\n"
@@ -47,6 +55,13 @@ const char kHelp[] =
     "  --preview  write a frame showing the logo, with the rectangle's dotted\n"
     "             border drawn by the filter (feathering off so that it shows);\n"
     "             an existing OUT.png is replaced only with --force\n"
+    "  --mask     also learn the logo's alpha and colour per pixel, from the\n"
+    "             sampled frames that show it, and write them as M.png: a\n"
+    "             frame-sized RGBA picture, 16 bits a channel, alpha 0 outside\n"
+    "             the logo, to touch up in an image editor and give to\n"
+    "             `delbrin apply --deblend`\n"
+    "  --rect     with --mask: learn the logo inside this rectangle instead of\n"
+    "             finding it\n"
     "  --json     print the same as one JSON object: the detected region, the\n"
     "             proposed rectangle, summary, config, shown spans, candidates\n"
     "\n"
@@ -65,75 +80,55 @@ const char kHelp[] =
     "  13   the picture is too small to analyse (under 8 pixels wide or high)\n"
     "  130  interrupted; no preview was written\n";
 
-const int kMaxAnalysisWidth = 1024;  // wider frames are analysed at half size (or less)
 const int kRangePad = 2;             // frames added to each end of a shown span
 const int kMaxCandidates = 5;
 
-// Frames are analysed at 1/factor of their size, each analysis pixel the
-// mean of factor x factor frame pixels.
-int AnalysisFactor(int32_t width) {
-    int factor = 1;
-    while (width / factor > kMaxAnalysisWidth) factor *= 2;
-    return factor;
-}
-
-void ShrinkLuma(const uint8_t* luma, int32_t pitch, int32_t width, int32_t height, int factor,
-                std::vector<uint8_t>* out) {
-    const int32_t w = width / factor, h = height / factor;
-    out->resize((size_t)w * h);
-    if (factor == 1) {
-        for (int32_t y = 0; y < h; y++) memcpy(&(*out)[(size_t)y * w], luma + (size_t)y * pitch, (size_t)w);
-        return;
-    }
-    const int area = factor * factor;
-    for (int32_t y = 0; y < h; y++)
-        for (int32_t x = 0; x < w; x++) {
-            int sum = 0;
-            for (int dy = 0; dy < factor; dy++) {
-                const uint8_t* row = luma + (size_t)(y * factor + dy) * pitch + (size_t)x * factor;
-                for (int dx = 0; dx < factor; dx++) sum += row[dx];
-            }
-            (*out)[(size_t)y * w + x] = (uint8_t)((sum + area / 2) / area);
-        }
-}
-
 // An analysis rectangle in frame pixels, rounded outwards.
-DetectRect ToFrame(DetectRect r, int factor) {
+PixelRect ToFrame(PixelRect r, int factor) {
     return {r.x * factor, r.y * factor, r.width * factor, r.height * factor};
 }
 
-DetectRect AddMargin(DetectRect r, int margin, int32_t width, int32_t height) {
+PixelRect AddMargin(PixelRect r, int margin, int32_t width, int32_t height) {
     int32_t x0 = std::max(0, r.x - margin), y0 = std::max(0, r.y - margin);
     int32_t x1 = std::min(width, r.x + r.width + margin), y1 = std::min(height, r.y + r.height + margin);
     return {x0, y0, x1 - x0, y1 - y0};
 }
 
 // Where a logo appears or leaves between two samples: decodes the frames in
-// between and puts the change where the fewest frames disagree with it.
-// Returns the first frame of the new state.
+// between, each deciding by the signature where it can and by its
+// neighbours where it cannot (the two samples' states at the ends), and puts
+// the change where the fewest frames disagree with it. Returns the first
+// frame of the new state.
 bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, int64_t before, int64_t after,
                 bool appears, int64_t* change, MediaError* error) {
     std::vector<int64_t> between;
     for (int64_t n = before + 1; n < after; n++) between.push_back(n);
     std::vector<int64_t> numbers;
-    std::vector<uint8_t> shows;
-    std::vector<uint8_t> luma;
-    const int32_t width = input->info.width, height = input->info.height;
-    bool ok = ReadLumaFrames(input, between, [&](int64_t n, const uint8_t* y, int32_t pitch) {
-        ShrinkLuma(y, pitch, width, height, factor, &luma);
-        numbers.push_back(n);
-        shows.push_back(MatchLogo(signature, luma.data(), width / factor) >= kPresentScore);
+    std::vector<LogoShown> answers = {appears ? kLogoAbsent : kLogoShown};
+    bool ok = ReadSamplePlanes(input, between, factor, [&](const SamplePlanes& frame) {
+        numbers.push_back(frame.frameNumber);
+        answers.push_back(MatchLogo(signature, frame).shown);
         return true;
     }, error);
     if (!ok) return false;
+    answers.push_back(appears ? kLogoShown : kLogoAbsent);
+    const std::vector<uint8_t> shown = ResolvePresence(answers);
     // Frames before the change should show the old state, frames from it
-    // on the new one; count the ones that do not, for each place.
+    // on the new one; count the ones that do not, for each place. A frame
+    // that shows the logo is worth more than one that does not: the change
+    // goes where no showing frame is left out.
+    const int64_t kShownWorth = 4;
+    auto cost = [&](size_t i, bool newState) -> int64_t {
+        const bool shows = shown[i + 1] != 0;
+        const bool covered = newState == appears;  // the logo is taken as shown there
+        return shows == covered ? 0 : shows ? kShownWorth : 1;
+    };
     int64_t wrong = 0;
-    for (size_t i = 0; i < numbers.size(); i++) wrong += shows[i] == appears;  // all in the old state
+    for (size_t i = 0; i < numbers.size(); i++) wrong += cost(i, false);  // all in the old state
     int64_t best = wrong, bestAt = after;
     for (size_t i = numbers.size(); i-- > 0;) {
-        wrong += shows[i] == appears ? -1 : 1;  // frame i moves to the new state
-        if (wrong <= best) {
+        wrong += cost(i, true) - cost(i, false);  // frame i moves to the new state
+        if (wrong < best || (wrong == best && appears)) {
             best = wrong;
             bestAt = numbers[i];
         }
@@ -145,15 +140,16 @@ bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, i
 // The spans of frames the candidate shows in, from its samples, each change
 // found to the frame. The frames before the first sample and after the last
 // take the state of their nearest sample.
-bool ShownSpans(VideoInput* input, const LumaSamples& samples, const LogoCandidate& logo, int factor,
+bool ShownSpans(VideoInput* input, const LogoDetection& detection, const LogoCandidate& logo, int factor,
                 std::vector<FrameSpan>* spans, MediaError* error) {
-    const size_t count = samples.samples.size();
+    const std::vector<int64_t>& frames = detection.frameNumbers;
+    const size_t count = frames.size();
     int64_t start = logo.present[0] ? 0 : -1;
     for (size_t k = 0; k + 1 < count; k++) {
         if (logo.present[k] == logo.present[k + 1]) continue;
         int64_t change;
-        if (!FindChange(input, logo.signature, factor, samples.samples[k].frameNumber,
-                        samples.samples[k + 1].frameNumber, logo.present[k + 1] != 0, &change, error))
+        if (!FindChange(input, logo.signature, factor, frames[k], frames[k + 1], logo.present[k + 1] != 0, &change,
+                        error))
             return false;
         if (logo.present[k + 1]) {
             start = change;
@@ -229,7 +225,7 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
-std::string JsonRect(const DetectRect& r) {
+std::string JsonRect(const PixelRect& r) {
     char text[128];
     snprintf(text, sizeof text, "{\"x\": %d, \"y\": %d, \"width\": %d, \"height\": %d}", r.x, r.y, r.width,
              r.height);
@@ -325,6 +321,53 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
 
 // The frame, patched by the filter with the border on, as the preview: what
 // `delbrin preview` writes for the Config line, without the feathering.
+// Learns the logo inside rect from frames spread over the video (only those
+// inside shown, when there are spans) and writes it to path as a mask
+// picture.
+bool WriteLogoMask(VideoInput* input, PixelRect rect, const std::vector<FrameSpan>& shown, int frames,
+                   const std::string& path, MediaError* error) {
+    std::vector<int64_t> numbers;
+    for (int64_t n : SpreadFrameNumbers(input->index, frames)) {
+        bool inside = shown.empty();
+        for (const FrameSpan& s : shown) inside |= n >= s.first && n <= s.last;
+        if (inside) numbers.push_back(n);
+    }
+    LogoLearner learner;
+    ColourCoding coding{};
+    bool started = false, refused = false;
+    bool ok = ReadChosenFrames(input, numbers, [&](int64_t, AVFrame* f) {
+        if (!started) {
+            if (!CanDeblendInPlace(f->format)) {
+                const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(f->format));
+                refused = true;
+                return Failed(error, kStepFiltering, std::string("learning the logo: frames in ") +
+                                                         (name ? name : "this format") +
+                                                         " are not planar YUV, grey or planar RGB");
+            }
+            const FramePlanes planes = PlanesOf(f);
+            coding = CodingOf(f);
+            StartLogoLearning(&learner, rect, f->width, f->height, planes.chromaShiftX, planes.chromaShiftY,
+                              planes.count, planes.planes[0].bitDepth);
+            started = true;
+        } else if (f->width != learner.frameWidth || f->height != learner.frameHeight || !CanDeblendInPlace(f->format)) {
+            return true;  // a frame of another size or format tells nothing about this one's logo
+        }
+        AddLogoSample(&learner, PlanesOf(f).planes);
+        return true;
+    }, error);
+    if (!ok || refused) return false;
+    if (learner.frames < kMinLogoFrames)
+        return Failed(error, kStepFiltering, "learning the logo: only " + std::to_string(learner.frames) +
+                                                 " sampled frames show a new picture under it; at least " +
+                                                 std::to_string(kMinLogoFrames) + " are needed (try more --frames)");
+    FramePtr picture(MaskPicture(LearnedLogo(learner), coding));
+    if (!picture) return Failed(error, kStepFiltering, "learning the logo: out of memory");
+    if (!WritePngFile(picture.get(), path, error)) return false;
+    fprintf(stderr, "delbrin: the logo, learned from %lld frames, written to %s\n", (long long)learner.frames,
+            path.c_str());
+    return true;
+}
+
 bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
                   const std::string& path, MediaError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
@@ -394,22 +437,18 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
         r->verdict = kDetectTooSmall;
         return kExitTooSmall;
     }
-    LumaSamples samples;
-    samples.width = info.width / factor;
-    samples.height = info.height / factor;
     std::vector<int64_t> numbers = SpreadFrameNumbers(input->index, options.frames);
     MediaError error;
-    bool ok = ReadLumaFrames(input, numbers, [&](int64_t n, const uint8_t* y, int32_t pitch) {
-        LumaSample sample;
-        sample.frameNumber = n;
-        ShrinkLuma(y, pitch, info.width, info.height, factor, &sample.pixels);
-        samples.samples.push_back(std::move(sample));
-        return true;
-    }, &error);
-    r->sampled = static_cast<int>(samples.samples.size());
-
+    SampleSource source;
+    source.width = info.width / factor;
+    source.height = info.height / factor;
+    source.expected = (int64_t)numbers.size();
+    source.read = [&](const SampleVisitor& visit) {
+        return ReadSamplePlanes(input, numbers, factor, visit, &error);
+    };
     LogoDetection detection;
-    if (ok) detection = DetectLogos(samples, kMaxCandidates);
+    bool ok = DetectLogos(source, kMaxCandidates, &detection);
+    r->sampled = static_cast<int>(detection.frameNumbers.size());
     r->verdict = detection.verdict;
     for (const LogoCandidate& c : detection.candidates) {
         FoundLogo logo;
@@ -424,10 +463,10 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
         // The preview shows the sample in the middle of those showing the logo.
         std::vector<int64_t> showing;
         for (size_t k = 0; k < best.present.size(); k++)
-            if (best.present[k]) showing.push_back(samples.samples[k].frameNumber);
-        r->previewFrame = showing.empty() ? samples.samples[0].frameNumber : showing[showing.size() / 2];
+            if (best.present[k]) showing.push_back(detection.frameNumbers[k]);
+        r->previewFrame = showing.empty() ? detection.frameNumbers[0] : showing[showing.size() / 2];
         if (options.ranges) {
-            ok = ShownSpans(input, samples, best, factor, &r->shown, &error);
+            ok = ShownSpans(input, detection, best, factor, &r->shown, &error);
             r->rangeText = RangeTextFor(r->shown, r->frameCount);
         }
     }
@@ -457,24 +496,6 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     return code;
 }
 
-namespace {
-
-// Whether the samples --frames asks for fit in memory; a usage error
-// naming what they would take when they do not.
-bool SamplesFit(const DetectOptions& options, const VideoStreamInfo& info, std::string* error) {
-    const int factor = AnalysisFactor(info.width);
-    const int64_t picture = int64_t(info.width / factor) * (info.height / factor);
-    if (picture <= 0 || int64_t(options.frames) * picture <= kSampleMemoryLimit) return true;
-    *error = "--frames " + std::to_string(options.frames) + " would hold " + std::to_string(options.frames) +
-             " pictures of " + std::to_string(info.width / factor) + "x" + std::to_string(info.height / factor) +
-             " for the analysis, " + std::to_string(int64_t(options.frames) * picture >> 20) + " MiB; at most " +
-             std::to_string(kSampleMemoryLimit / picture) + " fit in the " +
-             std::to_string(kSampleMemoryLimit >> 20) + " MiB the analysis may take";
-    return false;
-}
-
-}  // namespace
-
 int RunDetect(const Options& command) {
     if (command.help) {
         fputs(kHelp, stdout);
@@ -491,17 +512,29 @@ int RunDetect(const Options& command) {
     options.ranges = command.findRanges;
     const std::string& previewPath = command.picturePath;
     const bool json = command.json;
+    const std::string& maskPath = command.maskPath;
+    const bool rectGiven = !command.instances.empty();
     if (previewPath == "-")
         return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
                                 "name a file");
     if (!previewPath.empty() && SameFile(options.input, previewPath))
         return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
+    if (rectGiven && (maskPath.empty() || command.instances.size() > 1 || options.ranges || !previewPath.empty() || json))
+        return Fail(kExitUsage, "--rect goes with --mask alone: the logo is learned there, not searched for");
+    if (maskPath == "-")
+        return Fail(kExitUsage, "--mask - would mix the picture with the report on standard output; name a file");
+    if (!maskPath.empty() && SameFile(options.input, maskPath))
+        return Fail(kExitRefused, "the mask would overwrite INPUT; choose another name");
+    if (!maskPath.empty() && maskPath == previewPath)
+        return Fail(kExitUsage, "--mask and --preview name the same file");
     std::string refusal;
+    if (!maskPath.empty())
+        if (int code = CheckOutputName(options.input, maskPath, command.force, &refusal)) return Fail(code, refusal);
     if (!previewPath.empty()) {
         if (int code = CheckOutputName(options.input, previewPath, command.force, &refusal))
             return Fail(code, refusal);
-    } else if (command.force) {
-        return Fail(kExitUsage, "--force belongs to --preview, which is not given; see delbrin detect --help");
+    } else if (command.force && maskPath.empty()) {
+        return Fail(kExitUsage, "--force belongs to --preview or --mask, neither of which is given; see delbrin detect --help");
     }
 
     VideoInput input;
@@ -509,8 +542,17 @@ int RunDetect(const Options& command) {
     DetectReport report;
     if (!OpenVideoInput(options.input, kSampleFrames, &input, &error))
         return Fail(ExitCodeFor(error.step), error.message);
-    std::string tooMany;
-    if (!SamplesFit(options, input.info, &tooMany)) return Fail(kExitUsage, tooMany);
+    if (rectGiven) {
+        const ConfigCall& given = command.instances[0].call;
+        const PixelRect rect = {given.numbers[kConfigX], given.numbers[kConfigY], given.numbers[kConfigWidth],
+                                given.numbers[kConfigHeight]};
+        if (IsEmptyRect(ClipRectToFrame(rect, input.info.width, input.info.height)))
+            return Fail(kExitUsage, "--rect lies outside the " + std::to_string(input.info.width) + "x" +
+                                        std::to_string(input.info.height) + " frame");
+        if (!WriteLogoMask(&input, rect, {}, options.frames, maskPath, &error))
+            return Fail(ExitCodeFor(error.step), error.message);
+        return kExitOk;
+    }
     int code = AnalyseInput(&input, options, &report);
     if (code != kExitOk && !report.error.empty()) {
         fprintf(stderr, "delbrin: %s\n", report.error.c_str());
@@ -525,6 +567,9 @@ int RunDetect(const Options& command) {
         else
             PrintText(options, report, settings);
         if (!previewPath.empty() && !WritePreview(&input, report, settings, previewPath, &error))
+            code = Fail(ExitCodeFor(error.step), error.message);
+        if (code == kExitOk && !maskPath.empty() &&
+            !WriteLogoMask(&input, report.logos[0].rectangle, report.shown, options.frames, maskPath, &error))
             code = Fail(ExitCodeFor(error.step), error.message);
     }
     return code;

@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "logo_detect.h"
+#include "pixel_rect.h"
 #include "options.h"
 
 // Runs "delbrin detect ..." with its options read and returns its exit code.
 int RunDetect(const Options& options);
-
-// The memory the sampled frames may take: frames * the analysis picture's
-// pixels, one byte each.
-const int64_t kSampleMemoryLimit = int64_t(1) << 30;
 
 // The analysis behind the command, without printing.
 struct DetectOptions {
@@ -28,8 +25,8 @@ struct DetectOptions {
 };
 
 struct FoundLogo {
-    DetectRect region;     // the logo's pixels, no margin
-    DetectRect rectangle;  // the proposed rectangle: the region and the margin, inside the frame
+    PixelRect  region;     // the logo's pixels, no margin
+    PixelRect  rectangle;  // the proposed rectangle: the region and the margin, inside the frame
     double     score;
     double     opacity;
 };

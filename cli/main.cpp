@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     // A fresh instance patches one pixel in the corner, which in the host
     // only marks settings the dialog has not seen yet; a run without a
     // rectangle is a forgotten option, not a wish.
-    if (command != "demo" && options.instances.empty())
-        return Fail(kExitUsage, "no rectangle given: use --rect, --config or --script; see delbrin --help");
+    if (command != "demo" && options.instances.empty() && options.deblendMask.empty())
+        return Fail(kExitUsage, "no rectangle given: use --rect, --config, --script (or, for apply, --deblend); see delbrin --help");
     if (command == "demo" && files > 1) return Fail(kExitUsage, "demo takes at most a directory; see delbrin --help");
 
     if (command == "apply") return RunApply(options);

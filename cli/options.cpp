@@ -12,12 +12,12 @@
 const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N | --quality Q]\n"
-    "                             [--pix-fmt FMT] [--force] [--quiet] [--verbose]\n"
+    "                             [--pix-fmt FMT] [--deblend M.png] [--force] [--quiet] [--verbose]\n"
     "  delbrin preview INPUT --frame N -o OUT.png [settings] [--force] [--verbose]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR] [--quiet] [--verbose]\n"
     "  delbrin detect INPUT [--frames N] [--margin PX] [--ranges] [--preview OUT.png [--force]]\n"
-    "                       [--json]\n"
+    "                       [--json] [--mask M.png [--rect X,Y,W,H]]\n"
     "\n"
     "Hides rectangles of every frame (logos, watermarks) under patches\n"
     "interpolated from each rectangle's edges, exactly as the Tavrel filter does\n"
@@ -61,6 +61,11 @@ const char kUsage[] =
     "  input's pixel format where the encoder takes it. --crf N is on libx264's scale (default 18) and mapped\n"
     "  for other encoders (mpeg4 gets the quantiser of the same step size);\n"
     "  --quality Q is the encoder's own number (its crf, or mpeg4's q).\n"
+    "  --deblend M.png removes a translucent logo learned by `delbrin detect\n"
+    "  --mask`: where the logo lets the picture through, the picture under it\n"
+    "  is recovered; where it is nearly opaque, the patch fills in. --ranges\n"
+    "  limits it to those frames, as for the patches; rectangles given as well\n"
+    "  are patched after it.\n"
     "  OUTPUT is written beside itself under a temporary name and renamed only\n"
     "  when complete. --force replaces an existing OUTPUT. --quiet hides the\n"
     "  progress line, --verbose shows the libraries' messages.\n"
@@ -164,9 +169,9 @@ const struct {
 
 enum OptionId {
     kOptConfig, kOptScript, kOptRect, kOptFeather, kOptFade, kOptRanges, kOptCancel, kOptBorder,
-    kOptCodec, kOptCrf, kOptQuality, kOptPixFmt,
+    kOptCodec, kOptCrf, kOptQuality, kOptPixFmt, kOptDeblend,
     kOptFrame, kOptOutput, kOptPrintConfig,
-    kOptFrames, kOptMargin, kOptFindRanges, kOptPreview, kOptJson,
+    kOptFrames, kOptMargin, kOptFindRanges, kOptPreview, kOptJson, kOptMask,
     kOptForce, kOptQuiet, kOptVerbose, kOptHelp,
 };
 
@@ -181,7 +186,7 @@ const struct OptionSpec {
 } kOptions[] = {
     {"--config", nullptr, kFilterSettings, true, kOptConfig},
     {"--script", nullptr, kFilterSettings, true, kOptScript},
-    {"--rect", nullptr, kFilterSettings, true, kOptRect},
+    {"--rect", nullptr, kFilterSettings | kDetect, true, kOptRect},
     {"--feather", nullptr, kFilterSettings, true, kOptFeather},
     {"--fade", nullptr, kFilterSettings, true, kOptFade},
     {"--ranges", nullptr, kFilterSettings, true, kOptRanges},
@@ -191,6 +196,7 @@ const struct OptionSpec {
     {"--crf", nullptr, kApply, true, kOptCrf},
     {"--quality", nullptr, kApply, true, kOptQuality},
     {"--pix-fmt", nullptr, kApply, true, kOptPixFmt},
+    {"--deblend", nullptr, kApply, true, kOptDeblend},
     {"--frame", nullptr, kPreview, true, kOptFrame},
     {"--output", "-o", kPreview, true, kOptOutput},
     {"--print-config", nullptr, kPreview, false, kOptPrintConfig},
@@ -199,6 +205,7 @@ const struct OptionSpec {
     {"--ranges", nullptr, kDetect, false, kOptFindRanges},
     {"--preview", nullptr, kDetect, true, kOptPreview},
     {"--json", nullptr, kDetect, false, kOptJson},
+    {"--mask", nullptr, kDetect, true, kOptMask},
     {"--force", "-f", kApply | kPreview | kDetect, false, kOptForce},
     {"--quiet", "-q", kApply | kDemo, false, kOptQuiet},
     {"--verbose", "-v", kApply | kPreview | kDemo, false, kOptVerbose},
@@ -357,6 +364,11 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             break;
         }
         case kOptPixFmt: options->encoder.pixelFormat = value; break;
+        case kOptDeblend:
+            ok = !value.empty();
+            if (!ok) *error = "--deblend needs the mask picture's file name";
+            options->deblendMask = value;
+            break;
         case kOptFrame:
             // The filter counts frames in 32 bits.
             ok = ParseBounded(value, 0, INT32_MAX, &number);
@@ -368,8 +380,6 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         case kOptPreview: options->picturePath = value; break;
         case kOptPrintConfig: options->printConfig = true; break;
         case kOptFrames:
-            // The bound by memory depends on the picture's size and is
-            // checked once the file is open; this one keeps the count sane.
             ok = ParseBounded(value, kMinDetectSamples, kMaxSampleFrames, &number);
             if (!ok) *error = "--frames takes " + std::to_string(kMinDetectSamples) + " to " +
                               std::to_string(kMaxSampleFrames) + " frames (fewer cannot tell a logo from the "
@@ -384,6 +394,11 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             break;
         case kOptFindRanges: options->findRanges = true; break;
         case kOptJson: options->json = true; break;
+        case kOptMask:
+            ok = !value.empty();
+            if (!ok) *error = "--mask needs a file name";
+            options->maskPath = value;
+            break;
         case kOptForce: options->force = true; break;
         case kOptQuiet: options->quiet = true; break;
         case kOptVerbose: options->verbose = true; break;
@@ -398,6 +413,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (!ReadScript("-", static_cast<size_t>(scriptFromStandardInputAt), &options->instances, error)) return false;
     }
+    if (shared.rangesGiven) options->deblendRanges = shared.values.rangeText;
 
     // The shared settings over every instance; then what the filter will
     // make of range texts that came from Config lines.

@@ -15,11 +15,11 @@
 
 extern const char kUsage[];
 
-// detect's bounds: the most frames to sample (bounded again, once the file
-// is open, by the memory the samples take; see detect_command.h) and the
-// widest margin.
+// detect's bounds: the most frames to sample (the analysis keeps sums, not
+// samples, so the count costs no memory to speak of, but every frame is
+// decoded once in each of its passes) and the widest margin.
 enum {
-    kMaxSampleFrames = 100000,
+    kMaxSampleFrames = 10000,
     kMaxMargin = 1000,
 };
 
@@ -47,6 +47,9 @@ struct Options {
     int            margin = 4;         // detect --margin
     bool           findRanges = false; // detect --ranges
     bool           json = false;       // detect --json
+    std::string    maskPath;           // detect --mask
+    std::string    deblendMask;        // apply --deblend: the learned logo, a mask picture
+    std::string    deblendRanges;      // apply --deblend with --ranges: the frames to de-blend; empty: all
     std::vector<std::string> warnings;  // for stderr, once the whole line has been read
 };
 

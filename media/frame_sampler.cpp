@@ -3,26 +3,13 @@
 
 #include <algorithm>
 
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
-
 #include "frame_convert.h"
 
-namespace {
-
-// Frames whose first plane is 8-bit luma, one byte a pixel, are read as they
-// are; everything else goes through libswscale.
-bool HasPlainLuma(int format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
-    if (!d || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                           AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BE)))
-        return false;
-    const AVComponentDescriptor& y = d->comp[0];
-    return y.plane == 0 && y.depth == 8 && y.step == 1 && y.shift == 0 && y.offset == 0;
+int AnalysisFactor(int32_t width) {
+    int factor = 1;
+    while (width / factor > kMaxAnalysisWidth) factor *= 2;
+    return factor;
 }
-
-}  // namespace
 
 std::vector<int64_t> SpreadFrameNumbers(const VideoFrameIndex& index, int count) {
     std::vector<int64_t> numbers;
@@ -52,18 +39,23 @@ std::vector<int64_t> SpreadFrameNumbers(const VideoFrameIndex& index, int count)
     return numbers;
 }
 
-bool ReadLumaFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers, const LumaSink& sink,
-                    MediaError* error) {
+bool ReadSamplePlanes(VideoInput* input, const std::vector<int64_t>& frameNumbers, int factor,
+                      const PlanesSink& sink, MediaError* error) {
     const VideoStreamInfo& info = input->info;
+    const int32_t width = info.width / factor, height = info.height / factor;
     FrameConverter converter;
-    FramePtr gray(av_frame_alloc());
-    if (!gray) return FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
+    FramePtr planes(av_frame_alloc());
+    if (!planes) return FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
     bool converted = true;
+    // Every frame goes through libswscale, which shrinks it and brings
+    // chroma (or grey's missing chroma) to the luma's grid.
     bool ok = ReadChosenFrames(input, frameNumbers, [&](int64_t number, AVFrame* f) {
         if (f->width != info.width || f->height != info.height) return true;  // a size change mid-file
-        if (HasPlainLuma(f->format)) return sink(number, f->data[0], f->linesize[0]);
-        converted = ConvertFrame(&converter, f, gray.get(), AV_PIX_FMT_GRAY8, f->width, f->height, error);
-        return converted && sink(number, gray->data[0], gray->linesize[0]);
+        converted = ConvertFrame(&converter, f, planes.get(), AV_PIX_FMT_YUV444P, width, height, error);
+        if (!converted) return false;
+        SamplePlanes sample = {number, {planes->data[0], planes->data[1], planes->data[2]},
+                               {planes->linesize[0], planes->linesize[1], planes->linesize[2]}};
+        return sink(sample);
     }, error);
     return ok && converted;
 }

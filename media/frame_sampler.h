@@ -1,5 +1,5 @@
 // Frames for finding a logo: frame numbers spread over a file opened for
-// sampling (video_input.h), and those frames as 8-bit luma.
+// sampling (video_input.h), and those frames as the analysis' planes.
 #ifndef DELBRIN_MEDIA_FRAME_SAMPLER_H
 #define DELBRIN_MEDIA_FRAME_SAMPLER_H
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media_error.h"
+#include "sample_planes.h"
 #include "video_input.h"
 
 // About count frame numbers spread evenly over the file, ascending and
@@ -16,13 +17,20 @@
 // it needs no decoding beyond the keyframe itself.
 std::vector<int64_t> SpreadFrameNumbers(const VideoFrameIndex& index, int count);
 
-// One decoded frame as 8-bit luma, rows top-down, info.width x info.height.
-using LumaSink = std::function<bool(int64_t frameNumber, const uint8_t* luma, int32_t pitch)>;
+// The size frames are analysed at: the stream's, halved until it is at most
+// kMaxAnalysisWidth wide (the logo's rectangle is then scaled back up).
+enum { kMaxAnalysisWidth = 1024 };
+int AnalysisFactor(int32_t width);
 
-// Decodes the frames with the given numbers (ascending) and hands each to
-// sink as luma; a frame the decoder does not give, or of another size than
-// the stream's, is left out. The sink returns false to stop early.
-bool ReadLumaFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers, const LumaSink& sink,
-                    MediaError* error);
+// One decoded frame as planes of the analysis' size: luma and chroma, 8 bits,
+// chroma brought to the luma's grid.
+using PlanesSink = std::function<bool(const SamplePlanes& frame)>;
+
+// Decodes the frames with the given numbers (ascending), scales each down by
+// factor and hands it to sink; a frame the decoder does not give, or of
+// another size than the stream's, is left out. The sink returns false to
+// stop early.
+bool ReadSamplePlanes(VideoInput* input, const std::vector<int64_t>& frameNumbers, int factor,
+                      const PlanesSink& sink, MediaError* error);
 
 #endif

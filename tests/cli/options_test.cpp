@@ -82,10 +82,10 @@ TEST(Options, EachCommandTakesOnlyItsOwnOptions) {
     enum { A = 1, P = 2, D = 4, T = 8 };  // apply, preview, demo, detect
     const char* const commands[] = {"apply", "preview", "demo", "detect"};
     const struct { std::vector<const char*> args; int takenBy; } cases[] = {
-        {{"--rect", "1,1,2,2"}, A | P},
+        {{"--rect", "1,1,2,2"}, A | P | T},
         {{"--config", "Config(8, 9, 5, 6, 0, 0, 0, 0, 0, 0, 10, 5, \"\")"}, A | P},
         {{"--feather", "2"}, A | P}, {{"--fade", "3"}, A | P}, {{"--cancel", "top"}, A | P}, {{"--border"}, A | P},
-        {{"--codec", "ffv1"}, A}, {{"--crf", "20"}, A}, {{"--quality", "3"}, A}, {{"--pix-fmt", "yuv420p"}, A},
+        {{"--codec", "ffv1"}, A}, {{"--deblend", "m.png"}, A}, {{"--mask", "m.png"}, T}, {{"--crf", "20"}, A}, {{"--quality", "3"}, A}, {{"--pix-fmt", "yuv420p"}, A},
         {{"--frame", "3"}, P}, {{"-o", "x.png"}, P}, {{"--output=x.png"}, P}, {{"--print-config"}, P},
         {{"--frames", "300"}, T}, {{"--frames=300"}, T}, {{"--margin", "4"}, T}, {{"--preview=x.png"}, T},
         {{"--json"}, T},
@@ -156,8 +156,8 @@ TEST(Options, NumbersOutsideTheirBoundsAreRefusedWithTheReason) {
         {"preview", {"--frame", "99999999999999999999"}, "from 0 to 2147483647"},
         {"preview", {"--frame", "3x"}, "not \"3x\""},
         {"detect", {"--frames", "11"}, "fewer cannot tell a logo"},
-        {"detect", {"--frames=100001"}, "takes 12 to 100000 frames"},
-        {"detect", {"--frames", ""}, "takes 12 to 100000 frames"},
+        {"detect", {"--frames=10001"}, "takes 12 to 10000 frames"},
+        {"detect", {"--frames", ""}, "takes 12 to 10000 frames"},
         {"detect", {"--margin", "-1"}, "--margin takes 0 to 1000 pixels"},
         {"detect", {"--margin", "1001"}, "grows by it on every side"},
         {"apply", {"--border=1"}, "--border takes no value"},

@@ -1,0 +1,915 @@
+// Finding a logo in sampled frames, reading them as a stream.
+//
+// A logo is laid over the picture: where it is opaque its pixels keep their
+// values whatever passes beneath; where it is translucent the picture shows
+// through, dimmed, but the logo's own edges stay where they are. So over
+// frames that differ, a logo shows as pixels of small temporal variance and
+// as steps between neighbouring pixels whose mean holds most of their energy
+// (a step that keeps its sign and size), while the moving picture's steps
+// change sign and cancel in the mean. Luma and chroma count alike: a logo of
+// its surroundings' brightness still differs from them in colour.
+//
+// The passes: 1. weigh each sample by how much the picture changed since the
+// last sample that showed a new picture, so that a stretch of still picture
+// counts once; cut the samples into runs and mark, at the end of each run,
+// the pixels that stayed put in it (a logo shown only in some runs still
+// marks itself there); pixels marked in enough of the runs, closed and
+// joined, are the first candidates. 2. for each candidate, take the region
+// from the statistics of a window around it over the runs that mark it.
+// 3. and on: match every sample against the region's signature and take the
+// region again over the samples that show it, until the set settles.
+// Finally score the regions by the strength of their steady edges and still
+// pixels, where they sit, how often they show and how much they hide of the
+// picture beneath.
+#include "logo_detect.h"
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace {
+
+// Tuning, in 8-bit levels unless said otherwise.
+const float kNoiseChange = 1.5f;   // mean absolute change between samples that is only noise
+const float kFullChange = 6.0f;    // mean absolute change of a sample that shows a new picture
+const float kMinMoving = 6.0f;     // samples' worth of change below which the clip is still
+const float kRunWeight = 8.0f;     // least weight of a run of samples
+const int   kMaxRuns = 16;         // runs are told apart by the bits of a 16-bit mask
+const float kMinRunVariance = 20;  // a run whose typical pixel varies less shows no movement
+const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
+const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
+const float kMovingSide = 0.25f;   // least variance of its other side, as a share of the moving picture's
+const float kDimmedValue = 0.5f;   // variance, as a share of the moving picture's, of a dimmed pixel
+const float kSharpStill = 0.5f;    // variance right outside a still patch, as a share of the moving picture's
+const float kSharpDimmed = 0.8f;   // the same for a dimmed patch
+const float kDimmedContrast = 2.5f; // and at least this many times the dimmed patch's own
+const float kEdgeMin = 6.0f;       // least mean step of a steady edge
+const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
+// Shares of the runs' weight a candidate pixel is marked in, tried in turn;
+// the lowest lets a logo shown in a sixth of the clip mark itself.
+const float kMarkedShares[] = {0.1f, 0.2f, 0.35f, 0.5f, 0.7f, 0.85f};
+const int   kCloseRadius = 2;      // pixels joined across gaps this wide
+const int   kMinArea = 12;         // pixels of a candidate
+const float kMaxExtent = 0.45f;    // of the frame's width or height
+const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
+const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
+const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
+const float kMinScore = 1000.0f;   // least score of a region reported as a logo
+const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
+const float kMinShowing = 8;       // samples' worth of change a region must show through
+const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
+const int   kMaxRounds = 4;        // signature rounds before the set of showing samples must settle
+const int   kMaxGrowths = 3;       // times a region running out of its window may grow it
+const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
+
+int32_t Right(const PixelRect& r) { return r.x + r.width; }
+int32_t Bottom(const PixelRect& r) { return r.y + r.height; }
+
+PixelRect Grow(const PixelRect& r, int32_t by, int32_t width, int32_t height) {
+    int32_t x0 = std::max(0, r.x - by), y0 = std::max(0, r.y - by);
+    int32_t x1 = std::min(width, Right(r) + by), y1 = std::min(height, Bottom(r) + by);
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+PixelRect Union(const PixelRect& a, const PixelRect& b) {
+    if (IsEmptyRect(a)) return b;
+    int32_t x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
+    int32_t x1 = std::max(Right(a), Right(b)), y1 = std::max(Bottom(a), Bottom(b));
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+double Overlap(const PixelRect& a, const PixelRect& b) {
+    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    if (w <= 0 || h <= 0) return 0;
+    double inter = (double)w * h;
+    return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
+}
+
+// The share of a's area that lies inside b.
+double ShareInside(const PixelRect& a, const PixelRect& b) {
+    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    return w <= 0 || h <= 0 ? 0 : (double)w * h / ((double)a.width * a.height);
+}
+
+// Weighted sums over samples for the pixels of a window: each plane's value
+// (less 128, which keeps the float sums exact enough, and scaled by the
+// plane's weight), the squares summed
+// over the planes, and the squared steps to the right and downward
+// neighbours, summed over the planes.
+struct WindowSums {
+    PixelRect          window = {0, 0, 0, 0};
+    double             weight = 0;
+    std::vector<float> value;  // kSamplePlanes per pixel
+    std::vector<float> square, stepX, stepY;
+};
+
+// The statistics the sums lead to, over the planes together.
+struct WindowStats {
+    PixelRect          window = {0, 0, 0, 0};
+    std::vector<float> mean;       // kSamplePlanes per pixel, less 128
+    std::vector<float> variance;   // summed over the planes
+    std::vector<float> meanStepX;  // kSamplePlanes per pixel: mean(x+1) - mean(x), the mean of the steps
+    std::vector<float> meanStepY;
+    std::vector<float> energyX;    // the mean of the steps squared, summed over the planes
+    std::vector<float> energyY;
+};
+
+void StartSums(WindowSums* sums, PixelRect window) {
+    size_t n = (size_t)window.width * window.height;
+    sums->window = window;
+    sums->weight = 0;
+    sums->value.assign(n * kSamplePlanes, 0);
+    sums->square.assign(n, 0);
+    sums->stepX.assign(n, 0);
+    sums->stepY.assign(n, 0);
+}
+
+void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int32_t height, float w) {
+    const PixelRect& r = sums->window;
+    sums->weight += w;
+    // The window's last column and row take their steps from the pixels just
+    // outside when there are any; at the frame's edge the step is 0.
+    const int32_t stepsX = Right(r) < width ? r.width : r.width - 1;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        const float scale = kPlaneWeight[p];
+        const int32_t pitch = sample.pitch[p];
+        for (int32_t j = 0; j < r.height; j++) {
+            const uint8_t* row = sample.plane[p] + (size_t)(r.y + j) * pitch + r.x;
+            const uint8_t* below = r.y + j + 1 < height ? row + pitch : row;
+            const size_t first = (size_t)j * r.width;
+            float* value = &sums->value[first * kSamplePlanes + p];
+            float* square = &sums->square[first];
+            float* stepX = &sums->stepX[first];
+            float* stepY = &sums->stepY[first];
+            for (int32_t i = 0; i < r.width; i++) {
+                float v = scale * ((float)row[i] - 128.0f);
+                value[(size_t)i * kSamplePlanes] += w * v;
+                square[i] += w * v * v;
+                float d = scale * ((float)below[i] - (float)row[i]);
+                stepY[i] += w * d * d;
+            }
+            for (int32_t i = 0; i < stepsX; i++) {
+                float d = scale * ((float)row[i + 1] - (float)row[i]);
+                stepX[i] += w * d * d;
+            }
+        }
+    }
+}
+
+void FinishStats(const WindowSums& sums, WindowStats* stats) {
+    const PixelRect& r = sums.window;
+    const size_t n = (size_t)r.width * r.height;
+    const float inverse = sums.weight > 0 ? (float)(1.0 / sums.weight) : 0;
+    stats->window = r;
+    stats->mean.resize(n * kSamplePlanes);
+    stats->variance.resize(n);
+    stats->energyX.resize(n);
+    stats->energyY.resize(n);
+    for (size_t q = 0; q < n; q++) {
+        float squares = 0;
+        for (int p = 0; p < kSamplePlanes; p++) {
+            float m = sums.value[q * kSamplePlanes + p] * inverse;
+            stats->mean[q * kSamplePlanes + p] = m;
+            squares += m * m;
+        }
+        stats->variance[q] = std::max(0.0f, sums.square[q] * inverse - squares);
+        stats->energyX[q] = sums.stepX[q] * inverse;
+        stats->energyY[q] = sums.stepY[q] * inverse;
+    }
+    // The mean of the steps is the step of the means. Where the window ends
+    // inside the frame its last column and row have no neighbour here, and
+    // get no mean step: they only pad the window.
+    stats->meanStepX.assign(n * kSamplePlanes, 0);
+    stats->meanStepY.assign(n * kSamplePlanes, 0);
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            const size_t q = ((size_t)j * r.width + i) * kSamplePlanes;
+            for (int p = 0; p < kSamplePlanes; p++) {
+                if (i + 1 < r.width)
+                    stats->meanStepX[q + p] = stats->mean[q + kSamplePlanes + p] - stats->mean[q + p];
+                if (j + 1 < r.height)
+                    stats->meanStepY[q + p] = stats->mean[q + (size_t)r.width * kSamplePlanes + p] - stats->mean[q + p];
+            }
+        }
+}
+
+float SquaredSize(const float* step) {
+    float s = 0;
+    for (int p = 0; p < kSamplePlanes; p++) s += step[p] * step[p];
+    return s;
+}
+
+// A step is steady when it is large and its mean holds most of its energy:
+// mean^2 / mean(step^2) is 1 for a step that never changes and about
+// 1 / samples for steps that come and go at random.
+bool SteadyStep(const float* meanStep, float energy) {
+    const float size = SquaredSize(meanStep);
+    return size >= kEdgeMin * kEdgeMin && size >= kEdgeCoherence * energy;
+}
+
+float Median(std::vector<float> values) {
+    if (values.empty()) return 0;
+    size_t mid = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + mid, values.end());
+    return values[mid];
+}
+
+// Binary dilation or erosion by a square of side 2 * radius + 1, one axis
+// at a time.
+void SpreadMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h, int radius, bool grow) {
+    std::vector<uint8_t> line;
+    const uint8_t keep = grow ? 1 : 0;
+    for (int pass = 0; pass < 2; pass++) {
+        const int32_t count = pass == 0 ? h : w;   // lines
+        const int32_t length = pass == 0 ? w : h;  // pixels per line
+        const size_t along = pass == 0 ? 1 : (size_t)w;
+        const size_t across = pass == 0 ? (size_t)w : 1;
+        line.resize(length);
+        for (int32_t l = 0; l < count; l++) {
+            uint8_t* first = marks->data() + l * across;
+            for (int32_t k = 0; k < length; k++) line[k] = first[k * along];
+            for (int32_t k = 0; k < length; k++) {
+                uint8_t v = line[k];
+                for (int d = -radius; d <= radius && v != keep; d++) {
+                    int32_t q = k + d;
+                    // Beyond the ends counts as unmarked for growing and as
+                    // marked for shrinking.
+                    if (q >= 0 && q < length && line[q] == keep) v = keep;
+                }
+                first[k * along] = v;
+            }
+        }
+    }
+}
+
+// Clears marks with no marked neighbour: an edge is a line, a coincidence
+// in a moving picture is a dot.
+void DropLoneMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h) {
+    std::vector<uint8_t> in = *marks;
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            size_t p = (size_t)y * w + x;
+            if (!in[p]) continue;
+            bool joined = false;
+            for (int32_t dy = -1; dy <= 1 && !joined; dy++)
+                for (int32_t dx = -1; dx <= 1; dx++) {
+                    int32_t nx = x + dx, ny = y + dy;
+                    if ((dx || dy) && nx >= 0 && ny >= 0 && nx < w && ny < h && in[(size_t)ny * w + nx]) {
+                        joined = true;
+                        break;
+                    }
+                }
+            (*marks)[p] = joined;
+        }
+}
+
+// Closing: growing then shrinking by the radius joins marks across small
+// gaps. It works on a copy padded by the radius, so that a mark near the
+// frame's side is not drawn out to the side.
+void CloseMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h, int radius) {
+    const int32_t pw = w + 2 * radius, ph = h + 2 * radius;
+    std::vector<uint8_t> padded((size_t)pw * ph, 0);
+    for (int32_t y = 0; y < h; y++)
+        memcpy(&padded[(size_t)(y + radius) * pw + radius], &(*marks)[(size_t)y * w], (size_t)w);
+    SpreadMarks(&padded, pw, ph, radius, true);
+    SpreadMarks(&padded, pw, ph, radius, false);
+    for (int32_t y = 0; y < h; y++)
+        memcpy(&(*marks)[(size_t)y * w], &padded[(size_t)(y + radius) * pw + radius], (size_t)w);
+}
+
+// The 8-connected groups of marked pixels, each as its bounding box and size.
+struct Component {
+    PixelRect    box;
+    int32_t area;
+    double  mass;  // sum of a weight map over the component
+};
+
+std::vector<Component> Components(const std::vector<uint8_t>& marks, int32_t w, int32_t h,
+                                  const std::vector<float>* weights, std::vector<int32_t>* labels) {
+    std::vector<Component> found;
+    labels->assign(marks.size(), -1);
+    std::vector<int32_t> stack;
+    for (int32_t start = 0; start < w * h; start++) {
+        if (!marks[start] || (*labels)[start] >= 0) continue;
+        const int32_t label = (int32_t)found.size();
+        int32_t x0 = w, y0 = h, x1 = -1, y1 = -1, area = 0;
+        double mass = 0;
+        stack.push_back(start);
+        (*labels)[start] = label;
+        while (!stack.empty()) {
+            int32_t p = stack.back();
+            stack.pop_back();
+            int32_t x = p % w, y = p / w;
+            x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            area++;
+            if (weights) mass += (*weights)[p];
+            for (int32_t dy = -1; dy <= 1; dy++)
+                for (int32_t dx = -1; dx <= 1; dx++) {
+                    int32_t nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+                    int32_t q = ny * w + nx;
+                    if (marks[q] && (*labels)[q] < 0) {
+                        (*labels)[q] = label;
+                        stack.push_back(q);
+                    }
+                }
+        }
+        found.push_back({{x0, y0, x1 - x0 + 1, y1 - y0 + 1}, area, mass});
+    }
+    return found;
+}
+
+// Whether the picture moves right outside a patch: 2 to 3 pixels away from
+// it (the first pixel may carry the codec's ringing) the variance is most of
+// the moving picture's and `contrast` times the patch's own. A logo's patch
+// ends at its outline; a part of the picture that merely changes slowly, or
+// that the moving picture passes over now and then, fades out instead.
+bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_t label, PixelRect box,
+                float leastVariance, float contrast) {
+    const PixelRect& r = s.window;
+    const PixelRect around = Grow(box, 3, r.width, r.height);
+    std::vector<float> ring, inside;
+    for (int32_t j = around.y; j < Bottom(around); j++)
+        for (int32_t i = around.x; i < Right(around); i++) {
+            int32_t nearest = 4;  // Chebyshev distance to the patch, capped
+            for (int32_t dy = -3; dy <= 3; dy++)
+                for (int32_t dx = -3; dx <= 3; dx++) {
+                    int32_t x = i + dx, y = j + dy;
+                    if (x < 0 || y < 0 || x >= r.width || y >= r.height || labels[(size_t)y * r.width + x] != label)
+                        continue;
+                    nearest = std::min(nearest, std::max(abs(dx), abs(dy)));
+                }
+            if (nearest == 0) inside.push_back(s.variance[(size_t)j * r.width + i]);
+            if (nearest >= 2 && nearest <= 3) ring.push_back(s.variance[(size_t)j * r.width + i]);
+        }
+    if (ring.empty()) return false;
+    const float outside = Median(ring);
+    return outside >= leastVariance && outside >= contrast * Median(inside);
+}
+
+// The patches of `quiet` pixels (variance below a share of the moving
+// picture's) that moving picture encloses. A flat part of the picture (sky,
+// a wall, black bars) holds as still as an opaque logo, so patches running
+// out of the window or to the frame's side (logos keep away from it),
+// patches larger than a logo and patches whose surroundings do not move
+// are left out.
+std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> quiet, float movingVariance,
+                                     float sharpness, float contrast, int32_t frameWidth,
+                                     int32_t frameHeight) {
+    const PixelRect& r = s.window;
+    std::vector<uint8_t> joined = quiet;
+    CloseMarks(&joined, r.width, r.height, 1);
+    std::vector<int32_t> labels;
+    std::vector<Component> patches = Components(joined, r.width, r.height, nullptr, &labels);
+    std::vector<uint8_t> enclosed(patches.size(), 0);
+    for (size_t k = 0; k < patches.size(); k++) {
+        const PixelRect& b = patches[k].box;
+        bool escapes = b.x == 0 || b.y == 0 || Right(b) == r.width || Bottom(b) == r.height;
+        enclosed[k] = !escapes && patches[k].area >= 4 && b.width <= kMaxExtent * frameWidth &&
+                      b.height <= kMaxExtent * frameHeight &&
+                      SharpPatch(s, labels, (int32_t)k, b, sharpness * movingVariance, contrast);
+    }
+    for (size_t p = 0; p < quiet.size(); p++) quiet[p] = quiet[p] && enclosed[labels[p]];
+    return quiet;
+}
+
+// Of the two pixels of a steady step, marks the one the moving picture
+// shows through less, when the other one moves: the logo's side of its
+// outline. Where both vary alike, the step lies outside the logo (the
+// codec's ringing around its outline holds still too) or inside it; where
+// neither moves, it is an edge of a still part of the picture. Neither is
+// marked then.
+void MarkQuietSide(const WindowStats& s, size_t a, size_t b, float movingVariance,
+                   std::vector<uint8_t>* marks) {
+    const float va = s.variance[a], vb = s.variance[b];
+    const float moves = kMovingSide * movingVariance;
+    if (va <= kQuietSide * vb && vb >= moves)
+        (*marks)[a] = 1;
+    else if (vb <= kQuietSide * va && va >= moves)
+        (*marks)[b] = 1;
+}
+
+// Marks the window's pixels that stay put: of each steady step, the pixel
+// on its quieter side, which is the logo's side of its outline; the still
+// pixels of enclosed patches (an opaque logo). A local look (a window
+// around one candidate, whose moving variance is that of the picture around
+// it) also asks the outline's other side to move, and marks the pixels of
+// enclosed patches the picture only shows through dimmed (a translucent
+// logo). Over the whole frame, the picture's calm parts would fail the first
+// and its slowly changing parts pass the second.
+std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, int32_t frameWidth,
+                                  int32_t frameHeight, bool local, std::vector<uint8_t>* stillOut = nullptr,
+                                  std::vector<uint8_t>* outlineOut = nullptr) {
+    const PixelRect& r = s.window;
+    const size_t n = (size_t)r.width * r.height;
+    std::vector<uint8_t> marks(n, 0), still(n, 0), dim(n, 0);
+    const float outlineMoving = local ? movingVariance : 0;
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            size_t p = (size_t)j * r.width + i;
+            still[p] = s.variance[p] < kSteadyValue * movingVariance;
+            // Still pixels are not dimmed ones: a dimmed patch grown out of
+            // an opaque logo into a calm part of the picture beside it would
+            // take that part in.
+            dim[p] = !still[p] && s.variance[p] < kDimmedValue * movingVariance;
+            if (i + 1 < r.width && SteadyStep(&s.meanStepX[p * kSamplePlanes], s.energyX[p]))
+                MarkQuietSide(s, p, p + 1, outlineMoving, &marks);
+            if (j + 1 < r.height && SteadyStep(&s.meanStepY[p * kSamplePlanes], s.energyY[p]))
+                MarkQuietSide(s, p, p + r.width, outlineMoving, &marks);
+        }
+    still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
+    if (local)
+        dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
+    if (outlineOut) *outlineOut = marks;
+    for (size_t p = 0; p < n; p++) marks[p] |= still[p] | (local && dim[p]);
+    if (stillOut) *stillOut = std::move(still);
+    return marks;
+}
+
+// The mean absolute change between a sample and a kept picture (planes one
+// after the other), chroma counting half as much as luma.
+float MeanAbsoluteChange(const SamplePlanes& sample, const std::vector<uint8_t>& kept, int32_t width,
+                         int32_t height) {
+    // Every other row and column is plenty for a mean over the frame.
+    double change = 0;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        const uint8_t* plane = &kept[(size_t)p * width * height];
+        uint64_t sum = 0, count = 0;
+        for (int32_t y = 0; y < height; y += 2) {
+            const uint8_t* ra = sample.plane[p] + (size_t)y * sample.pitch[p];
+            const uint8_t* rb = plane + (size_t)y * width;
+            for (int32_t x = 0; x < width; x += 2) sum += (uint32_t)abs((int)ra[x] - (int)rb[x]);
+            count += (uint32_t)(width + 1) / 2;
+        }
+        change += (p == 0 ? 1.0 : 0.5) * sum / std::max<uint64_t>(1, count);
+    }
+    return (float)change;
+}
+
+void KeepPicture(const SamplePlanes& sample, int32_t width, int32_t height, std::vector<uint8_t>* kept) {
+    kept->resize((size_t)kSamplePlanes * width * height);
+    for (int p = 0; p < kSamplePlanes; p++)
+        for (int32_t y = 0; y < height; y++)
+            memcpy(&(*kept)[((size_t)p * height + y) * width], sample.plane[p] + (size_t)y * sample.pitch[p],
+                   (size_t)width);
+}
+
+// The first candidates: groups of pixels marked in at least a share of the
+// runs. A busy picture marks many pixels now and then, and a logo's group
+// can then run into them and grow beyond any logo's size; such a group is
+// taken apart again with a higher share, where the logo still stands.
+std::vector<Component> FirstCandidates(const std::vector<float>& often, float runWeight, int32_t w,
+                                       int32_t h) {
+    // Ranked by how often their pixels are marked, squared: a logo's pixels
+    // are marked in every run it shows in, a busy picture's now and then.
+    std::vector<float> strength(often.size());
+    for (size_t p = 0; p < often.size(); p++) strength[p] = often[p] * often[p] / (runWeight * runWeight);
+    std::vector<Component> taken;
+    std::vector<uint8_t> marks(often.size());
+    std::vector<int32_t> labels;
+    for (float share : kMarkedShares) {
+        for (size_t p = 0; p < often.size(); p++) marks[p] = often[p] >= share * runWeight;
+        DropLoneMarks(&marks, w, h);
+        CloseMarks(&marks, w, h, kCloseRadius);
+        for (const Component& c : Components(marks, w, h, &strength, &labels)) {
+            if (c.area < kMinArea || c.box.width < 3 || c.box.height < 3 || c.box.width > kMaxExtent * w ||
+                c.box.height > kMaxExtent * h)
+                continue;
+            // A group already taken stands for this one, unless it is this
+            // one grown into the marks around it.
+            bool known = false;
+            for (const Component& t : taken) known |= Overlap(t.box, c.box) > 0 && t.area < 2 * c.area;
+            if (!known) taken.push_back(c);
+        }
+    }
+    return taken;
+}
+
+// The variance of the moving part of the picture: most pictures hold still
+// parts too (a studio's walls, black bars, the flat areas of a graphic), so
+// not the median but a high share.
+float TypicalVariance(const WindowStats& stats) {
+    std::vector<float> some;
+    for (size_t p = 0; p < stats.variance.size(); p += 7) some.push_back(stats.variance[p]);
+    if (some.empty()) return 0;
+    size_t at = some.size() * 9 / 10;
+    std::nth_element(some.begin(), some.begin() + at, some.end());
+    return some[at];
+}
+
+// The signature of the logo inside `around` (window coordinates): its
+// steady mean steps and its still pixels there.
+LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& still, float movingVariance,
+                            PixelRect around) {
+    LogoSignature sig;
+    const PixelRect& r = s.window;
+    sig.window = r;
+    // Where the logo is gone its pixels take the moving picture's values,
+    // which stray from the logo's by about the picture's deviation or more;
+    // half of that tells the two apart.
+    sig.stillSpread = std::max(kStillTolerance, 0.5f * sqrtf(movingVariance));
+    for (int32_t j = around.y; j < Bottom(around); j++)
+        for (int32_t i = around.x; i < Right(around); i++) {
+            const size_t p = (size_t)j * r.width + i;
+            const float* meanX = &s.meanStepX[p * kSamplePlanes];
+            const float* meanY = &s.meanStepY[p * kSamplePlanes];
+            const bool steadyX = i + 1 < r.width && SteadyStep(meanX, s.energyX[p]);
+            const bool steadyY = j + 1 < r.height && SteadyStep(meanY, s.energyY[p]);
+            if (steadyX || steadyY) {
+                SignatureEdge edge = {(int32_t)p, {0, 0, 0}, {0, 0, 0}};
+                for (int q = 0; q < kSamplePlanes; q++) {
+                    if (steadyX) edge.stepX[q] = meanX[q];
+                    if (steadyY) edge.stepY[q] = meanY[q];
+                }
+                sig.edges.push_back(edge);
+                sig.edgeEnergy += (steadyX ? SquaredSize(meanX) : 0) + (steadyY ? SquaredSize(meanY) : 0);
+            }
+            if (still[p]) {
+                SignatureStill kept = {(int32_t)p, {0, 0, 0}};
+                for (int q = 0; q < kSamplePlanes; q++)
+                    kept.value[q] = (uint8_t)std::min(
+                        255L, std::max(0L, lrintf(s.mean[p * kSamplePlanes + q] / kPlaneWeight[q] + 128.0f)));
+                sig.still.push_back(kept);
+            }
+        }
+    return sig;
+}
+
+// How much a region looks like a logo, by where it sits: corners first,
+// then the middles of the edges, the frame's centre last.
+double PlacePreference(const PixelRect& r, int32_t width, int32_t height) {
+    double dx = std::min(r.x, width - Right(r)) / (double)width;
+    double dy = std::min(r.y, height - Bottom(r)) / (double)height;
+    double nearX = std::max(0.0, 1.0 - dx / 0.25), nearY = std::max(0.0, 1.0 - dy / 0.25);
+    return 0.2 + 0.8 * std::max(nearX, nearY) + 0.5 * nearX * nearY;
+}
+
+// The window whose statistics tell the region around a box.
+PixelRect WindowAround(const PixelRect& box, int32_t width, int32_t height) {
+    const int32_t pad = std::max(6, std::max(box.width, box.height) / 2);
+    return Grow(box, pad, width, height);
+}
+
+// The steady pixels of a window and the region they form around a box.
+struct RegionFound {
+    PixelRect            region = {0, 0, 0, 0};  // frame coordinates; empty when nothing is there
+    bool                 cut = false;   // it runs into a side of the window that is not the frame's
+    std::vector<uint8_t> still;         // window pixels whose values hold still
+    std::vector<uint8_t> outline;       // and the ones on the quiet side of a steady step
+    float                moving = 0;
+};
+
+// The region of steady pixels that reaches into `box` (frame coordinates).
+RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, int32_t height) {
+    RegionFound found;
+    const PixelRect& window = stats.window;
+    const PixelRect around = {box.x - window.x, box.y - window.y, box.width, box.height};
+    const PixelRect aroundGrown = Grow(around, kCloseRadius + 1, window.width, window.height);
+
+    // The moving picture around the box sets what counts as steady.
+    std::vector<float> ring;
+    for (int32_t j = 0; j < window.height; j++)
+        for (int32_t i = 0; i < window.width; i++)
+            if (i < aroundGrown.x || i >= Right(aroundGrown) || j < aroundGrown.y || j >= Bottom(aroundGrown))
+                ring.push_back(stats.variance[(size_t)j * window.width + i]);
+    found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
+    if (found.moving < kMinRunVariance) return found;
+
+    std::vector<uint8_t> closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
+    CloseMarks(&closed, window.width, window.height, kCloseRadius);
+    std::vector<int32_t> labels;
+    std::vector<Component> parts = Components(closed, window.width, window.height, nullptr, &labels);
+    std::vector<uint8_t> reaches(parts.size(), 0);
+    for (int32_t j = around.y; j < Bottom(around); j++)
+        for (int32_t i = around.x; i < Right(around); i++) {
+            int32_t label = labels[(size_t)j * window.width + i];
+            if (label >= 0) reaches[label] = 1;
+        }
+    PixelRect region = {0, 0, 0, 0};
+    for (size_t k = 0; k < parts.size(); k++)
+        if (reaches[k]) region = Union(region, parts[k].box);
+    if (IsEmptyRect(region)) return found;
+    found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
+    found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
+                (Right(region) > window.width - 2 && Right(window) < width) ||
+                (Bottom(region) > window.height - 2 && Bottom(window) < height);
+    return found;
+}
+
+bool TooLarge(const PixelRect& r, int32_t width, int32_t height) {
+    return r.width > kMaxExtent * width || r.height > kMaxExtent * height;
+}
+
+// What the analysis keeps of each sample.
+struct SampleNote {
+    int64_t frameNumber;
+    float   weight;  // 0 (no change: noise) to 1 (a new picture)
+    int32_t run;     // the run it belongs to, kMaxRuns when none
+};
+
+// ---------------------------------------------------------------------------
+// Pass 1: weights, runs and the first candidates.
+
+struct FirstPass {
+    std::vector<SampleNote> notes;
+    std::vector<uint16_t>   runMarks;   // per pixel: bit r set when run r marks it
+    std::vector<float>      runWeight;  // per run that counts; 0 for a run without movement
+    std::vector<Component>  firsts;
+    float                   moving = 0; // samples' worth of picture change
+};
+
+// Closes the run being summed: marks its steady pixels when it moved.
+void CloseRun(const WindowSums& sums, int32_t width, int32_t height, FirstPass* pass) {
+    const uint16_t bit = (uint16_t)(1u << pass->runWeight.size());
+    float weight = 0;
+    if (sums.weight > 0) {
+        WindowStats stats;
+        FinishStats(sums, &stats);
+        const float moving = TypicalVariance(stats);
+        if (moving >= kMinRunVariance) {
+            weight = (float)sums.weight;
+            std::vector<uint8_t> marks = SteadyPixels(stats, moving, width, height, false);
+            for (size_t p = 0; p < marks.size(); p++)
+                if (marks[p]) pass->runMarks[p] |= bit;
+        }
+    }
+    pass->runWeight.push_back(weight);
+}
+
+bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
+    const int32_t width = source.width, height = source.height;
+    const PixelRect frame = {0, 0, width, height};
+    pass->runMarks.assign((size_t)width * height, 0);
+    // Runs of at least a share of the samples and a least weight, so that a
+    // logo shown in a sixth of the clip fills runs of its own.
+    const int64_t runLength = std::max<int64_t>(kMinDetectSamples, source.expected / kMaxRuns);
+    std::vector<uint8_t> reference;
+    WindowSums sums;
+    StartSums(&sums, frame);
+    int64_t inRun = 0;
+    bool ok = source.read([&](const SamplePlanes& s) {
+        float weight = 1;  // the first sample shows a new picture
+        if (!reference.empty()) {
+            const float change = MeanAbsoluteChange(s, reference, width, height);
+            weight = std::min(1.0f, std::max(0.0f, (change - kNoiseChange) / (kFullChange - kNoiseChange)));
+        }
+        if (weight >= 1) KeepPicture(s, width, height, &reference);
+        pass->notes.push_back({s.frameNumber, weight, (int32_t)pass->runWeight.size()});
+        if (weight > 0) AddSample(&sums, s, width, height, weight);
+        inRun++;
+        if (pass->runWeight.size() + 1 < kMaxRuns && inRun >= runLength && sums.weight >= kRunWeight) {
+            CloseRun(sums, width, height, pass);
+            StartSums(&sums, frame);
+            inRun = 0;
+        }
+        return true;
+    });
+    if (!ok) return false;
+    CloseRun(sums, width, height, pass);
+    // The first sample counts as a new picture only when the picture moves
+    // at all: a still clip's one picture is not movement.
+    for (const SampleNote& n : pass->notes) pass->moving += n.weight;
+    if (pass->moving <= 1) pass->moving = 0;
+    return true;
+}
+
+void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
+    float total = 0;
+    for (float w : pass->runWeight) total += w;
+    if (total <= 0) return;
+    std::vector<float> often(pass->runMarks.size(), 0);
+    for (size_t p = 0; p < often.size(); p++)
+        for (size_t r = 0; r < pass->runWeight.size(); r++)
+            if (pass->runMarks[p] >> r & 1) often[p] += pass->runWeight[r];
+    pass->firsts = FirstCandidates(often, total, width, height);
+    std::sort(pass->firsts.begin(), pass->firsts.end(),
+              [](const Component& a, const Component& b) { return a.mass > b.mass; });
+    if (pass->firsts.size() > (size_t)kMaxRefined) pass->firsts.resize(kMaxRefined);
+}
+
+// ---------------------------------------------------------------------------
+// Refining the candidates, all of a batch in each pass.
+
+struct Refinement {
+    PixelRect              box = {0, 0, 0, 0};
+    uint16_t               runs = 0;       // until there is a signature: the runs whose samples count
+    bool                   bySignature = false;
+    LogoSignature          signature;      // the one this pass matches the samples against
+    std::vector<LogoShown> answers;        // this pass's, per sample
+    std::vector<uint8_t>   shown;          // the last round's resolved presence
+    int                    growths = 0, rounds = 0;
+    bool                   active = true;
+    bool                   ok = false;
+    WindowSums             sums;
+    LogoCandidate          result;
+};
+
+// The runs that mark the candidate best stand for the samples showing it.
+uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width) {
+    std::vector<double> share(pass.runWeight.size(), 0);
+    double best = 0;
+    for (size_t r = 0; r < share.size(); r++) {
+        if (pass.runWeight[r] <= 0) continue;
+        int64_t marked = 0;
+        for (int32_t j = box.y; j < Bottom(box); j++)
+            for (int32_t i = box.x; i < Right(box); i++) marked += pass.runMarks[(size_t)j * width + i] >> r & 1;
+        share[r] = (double)marked / ((double)box.width * box.height);
+        best = std::max(best, share[r]);
+    }
+    uint16_t runs = 0;
+    for (size_t r = 0; r < share.size(); r++)
+        if (best > 0 && share[r] >= 0.5 * best) runs |= (uint16_t)(1u << r);
+    return runs;
+}
+
+// The score: the steady edges' strength and the still pixels inside the
+// region, counted as on a frame 480 pixels wide; weighed by where the
+// region sits, how often it shows and how much it dims the picture beneath
+// (a logo fainter than about a third hides too little to be told from a
+// picture that merely changes slowly there).
+void ScoreRegion(const WindowStats& stats, const RegionFound& found, double showingShare, int32_t width,
+                 int32_t height, LogoCandidate* c) {
+    const PixelRect& window = stats.window;
+    const PixelRect& region = found.region;
+    const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
+    const double scale = width / 480.0;
+    double edgeMass = 0, stillMass = 0;
+    std::vector<float> opacity;
+    for (int32_t j = inside.y; j < Bottom(inside); j++)
+        for (int32_t i = inside.x; i < Right(inside); i++) {
+            size_t p = (size_t)j * window.width + i;
+            const float* meanX = &stats.meanStepX[p * kSamplePlanes];
+            const float* meanY = &stats.meanStepY[p * kSamplePlanes];
+            if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) edgeMass += sqrtf(SquaredSize(meanX));
+            if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) edgeMass += sqrtf(SquaredSize(meanY));
+            if (found.outline[p] || found.still[p])
+                opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
+            if (found.still[p]) stillMass += kStillWorth;
+        }
+    const double dimming = Median(opacity);
+    c->region = region;
+    c->opacity = dimming;
+    c->score = (edgeMass / scale + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
+               sqrt(showingShare) * std::min(1.0, dimming / kClearOpacity);
+    c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
+}
+
+// One step of a candidate's refinement, from the statistics of this pass.
+void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f) {
+    WindowStats stats;
+    FinishStats(f->sums, &stats);
+    RegionFound found = FindRegion(stats, f->box, width, height);
+    if (found.region.width < 3 || found.region.height < 3 || TooLarge(found.region, width, height)) {
+        f->active = false;
+        return;
+    }
+    f->sums = WindowSums();
+    f->box = found.region;
+    if (found.cut && f->growths < kMaxGrowths) {
+        f->growths++;  // the region may go on beyond the window: take it again in a larger one
+        return;
+    }
+    f->growths = 0;
+    const PixelRect inside = {f->box.x - stats.window.x, f->box.y - stats.window.y, f->box.width, f->box.height};
+    LogoSignature next = MakeSignature(stats, found.still, found.moving,
+                                       Grow(inside, 1, stats.window.width, stats.window.height));
+    if (!f->bySignature) {
+        if (next.edges.empty() && next.still.empty()) {
+            f->active = false;
+            return;
+        }
+        f->bySignature = true;
+        f->signature = std::move(next);
+        return;
+    }
+    // The samples showing the logo by the signature this pass matched; the
+    // statistics were taken over them, so the region stands once they settle.
+    std::vector<uint8_t> shown = ResolvePresence(f->answers);
+    const bool settled = shown == f->shown;
+    f->shown = std::move(shown);
+    f->rounds++;
+    if (!settled && f->rounds < kMaxRounds && !(next.edges.empty() && next.still.empty())) {
+        f->signature = std::move(next);
+        return;
+    }
+    f->active = false;
+    // A logo shows for a while at a time; a part of the picture that holds
+    // still now and then (a cell of an animation, a face) comes and goes.
+    double showing = 0, showingWeight = 0;
+    size_t stretch = 0, longest = 0;
+    for (size_t k = 0; k < f->shown.size(); k++) {
+        showing += f->shown[k];
+        showingWeight += f->shown[k] * pass.notes[k].weight;
+        stretch = f->shown[k] ? stretch + 1 : 0;
+        longest = std::max(longest, stretch);
+    }
+    if (showingWeight < kMinShowing || longest < kMinShownShare * f->shown.size()) return;
+    ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
+    f->result.present = f->shown;
+    f->ok = f->result.score >= kMinScore && !(f->result.signature.edges.empty() && f->result.signature.still.empty());
+}
+
+// Passes over the samples until every refinement of the batch has ended.
+bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refinement>* batch) {
+    const int32_t width = source.width, height = source.height;
+    for (;;) {
+        bool any = false;
+        for (Refinement& f : *batch) {
+            if (!f.active) continue;
+            any = true;
+            StartSums(&f.sums, WindowAround(f.box, width, height));
+            f.answers.assign(f.bySignature ? pass.notes.size() : 0, kLogoUnsure);
+        }
+        if (!any) return true;
+        size_t k = 0;
+        bool ok = source.read([&](const SamplePlanes& s) {
+            if (k >= pass.notes.size()) return false;  // a reading must hand in the same samples
+            const SampleNote& note = pass.notes[k];
+            for (Refinement& f : *batch) {
+                if (!f.active) continue;
+                bool use;
+                if (f.bySignature) {
+                    f.answers[k] = MatchLogo(f.signature, s).shown;
+                    use = f.answers[k] == kLogoShown;
+                } else {
+                    use = note.run < kMaxRuns && (f.runs >> note.run & 1);
+                }
+                if (use && note.weight > 0) AddSample(&f.sums, s, width, height, note.weight);
+            }
+            k++;
+            return true;
+        });
+        if (!ok) return false;
+            for (Refinement& f : *batch)
+            if (f.active) Advance(pass, width, height, &f);
+    }
+}
+
+}  // namespace
+
+bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* result) {
+    *result = LogoDetection();
+    const int32_t width = source.width, height = source.height;
+    if (width < kMinDetectSide || height < kMinDetectSide) {
+        result->verdict = kDetectTooSmall;
+        return true;
+    }
+    FirstPass pass;
+    if (!ReadFirstPass(source, &pass)) return false;
+    for (const SampleNote& n : pass.notes) result->frameNumbers.push_back(n.frameNumber);
+    if (pass.notes.size() < (size_t)kMinDetectSamples) {
+        result->verdict = kDetectTooShort;
+        return true;
+    }
+    if (pass.moving < kMinMoving) {
+        result->verdict = kDetectStatic;
+        return true;
+    }
+    FindFirstCandidates(width, height, &pass);
+    float runWeight = 0;
+    for (float w : pass.runWeight) runWeight += w;
+    if (runWeight <= 0) {
+        // The picture changes, but nowhere enough for anything to stand out
+        // as holding still.
+        result->verdict = kDetectNothing;
+        return true;
+    }
+
+    // Batches whose windows together stay within a budget of frames.
+    std::vector<LogoCandidate> found;
+    const double budget = kWindowBudget * width * height;
+    for (size_t next = 0; next < pass.firsts.size();) {
+        std::vector<Refinement> batch;
+        double area = 0;
+        while (next < pass.firsts.size()) {
+            const PixelRect box = pass.firsts[next].box;
+            const PixelRect window = WindowAround(Grow(box, std::max(box.width, box.height), width, height), width, height);
+            area += (double)window.width * window.height;
+            if (!batch.empty() && area > budget) break;
+            Refinement f;
+            f.box = box;
+            f.runs = RunsMarking(pass, box, width);
+            batch.push_back(std::move(f));
+            next++;
+        }
+        if (!Refine(source, pass, &batch)) return false;
+        for (Refinement& f : batch)
+            if (f.ok) found.push_back(std::move(f.result));
+    }
+    std::sort(found.begin(), found.end(),
+              [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
+    // A candidate lying mostly within a better one is a part of it (the
+    // mark on a plate), not a logo of its own.
+    for (LogoCandidate& c : found) {
+        bool repeated = false;
+        for (const LogoCandidate& kept : result->candidates)
+            repeated |= Overlap(c.region, kept.region) > 0.3 || ShareInside(c.region, kept.region) > 0.5;
+        if (!repeated && (int)result->candidates.size() < maxCandidates) result->candidates.push_back(std::move(c));
+    }
+    result->verdict = result->candidates.empty() ? kDetectNothing : kDetectFound;
+    return true;
+}

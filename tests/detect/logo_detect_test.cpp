@@ -1,0 +1,226 @@
+// The analysis on synthetic planes drawn as they are read: each sample is
+// drawn into one reused buffer, so the analysis can only work from what it
+// keeps of a sample while it has it.
+#include <gtest/gtest.h>
+
+#include <math.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "logo_detect.h"
+
+namespace {
+
+const int32_t kW = 192, kH = 108;
+
+enum Backdrop {
+    kNoise,       // a new picture of smoothed noise every sample
+    kPan,         // one textured picture sliding by 3 pixels a sample
+    kNoiseSmooth, // noise for the first half, then a flat, slowly brightening picture
+    kChromaOnly,  // flat luma, noise in chroma only
+    kStill,       // one picture throughout
+};
+
+struct Logo {
+    PixelRect box;
+    uint8_t   y, u, v;
+    float     alpha;            // 1: opaque
+    int       first, last;      // samples it shows in
+};
+
+struct SyntheticClip {
+    Backdrop          backdrop;
+    int               samples = 80;
+    std::vector<Logo> logos;
+};
+
+// A smooth random texture, big enough to pan over.
+struct Texture {
+    int32_t              w, h;
+    std::vector<uint8_t> y;
+};
+
+Texture MakeTexture(uint32_t seed, int32_t w, int32_t h) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> phase(0, 6.2832f), freq(0.02f, 0.2f);
+    float fx[6], fy[6], ph[6];
+    for (int k = 0; k < 6; k++) fx[k] = freq(random), fy[k] = freq(random), ph[k] = phase(random);
+    Texture t = {w, h, std::vector<uint8_t>((size_t)w * h)};
+    for (int32_t j = 0; j < h; j++)
+        for (int32_t i = 0; i < w; i++) {
+            float v = 0;
+            for (int k = 0; k < 6; k++) v += sinf(fx[k] * i + fy[k] * j + ph[k]);
+            t.y[(size_t)j * w + i] = (uint8_t)std::min(235.0f, std::max(16.0f, 128 + 17 * v));
+        }
+    return t;
+}
+
+// Draws sample n of the clip into planes.
+void Draw(const SyntheticClip& clip, const Texture& pan, int n, std::vector<uint8_t> planes[3]) {
+    std::mt19937 random(1000 + n);
+    std::uniform_int_distribution<int> level(40, 215);
+    for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
+    const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
+    if (clip.backdrop == kNoise || (clip.backdrop == kNoiseSmooth && !smooth)) {
+        // Blocks of 4x4 of one level: noise with some extent, as a picture has.
+        for (int32_t j = 0; j < kH; j += 4)
+            for (int32_t i = 0; i < kW; i += 4) {
+                const uint8_t y = (uint8_t)level(random), u = (uint8_t)level(random), v = (uint8_t)level(random);
+                for (int32_t b = j; b < std::min(kH, j + 4); b++)
+                    for (int32_t a = i; a < std::min(kW, i + 4); a++) {
+                        planes[0][(size_t)b * kW + a] = y;
+                        planes[1][(size_t)b * kW + a] = (uint8_t)(128 + (u - 128) / 4);
+                        planes[2][(size_t)b * kW + a] = (uint8_t)(128 + (v - 128) / 4);
+                    }
+            }
+    } else if (smooth) {
+        // A gentle gradient that brightens: the picture still changes, but
+        // holds no edges anywhere.
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(30 + n + i / 8);
+    } else if (clip.backdrop == kChromaOnly) {
+        for (int32_t j = 0; j < kH; j += 4)
+            for (int32_t i = 0; i < kW; i += 4) {
+                const uint8_t u = (uint8_t)level(random), v = (uint8_t)level(random);
+                for (int32_t b = j; b < std::min(kH, j + 4); b++)
+                    for (int32_t a = i; a < std::min(kW, i + 4); a++) {
+                        planes[1][(size_t)b * kW + a] = u;
+                        planes[2][(size_t)b * kW + a] = v;
+                    }
+            }
+    } else {
+        const int32_t shift = clip.backdrop == kPan ? 3 * n : 0;
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = pan.y[(size_t)j * pan.w + i + shift];
+    }
+    for (const Logo& l : clip.logos) {
+        if (n < l.first || n > l.last) continue;
+        for (int32_t j = l.box.y; j < l.box.y + l.box.height; j++)
+            for (int32_t i = l.box.x; i < l.box.x + l.box.width; i++) {
+                // A plate with a darker bar through its middle: edges of its own.
+                const bool bar = j - l.box.y >= l.box.height / 3 && j - l.box.y < 2 * l.box.height / 3 &&
+                                 i - l.box.x >= l.box.width / 4 && i - l.box.x < 3 * l.box.width / 4;
+                const uint8_t own[3] = {(uint8_t)(bar ? l.y / 2 : l.y), l.u, l.v};
+                for (int p = 0; p < 3; p++) {
+                    uint8_t& at = planes[p][(size_t)j * kW + i];
+                    at = (uint8_t)lrintf(l.alpha * own[p] + (1 - l.alpha) * at);
+                }
+            }
+    }
+}
+
+struct Detected {
+    bool          read = true;
+    LogoDetection detection;
+    int           readings = 0;
+};
+
+Detected Detect(const SyntheticClip& clip, int failOnReading = -1) {
+    Detected run;
+    const Texture pan = MakeTexture(7, kW + 3 * clip.samples + 8, kH);
+    std::vector<uint8_t> planes[3];
+    SampleSource source;
+    source.width = kW;
+    source.height = kH;
+    source.expected = clip.samples;
+    source.read = [&](const SampleVisitor& visit) {
+        if (run.readings++ == failOnReading) return false;
+        for (int n = 0; n < clip.samples; n++) {
+            Draw(clip, pan, n, planes);
+            SamplePlanes s = {n * 10, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
+            if (!visit(s)) break;
+        }
+        return true;
+    };
+    run.read = DetectLogos(source, 5, &run.detection);
+    return run;
+}
+
+double Iou(const PixelRect& a, const PixelRect& b) {
+    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
+    if (w <= 0 || h <= 0) return 0;
+    double inter = (double)w * h;
+    return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
+}
+
+// The best candidate is the logo: its region, and every sample showing it
+// counted as present (a few samples too many are allowed, none too few).
+void ExpectFound(const SyntheticClip& clip, double leastIou) {
+    const Detected run = Detect(clip);
+    ASSERT_TRUE(run.read);
+    ASSERT_EQ(run.detection.verdict, kDetectFound);
+    const LogoCandidate& best = run.detection.candidates[0];
+    const Logo& logo = clip.logos[0];
+    EXPECT_GE(Iou(best.region, logo.box), leastIou)
+        << best.region.x << "," << best.region.y << " " << best.region.width << "x" << best.region.height;
+    ASSERT_EQ(best.present.size(), (size_t)clip.samples);
+    int extra = 0;
+    for (int n = 0; n < clip.samples; n++) {
+        const bool shows = n >= logo.first && n <= logo.last;
+        if (shows) EXPECT_TRUE(best.present[n]) << "sample " << n;
+        extra += !shows && best.present[n];
+    }
+    EXPECT_LE(extra, 2);
+}
+
+TEST(LogoDetect, OpaquePlateOverMovingNoise) {
+    ExpectFound({kNoise, 80, {{{150, 8, 32, 16}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
+}
+
+TEST(LogoDetect, TranslucentPlateOverPan) {
+    ExpectFound({kPan, 80, {{{10, 80, 40, 18}, 235, 128, 128, 0.5f, 0, 79}}}, 0.8);
+}
+
+TEST(LogoDetect, LogoInAFifthOfTheSamples) {
+    ExpectFound({kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
+}
+
+TEST(LogoDetect, LogoOverASmoothPictureStillCounts) {
+    // The second half has no edges at all; the plate shows throughout and
+    // must be present in every sample.
+    ExpectFound({kNoiseSmooth, 80, {{{140, 70, 36, 20}, 210, 100, 160, 1.0f, 0, 79}}}, 0.9);
+}
+
+TEST(LogoDetect, LogoOfItsSurroundingsLumaFoundByChroma) {
+    ExpectFound({kChromaOnly, 80, {{{20, 70, 36, 20}, 128, 200, 60, 1.0f, 0, 79}}}, 0.9);
+}
+
+TEST(LogoDetect, PicturesWithoutALogo) {
+    // A pan is a moving picture with nothing steady in it; one picture
+    // throughout is a still clip.
+    EXPECT_EQ(Detect({kPan, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kNoise, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kStill, 80, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 0, 79}}}).detection.verdict, kDetectStatic);
+    EXPECT_EQ(Detect({kNoise, 8, {}}).detection.verdict, kDetectTooShort);
+}
+
+TEST(LogoDetect, AFailedReadingStopsTheAnalysis) {
+    const SyntheticClip clip = {kNoise, 40, {{{150, 8, 32, 16}, 220, 90, 170, 1.0f, 0, 39}}};
+    for (int reading : {0, 1, 2}) {
+        const Detected run = Detect(clip, reading);
+        EXPECT_FALSE(run.read) << "reading " << reading;
+        EXPECT_EQ(run.readings, reading + 1);
+    }
+}
+
+TEST(LogoPresence, UnsureFramesTakeTheirNeighboursAnswer) {
+    const LogoShown S = kLogoShown, A = kLogoAbsent, U = kLogoUnsure;
+    struct Case {
+        std::vector<LogoShown> answers;
+        std::vector<uint8_t>   shown;
+    } cases[] = {
+        {{S, U, U, S}, {1, 1, 1, 1}},
+        {{A, U, U, A}, {0, 0, 0, 0}},
+        {{S, U, A, U, A}, {1, 1, 0, 0, 0}},
+        {{A, U, S}, {0, 1, 1}},          // where they disagree, shown
+        {{U, U, A, S, U}, {0, 0, 0, 1, 1}},  // the ends take the one answer they have
+        {{U, U}, {1, 1}},                // nothing to tell from: shown
+        {{}, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ResolvePresence(c.answers), c.shown);
+}
+
+}  // namespace
