@@ -26,7 +26,7 @@ namespace {
 
 // Everything one run holds, freed in one place.
 struct ApplyRun {
-    VideoInput     input;
+    VideoInput*    input = nullptr;
     VideoOutput    output;
     EncoderPlan    plan;
     RegionPatcher  patcher;
@@ -48,7 +48,7 @@ bool TakeOtherPacket(void* context, AVPacket* packet, RunError* error) {
     ApplyRun* run = static_cast<ApplyRun*>(context);
     if (run->outputOpen) return CopyPacket(&run->output, packet, error);
     if (run->pending.size() >= kMaxPendingPackets)
-        return Failed(error, kStepDecoding, "decoding " + run->input.path + ": no video frame within the first " +
+        return Failed(error, kStepDecoding, "decoding " + run->input->path + ": no video frame within the first " +
                                                 std::to_string(kMaxPendingPackets) + " packets");
     AVPacket* copy = av_packet_clone(packet);
     if (!copy) return FailedAv(error, kStepReading, "reading", AVERROR(ENOMEM));
@@ -57,7 +57,6 @@ bool TakeOtherPacket(void* context, AVPacket* packet, RunError* error) {
 }
 
 void FreeRun(ApplyRun* run) {
-    CloseVideoInput(&run->input);
     CloseVideoOutput(&run->output);
     FreeRegionPatcher(&run->patcher);
     FreeFrameConverter(&run->toWork);
@@ -84,11 +83,18 @@ bool OpaquePalette(const AVFrame* frame) {
     return true;
 }
 
+// With --strict, damage found so far ends the run.
+bool CheckStrict(const ApplyRun* run, const Options& options, RunError* error) {
+    if (!options.strict || !AnyDamage(run->input->damage)) return true;
+    return Failed(error, kStepDecoding, "decoding " + run->input->path + ": the input is damaged (" +
+                                            DescribeDamage(run->input->damage) + "); --strict refuses it");
+}
+
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
 bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
-    const VideoStreamInfo& info = run->input.info;
+    const VideoStreamInfo& info = run->input->info;
     InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
                           OpaquePalette(first)};
     std::string usage;
@@ -102,18 +108,19 @@ bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* fir
 // A picture file holds the first frame; says so when the input has more.
 void SayFirstFrameOnly(ApplyRun* run, const Options& options, RunError* error) {
     int64_t number = 0;
-    if (ReadVideoFrame(&run->input, run->decoded, &number, error) > 0 && !options.quiet)
+    if (ReadVideoFrame(run->input, run->decoded, &number, error) > 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
                         "`delbrin preview --frame N -o OUT` writes another\n");
 }
 
 bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
                const std::string& output, int64_t* done, RunError* error) {
-    Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
+    Progress progress = StartProgress(options.quiet, run->input->info.frameCount);
     int64_t number = 0;
     for (;;) {
-        int got = ReadVideoFrame(&run->input, run->decoded, &number, error);
+        int got = ReadVideoFrame(run->input, run->decoded, &number, error);
         if (got < 0) return false;
+        if (!CheckStrict(run, options, error)) return false;
         if (got == 0) break;
         if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
 
@@ -131,8 +138,8 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         }
 
         if (!run->outputOpen) {
-            if (!OpenVideoOutput(&run->output, run->temporary, output, run->plan, run->input.info, frame,
-                                 &run->input, error))
+            if (!OpenVideoOutput(&run->output, run->temporary, output, run->plan, run->input->info, frame,
+                                 run->input, error))
                 return false;
             run->outputOpen = true;
             if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
@@ -151,7 +158,7 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
         }
     }
     DrawProgress(&progress, *done, true);
-    if (*done == 0) return Failed(error, kStepDecoding, "decoding " + run->input.path + " gave no frames");
+    if (*done == 0) return Failed(error, kStepDecoding, "decoding " + run->input->path + " gave no frames");
     return FinishVideoOutput(&run->output, error);
 }
 
@@ -173,6 +180,29 @@ bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFram
                              static_cast<int32_t>(frameNumber), error);
 }
 
+bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& options,
+                const std::vector<PatchSettings>& instances, const std::string& path, const std::string& name,
+                ApplyCounts* counts, RunError* error) {
+    ApplyRun run;
+    run.input = input;
+    run.plan = plan;
+    run.temporary = path;
+    run.decoded = av_frame_alloc();
+    run.work = av_frame_alloc();
+    run.encoded = av_frame_alloc();
+    input->otherPackets = TakeOtherPacket;
+    input->otherPacketsContext = &run;
+    bool ok = run.decoded && run.work && run.encoded
+                  ? ApplyLoop(&run, options, instances, name, &counts->frames, error)
+                  : Failed(error, kStepFiltering, "filtering: out of memory");
+    input->otherPackets = nullptr;
+    input->otherPacketsContext = nullptr;
+    counts->damage = input->damage;
+    counts->movedFrames = run.output.reorderedFrames;
+    FreeRun(&run);
+    return ok;
+}
+
 int RunApply(const Options& options) {
     const std::string& inputName = options.positional[0];
     const std::string& output = options.positional[1];
@@ -181,26 +211,27 @@ int RunApply(const Options& options) {
     if (code != kExitOk) return Fail(code, message);
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
-    ApplyRun run;
+    VideoInput input;
     RunError error;
-    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error)) {
-        FreeRun(&run);
+    if (!OpenVideoInput(inputName, kReadAllStreams, &input, &error)) {
+        CloseVideoInput(&input);
         return Fail(ExitCodeFor(error.step), error.message);
     }
-    const VideoStreamInfo& info = run.input.info;
+    const VideoStreamInfo& info = input.info;
+    EncoderPlan plan;
     std::string usage;
     InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
-    if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
-        !ChooseQuality(options.encoder, &run.plan, &usage)) {
-        FreeRun(&run);
+    if (!ChooseContainer(output, &plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &plan, &usage) ||
+        !ChooseQuality(options.encoder, &plan, &usage)) {
+        CloseVideoInput(&input);
         return Fail(kExitUsage, usage);
     }
-    SayNotes(run.plan.notes, options.quiet);
-    run.plan.notes.clear();
+    SayNotes(plan.notes, options.quiet);
+    plan.notes.clear();
     // Checked now so that a format that cannot be is a usage error; said
     // once the first frame has settled it.
-    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) {
-        FreeRun(&run);
+    if (!ChoosePixelFormat(options.encoder, traits, &plan, &usage)) {
+        CloseVideoInput(&input);
         return Fail(kExitUsage, usage);
     }
     WarnAboutRectangles(instances, info.width, info.height);
@@ -208,43 +239,38 @@ int RunApply(const Options& options) {
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
 
-    if (!MakeTemporaryBeside(output, &run.temporary)) {
-        FreeRun(&run);
+    std::string temporary;
+    if (!MakeTemporaryBeside(output, &temporary)) {
+        CloseVideoInput(&input);
         return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
     }
-    run.decoded = av_frame_alloc();
-    run.work = av_frame_alloc();
-    run.encoded = av_frame_alloc();
-    run.input.otherPackets = TakeOtherPacket;
-    run.input.otherPacketsContext = &run;
-
-    int64_t done = 0;
-    bool ok = run.decoded && run.work && run.encoded
-                  ? ApplyLoop(&run, options, instances, output, &done, &error)
-                  : Failed(&error, kStepFiltering, "filtering: out of memory");
-    const int64_t damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
-    FreeRun(&run);
+    ApplyCounts counts;
+    const bool ok = ApplyVideo(&input, plan, options, instances, temporary, output, &counts, &error);
+    CloseVideoInput(&input);
+    const int64_t done = counts.frames;
 
     if (!ok || g_stopSignal) {
-        unlink(run.temporary.c_str());
+        unlink(temporary.c_str());
         if (g_stopSignal || error.step == kStepInterrupted)
             return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + output +
                                               " was not written");
         return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " +
                                                  output + " was not written");
     }
-    if (damaged > 0)
-        fprintf(stderr, "delbrin: warning: the decoder rejected %lld damaged video packets; the frames it could "
-                        "decode were written\n", (long long)damaged);
-    if (moved > 0)
+    if (counts.movedFrames > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
-                        "one tick after the previous frame\n", (long long)moved);
-    if (rename(run.temporary.c_str(), output.c_str()) != 0) {
+                        "one tick after the previous frame\n", (long long)counts.movedFrames);
+    if (rename(temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
-        unlink(run.temporary.c_str());
+        unlink(temporary.c_str());
         return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
     }
-    if (!options.quiet && !isatty(2))
+    // Damage is told even on a terminal and with --quiet: the file lacks
+    // what the input lost.
+    if (AnyDamage(counts.damage))
+        fprintf(stderr, "delbrin: warning: %lld frame%s written to %s; the input is damaged: %s\n", (long long)done,
+                done == 1 ? "" : "s", output.c_str(), DescribeDamage(counts.damage).c_str());
+    else if (!options.quiet && !isatty(2))
         fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s", output.c_str());
     return kExitOk;
 }

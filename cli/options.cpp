@@ -8,7 +8,7 @@
 const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N | --quality Q]\n"
-    "                             [--pix-fmt FMT] [--force] [--quiet] [--verbose]\n"
+    "                             [--pix-fmt FMT] [--strict] [--force] [--quiet] [--verbose]\n"
     "  delbrin preview INPUT --frame N -o OUT.png [settings] [--force] [--verbose]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR] [--quiet] [--verbose]\n"
@@ -52,6 +52,9 @@ const char kUsage[] =
     "  OUTPUT is written beside itself under a temporary name and renamed only\n"
     "  when complete. --force replaces an existing OUTPUT. --quiet hides the\n"
     "  progress line, --verbose shows the libraries' messages.\n"
+    "  A damaged input gives the frames the decoder can make of it; the last\n"
+    "  line tells how many packets were damaged and frames lost. --strict\n"
+    "  refuses a damaged input instead (exit 1).\n"
     "preview:\n"
     "  Writes frame N with the dotted border to OUT.png; --force replaces an\n"
     "  existing OUT.png. --print-config prints the Config line and the host's\n"
@@ -133,6 +136,7 @@ const struct {
     {"--frame", nullptr, kPreview},         {"--output", "-o", kPreview},
     {"--print-config", nullptr, kPreview},  {"--force", "-f", kApply | kPreview},
     {"--quiet", "-q", kApply | kDemo},      {"--verbose", "-v", kApply | kPreview | kDemo},
+    {"--strict", nullptr, kApply},
 };
 
 // False with a usage error when arg is an option of other commands only.
@@ -260,6 +264,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->force = true;
         } else if (arg == "--quiet" || arg == "-q") {
             options->quiet = true;
+        } else if (arg == "--strict") {
+            options->strict = true;
         } else if (arg == "--verbose" || arg == "-v") {
             options->verbose = true;
         } else if (arg == "--print-config") {

@@ -29,6 +29,7 @@ struct Options {
     bool           force = false;
     bool           quiet = false;
     bool           verbose = false;
+    bool           strict = false;  // damaged input is an error
     bool           printConfig = false;
     long long      frame = -1;
     std::string    previewPath;

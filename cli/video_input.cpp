@@ -4,6 +4,7 @@
 #include "video_input.h"
 
 #include <math.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -72,6 +73,12 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     info->codecId = par->codec_id;
 }
 
+bool NamesImageSequence(const std::string& path) {
+    struct stat st;
+    return path.find('%') != std::string::npos && stat(path.c_str(), &st) != 0 &&
+           av_filename_number_test(path.c_str());
+}
+
 // Opens the container (again, when reading starts over) and picks the
 // video stream: the same one each time.
 bool OpenContainer(VideoInput* input, RunError* error) {
@@ -82,11 +89,21 @@ bool OpenContainer(VideoInput* input, RunError* error) {
     input->format->interrupt_callback.callback = StopRequested;
 
     // "file:" makes every name a file name: "12:30 news.mp4" is not a
-    // protocol, and an image sequence demuxer takes the name literally.
+    // protocol. A name with a number pattern (img%03d.png) that is no file
+    // itself names an image sequence; a file that exists is that file, even
+    // when its name holds a '%'.
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "pattern_type", "none", 0);
-    int ret = avformat_open_input(&input->format, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
+    int ret;
+    if (input->io) {
+        input->format->pb = input->io;
+        input->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+        ret = avio_seek(input->io, 0, SEEK_SET);
+        if (ret >= 0) ret = avformat_open_input(&input->format, path.c_str(), nullptr, nullptr);
+    } else {
+        av_dict_set(&options, "pattern_type", NamesImageSequence(path) ? "sequence" : "none", 0);
+        ret = avformat_open_input(&input->format, ("file:" + path).c_str(), nullptr, &options);
+        av_dict_free(&options);
+    }
     if (ret >= 0) ret = avformat_find_stream_info(input->format, nullptr);
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
@@ -299,6 +316,23 @@ bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error
 
 }  // namespace
 
+bool AnyDamage(const InputDamage& d) {
+    return d.damagedPackets > 0 || d.lostFrames > 0 || d.concealedFrames > 0;
+}
+
+std::string DescribeDamage(const InputDamage& d) {
+    auto count = [](int64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string text = count(d.damagedPackets, "packet damaged", "packets damaged") + ", " +
+                       count(d.lostFrames, "frame lost", "frames lost");
+    if (d.concealedFrames > 0)
+        text += ", " + count(d.concealedFrames, "frame", "frames") + " patched over by the decoder";
+    if (d.droppedPackets > 0)
+        text += ", " + count(d.droppedPackets, "packet", "packets") + " of other streams left out";
+    return text;
+}
+
 bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, RunError* error) {
     input->path = path;
     input->use = use;
@@ -306,9 +340,13 @@ bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* inpu
     if (!input->packet) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
     if (!OpenContainer(input, error) || !OpenDecoder(input, error)) return false;
     FillInfo(input->format, input->decoder, input->info.streamIndex, &input->info);
+    // Every choice before the first frame (encoder, pixel format, sizes)
+    // rests on these; a file cut inside its header leaves them unknown.
+    if (input->info.width <= 0 || input->info.height <= 0 || input->info.pixelFormat == AV_PIX_FMT_NONE)
+        return Failed(error, kStepReading,
+                      "reading " + path + ": FFmpeg cannot tell the video's frame size and pixel format "
+                      "(a file cut short or damaged before its first picture?)");
     if (use != kSampleFrames) return true;
-    if (input->info.width <= 0 || input->info.height <= 0)
-        return Failed(error, kStepDecoding, "decoding " + path + ": the video has no frame size");
     return IndexFrames(input, error);
 }
 
@@ -320,6 +358,7 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
         av_frame_unref(frame);
         int ret = avcodec_receive_frame(input->decoder, frame);
         if (ret == 0) {
+            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) input->damage.concealedFrames++;
             frame->pts = frame->best_effort_timestamp;
             int64_t number = input->nextFrameNumber;
             if (indexed) {
@@ -332,7 +371,8 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
         }
         if (ret == AVERROR_EOF) return 0;
         if (ret == AVERROR_INVALIDDATA) {  // a damaged frame: later frames still decode
-            input->damagedPackets++;
+            input->damage.damagedPackets++;
+            input->damage.lostFrames++;
             continue;
         }
         if (ret != AVERROR(EAGAIN))
@@ -361,10 +401,12 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
         if (input->packet->stream_index == video) {
             const bool drain = input->drainAfterPts != AV_NOPTS_VALUE &&
                                PacketTime(input->packet) == input->drainAfterPts;
+            const bool corrupt = input->packet->flags & AV_PKT_FLAG_CORRUPT;
             ret = avcodec_send_packet(input->decoder, input->packet);
             av_packet_unref(input->packet);
+            if (corrupt || ret == AVERROR_INVALIDDATA) input->damage.damagedPackets++;
             if (ret == AVERROR_INVALIDDATA) {
-                input->damagedPackets++;
+                input->damage.lostFrames++;
             } else if (ret < 0) {
                 return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             }
@@ -375,6 +417,12 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
                 if (ret < 0 && ret != AVERROR_EOF)
                     return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             }
+        } else if (input->otherPackets && (input->packet->flags & AV_PKT_FLAG_CORRUPT)) {
+            // Copied as it is, a damaged packet can stop the muxer (a
+            // bitstream filter refuses it, a timestamp runs backwards).
+            input->damage.damagedPackets++;
+            input->damage.droppedPackets++;
+            av_packet_unref(input->packet);
         } else if (input->otherPackets) {
             bool ok = input->otherPackets(input->otherPacketsContext, input->packet, error);
             av_packet_unref(input->packet);

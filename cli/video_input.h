@@ -50,8 +50,23 @@ struct VideoStreamInfo {
     AVCodecID      codecId = AV_CODEC_ID_NONE;
 };
 
-// Receives a packet of a stream other than the video; may take its
-// reference. Returns false with *error to stop reading.
+// What reading found damaged. A damaged file still gives every frame the
+// decoder can make of it; these say what was lost on the way.
+struct InputDamage {
+    int64_t damagedPackets = 0;   // packets the demuxer found damaged or the decoder rejected
+    int64_t lostFrames = 0;       // the video packets the decoder rejected: no frame came of them
+    int64_t concealedFrames = 0;  // frames decoded with damage the decoder patched over
+    int64_t droppedPackets = 0;   // damaged packets of other streams, left out of a copy
+};
+
+// Whether anything was found damaged.
+bool AnyDamage(const InputDamage& damage);
+
+// "5 packets damaged, 3 frames lost, ...", for the end line.
+std::string DescribeDamage(const InputDamage& damage);
+
+// Receives a packet of a stream other than the video (never one the demuxer
+// found damaged: those are dropped and counted); may take its reference. Returns false with *error to stop reading.
 typedef bool (*OtherPacketSink)(void* context, AVPacket* packet, RunError* error);
 
 // What the file is opened for.
@@ -94,9 +109,11 @@ struct VideoInput {
     bool             holdingPacket = false; // packet holds a video packet found by a seek, not yet decoded
     int64_t          drainAfterPts = AV_NOPTS_VALUE;  // drain the decoder once this packet is in
     bool             demuxerEnded = false;  // the decoder is being drained
-    int64_t          damagedPackets = 0;    // packets the decoder rejected as invalid data
+    InputDamage      damage;
     OtherPacketSink  otherPackets = nullptr;
     void*            otherPacketsContext = nullptr;
+    AVIOContext*     io = nullptr;  // when set, read instead of the file at path (the caller owns
+                                    // it; path then only names it in messages)
 };
 
 // Opens path as a file (never as a URL or protocol, whatever it contains),
