@@ -15,6 +15,7 @@ extern "C" {
 
 #include "commands.h"
 #include "filter_setup.h"
+#include "output_check.h"
 #include "output_file.h"
 #include "pixel_traits.h"
 #include "progress.h"
@@ -24,7 +25,7 @@ extern "C" {
 
 namespace {
 
-// Everything one run holds, freed in one place.
+// Everything one run holds; each part frees itself.
 struct ApplyRun {
     VideoInput*    input = nullptr;
     VideoOutput    output;
@@ -32,10 +33,10 @@ struct ApplyRun {
     RegionPatcher  patcher;
     FrameConverter toWork;
     FrameConverter toEncoder;
-    AVFrame*       decoded = nullptr;
-    AVFrame*       work = nullptr;
-    AVFrame*       encoded = nullptr;
-    std::vector<AVPacket*> pending;  // other streams' packets read before the first frame
+    FramePtr       decoded{av_frame_alloc()};
+    FramePtr       work{av_frame_alloc()};
+    FramePtr       encoded{av_frame_alloc()};
+    std::vector<PacketPtr> pending;  // other streams' packets read before the first frame
     bool           outputOpen = false;
     std::string    temporary;
 };
@@ -44,28 +45,16 @@ struct ApplyRun {
 // that yields no frame for this long is not one the command can use.
 const size_t kMaxPendingPackets = 4096;
 
-bool TakeOtherPacket(void* context, AVPacket* packet, RunError* error) {
+bool TakeOtherPacket(void* context, AVPacket* packet, MediaError* error) {
     ApplyRun* run = static_cast<ApplyRun*>(context);
     if (run->outputOpen) return CopyPacket(&run->output, packet, error);
     if (run->pending.size() >= kMaxPendingPackets)
         return Failed(error, kStepDecoding, "decoding " + run->input->path + ": no video frame within the first " +
                                                 std::to_string(kMaxPendingPackets) + " packets");
-    AVPacket* copy = av_packet_clone(packet);
+    PacketPtr copy(av_packet_clone(packet));
     if (!copy) return FailedAv(error, kStepReading, "reading", AVERROR(ENOMEM));
-    run->pending.push_back(copy);
+    run->pending.push_back(std::move(copy));
     return true;
-}
-
-void FreeRun(ApplyRun* run) {
-    CloseVideoOutput(&run->output);
-    FreeRegionPatcher(&run->patcher);
-    FreeFrameConverter(&run->toWork);
-    FreeFrameConverter(&run->toEncoder);
-    av_frame_free(&run->decoded);
-    av_frame_free(&run->work);
-    av_frame_free(&run->encoded);
-    for (AVPacket* p : run->pending) av_packet_free(&p);
-    run->pending.clear();
 }
 
 void SayNotes(const std::vector<std::string>& notes, bool quiet) {
@@ -84,7 +73,7 @@ bool OpaquePalette(const AVFrame* frame) {
 }
 
 // With --strict, damage found so far ends the run.
-bool CheckStrict(const ApplyRun* run, const Options& options, RunError* error) {
+bool CheckStrict(const ApplyRun* run, const Options& options, MediaError* error) {
     if (!options.strict || !AnyDamage(run->input->damage)) return true;
     return Failed(error, kStepDecoding, "decoding " + run->input->path + ": the input is damaged (" +
                                             DescribeDamage(run->input->damage) + "); --strict refuses it");
@@ -93,7 +82,7 @@ bool CheckStrict(const ApplyRun* run, const Options& options, RunError* error) {
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
-bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, RunError* error) {
+bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* first, MediaError* error) {
     const VideoStreamInfo& info = run->input->info;
     InputTraits traits = {info.codecId, static_cast<AVPixelFormat>(first->format), first->width, first->height,
                           OpaquePalette(first)};
@@ -106,35 +95,35 @@ bool SettlePixelFormat(ApplyRun* run, const Options& options, const AVFrame* fir
 }
 
 // A picture file holds the first frame; says so when the input has more.
-void SayFirstFrameOnly(ApplyRun* run, const Options& options, RunError* error) {
+void SayFirstFrameOnly(ApplyRun* run, const Options& options, MediaError* error) {
     int64_t number = 0;
-    if (ReadVideoFrame(run->input, run->decoded, &number, error) > 0 && !options.quiet)
+    if (ReadVideoFrame(run->input, run->decoded.get(), &number, error) > 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
                         "`delbrin preview --frame N -o OUT` writes another\n");
 }
 
 bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSettings>& instances,
-               const std::string& output, int64_t* done, RunError* error) {
+               const std::string& output, int64_t* done, MediaError* error) {
     Progress progress = StartProgress(options.quiet, run->input->info.frameCount);
     int64_t number = 0;
     for (;;) {
-        int got = ReadVideoFrame(run->input, run->decoded, &number, error);
+        int got = ReadVideoFrame(run->input, run->decoded.get(), &number, error);
         if (got < 0) return false;
         if (!CheckStrict(run, options, error)) return false;
         if (got == 0) break;
-        if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded, error)) return false;
+        if (!run->outputOpen && !SettlePixelFormat(run, options, run->decoded.get(), error)) return false;
 
         AVFrame* patched = nullptr;
-        if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded, run->work, run->plan.pixelFormat,
+        if (!PatchDecodedFrame(&run->patcher, &run->toWork, run->decoded.get(), run->work.get(), run->plan.pixelFormat,
                                instances, number, &patched, error))
             return false;
         AVFrame* frame = patched;
         const int width = run->outputOpen ? run->output.encoder->width : patched->width;
         const int height = run->outputOpen ? run->output.encoder->height : patched->height;
         if (patched->format != run->plan.pixelFormat || patched->width != width || patched->height != height) {
-            if (!ConvertFrame(&run->toEncoder, patched, run->encoded, run->plan.pixelFormat, width, height, error))
+            if (!ConvertFrame(&run->toEncoder, patched, run->encoded.get(), run->plan.pixelFormat, width, height, error))
                 return false;
-            frame = run->encoded;
+            frame = run->encoded.get();
         }
 
         if (!run->outputOpen) {
@@ -143,10 +132,8 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
                 return false;
             run->outputOpen = true;
             if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
-            for (AVPacket*& p : run->pending) {
-                if (!CopyPacket(&run->output, p, error)) return false;
-                av_packet_free(&p);
-            }
+            for (PacketPtr& p : run->pending)
+                if (!CopyPacket(&run->output, p.get(), error)) return false;
             run->pending.clear();
         }
         if (!EncodeVideoFrame(&run->output, frame, error)) return false;
@@ -164,42 +151,22 @@ bool ApplyLoop(ApplyRun* run, const Options& options, const std::vector<PatchSet
 
 }  // namespace
 
-bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
-                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, RunError* error) {
-    if (frameNumber > INT32_MAX)
-        return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
-    *result = frame;
-    if (!CanPatchInPlace(static_cast<AVPixelFormat>(frame->format))) {
-        const bool alpha = HasAlpha(frame->format) || IsPalette(frame->format);
-        const AVPixelFormat target = CanPatchInPlace(preferred) ? preferred : alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
-        if (!ConvertFrame(converter, frame, work, target, frame->width, frame->height, error)) return false;
-        *result = work;
-    }
-    return PatchFrameRegions(patcher, *result, instances.data(), static_cast<int>(instances.size()),
-                             static_cast<int32_t>(frameNumber), error);
-}
-
 bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& options,
                 const std::vector<PatchSettings>& instances, const std::string& path, const std::string& name,
-                ApplyCounts* counts, RunError* error) {
+                ApplyCounts* counts, MediaError* error) {
     ApplyRun run;
     run.input = input;
     run.plan = plan;
     run.temporary = path;
-    run.decoded = av_frame_alloc();
-    run.work = av_frame_alloc();
-    run.encoded = av_frame_alloc();
     input->otherPackets = TakeOtherPacket;
     input->otherPacketsContext = &run;
-    bool ok = run.decoded && run.work && run.encoded
-                  ? ApplyLoop(&run, options, instances, name, &counts->frames, error)
-                  : Failed(error, kStepFiltering, "filtering: out of memory");
+    const bool ok = run.decoded && run.work && run.encoded
+                        ? ApplyLoop(&run, options, instances, name, &counts->frames, error)
+                        : Failed(error, kStepFiltering, "filtering: out of memory");
     input->otherPackets = nullptr;
     input->otherPacketsContext = nullptr;
     counts->damage = input->damage;
     counts->movedFrames = run.output.reorderedFrames;
-    FreeRun(&run);
     return ok;
 }
 
@@ -212,41 +179,33 @@ int RunApply(const Options& options) {
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
     VideoInput input;
-    RunError error;
-    if (!OpenVideoInput(inputName, kReadAllStreams, &input, &error)) {
-        CloseVideoInput(&input);
+    MediaError error;
+    if (!OpenVideoInput(inputName, kReadAllStreams, &input, &error))
         return Fail(ExitCodeFor(error.step), error.message);
-    }
     const VideoStreamInfo& info = input.info;
     EncoderPlan plan;
     std::string usage;
     InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
     if (!ChooseContainer(output, &plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &plan, &usage) ||
-        !ChooseQuality(options.encoder, &plan, &usage)) {
-        CloseVideoInput(&input);
+        !ChooseQuality(options.encoder, &plan, &usage))
         return Fail(kExitUsage, usage);
-    }
     SayNotes(plan.notes, options.quiet);
     plan.notes.clear();
     // Checked now so that a format that cannot be is a usage error; said
     // once the first frame has settled it.
-    if (!ChoosePixelFormat(options.encoder, traits, &plan, &usage)) {
-        CloseVideoInput(&input);
-        return Fail(kExitUsage, usage);
-    }
+    if (!ChoosePixelFormat(options.encoder, traits, &plan, &usage)) return Fail(kExitUsage, usage);
     WarnAboutRectangles(instances, info.width, info.height);
     if (info.hasDisplayMatrix && info.rotation != 0 && !options.quiet)
         fprintf(stderr, "delbrin: note: players show this video turned by %g degrees; the rectangles are in the "
                         "stored %dx%d picture, as preview shows it\n", info.rotation, info.width, info.height);
 
     std::string temporary;
-    if (!MakeTemporaryBeside(output, &temporary)) {
-        CloseVideoInput(&input);
+    if (!MakeTemporaryBeside(output, &temporary))
         return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
-    }
+    // The output is closed (by ApplyVideo) before the temporary file is
+    // removed or renamed.
     ApplyCounts counts;
     const bool ok = ApplyVideo(&input, plan, options, instances, temporary, output, &counts, &error);
-    CloseVideoInput(&input);
     const int64_t done = counts.frames;
 
     if (!ok || g_stopSignal) {

@@ -22,32 +22,21 @@ int RunApply(const Options& options);
 
 // What an apply run did besides writing frames.
 struct ApplyCounts {
-    int64_t frames = 0;          // written
-    InputDamage damage;          // what reading found damaged
-    int64_t movedFrames = 0;     // frames whose timestamp did not increase, moved one tick on
+    int64_t     frames = 0;       // written
+    InputDamage damage;           // what reading found damaged
+    int64_t     movedFrames = 0;  // frames whose timestamp did not increase, moved one tick on
 };
 
 // Decodes input (opened with kReadAllStreams) to its end, patches every
 // frame with the instances, encodes it per plan (whose pixel format the
 // first frame settles) and writes it with every other stream to path in
 // plan's container; name is OUTPUT, for messages. With options.strict the
-// first damage the reading finds fails the run. The file at path is left as
-// it is on failure.
+// first damage the reading finds fails the run. The output is closed on
+// return, and the file at path left as it is on failure.
 bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& options,
                 const std::vector<PatchSettings>& instances, const std::string& path, const std::string& name,
-                ApplyCounts* counts, RunError* error);
+                ApplyCounts* counts, MediaError* error);
 int RunPreview(const Options& options);
 int RunDemo(const Options& options);
-
-// Applies the instances to a decoded frame at frameNumber. A frame whose
-// format cannot be patched where it is (a palette, a bit plane) is first
-// converted into *work, in preferred where that can be patched, else in
-// BGRA or RGB; *result is the frame patched: frame itself or *work.
-bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
-                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
-                       AVFrame** result, RunError* error);
-
-// Writes one picture as a PNG file at path (temporary name, then renamed).
-bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* error);
 
 #endif

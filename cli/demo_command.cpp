@@ -9,7 +9,9 @@
 
 #include "commands.h"
 #include "config_text.h"
+#include "frame_convert.h"
 #include "output_file.h"
+#include "picture_file.h"
 #include "stop_signal.h"
 #include "video_input.h"
 #include "video_output.h"
@@ -56,7 +58,32 @@ void DrawFrame(AVFrame* f, int n) {
     FillBox(f, 586, 46, 26, 8, 0, 0, 128, 230);
 }
 
-bool MakeSample(const std::string& path, RunError* error) {
+// The clip's frames, drawn, converted and encoded into temporary.
+bool WriteSample(const std::string& path, const std::string& temporary, const EncoderPlan& plan,
+                 const VideoStreamInfo& info, MediaError* error) {
+    VideoOutput output;
+    FrameConverter converter;
+    FramePtr picture(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
+    if (!picture || !frame) return FailedAv(error, kStepEncoding, "encoding", AVERROR(ENOMEM));
+    picture->format = AV_PIX_FMT_BGRA;
+    picture->width = kWidth;
+    picture->height = kHeight;
+    int ret = av_frame_get_buffer(picture.get(), 0);
+    if (ret < 0) return FailedAv(error, kStepEncoding, "encoding", ret);
+    for (int n = 0; n < kFrames; n++) {
+        if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
+        DrawFrame(picture.get(), n);
+        picture->pts = n;
+        if (!ConvertFrame(&converter, picture.get(), frame.get(), plan.pixelFormat, kWidth, kHeight, error) ||
+            (n == 0 && !OpenVideoOutput(&output, temporary, path, plan, info, frame.get(), nullptr, error)) ||
+            !EncodeVideoFrame(&output, frame.get(), error))
+            return false;
+    }
+    return FinishVideoOutput(&output, error);
+}
+
+bool MakeSample(const std::string& path, MediaError* error) {
     EncoderPlan plan;
     std::string usage;
     InputTraits traits = {AV_CODEC_ID_NONE, AV_PIX_FMT_YUV420P, kWidth, kHeight};
@@ -72,49 +99,25 @@ bool MakeSample(const std::string& path, RunError* error) {
 
     std::string temporary;
     if (!MakeTemporaryBeside(path, &temporary)) return Failed(error, kStepWriting, "writing " + path + ": " + strerror(errno));
-    VideoOutput output;
-    FrameConverter converter;
-    AVFrame* picture = av_frame_alloc();
-    AVFrame* frame = av_frame_alloc();
-    bool ok = picture && frame;
-    if (ok) {
-        picture->format = AV_PIX_FMT_BGRA;
-        picture->width = kWidth;
-        picture->height = kHeight;
-        ok = av_frame_get_buffer(picture, 0) >= 0;
-    }
-    for (int n = 0; ok && n < kFrames && !g_stopSignal; n++) {
-        DrawFrame(picture, n);
-        picture->pts = n;
-        ok = ConvertFrame(&converter, picture, frame, plan.pixelFormat, kWidth, kHeight, error) &&
-             (n > 0 || OpenVideoOutput(&output, temporary, path, plan, info, frame, nullptr, error)) &&
-             EncodeVideoFrame(&output, frame, error);
-    }
-    if (g_stopSignal) ok = Failed(error, kStepInterrupted, "interrupted");
-    ok = ok && FinishVideoOutput(&output, error);
-    CloseVideoOutput(&output);
-    FreeFrameConverter(&converter);
-    av_frame_free(&picture);
-    av_frame_free(&frame);
+    bool ok = WriteSample(path, temporary, plan, info, error);
     if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
     if (ok) Failed(error, kStepWriting, "writing " + path + ": " + strerror(errno));
     unlink(temporary.c_str());
     return false;
 }
 
-bool ExtractPng(const std::string& input, int64_t wanted, const std::string& path, RunError* error) {
+bool ExtractPng(const std::string& input, int64_t wanted, const std::string& path, MediaError* error) {
     VideoInput in;
-    AVFrame* frame = av_frame_alloc();
+    FramePtr frame(av_frame_alloc());
+    if (!frame) return FailedAv(error, kStepDecoding, "decoding " + input, AVERROR(ENOMEM));
+    if (!OpenVideoInput(input, kReadVideo, &in, error)) return false;
     int64_t number = -1;
-    int got = 0;
-    bool ok = frame && OpenVideoInput(input, kReadVideo, &in, error);
-    while (ok && (got = ReadVideoFrame(&in, frame, &number, error)) == 1 && number < wanted) {
+    int got;
+    while ((got = ReadVideoFrame(&in, frame.get(), &number, error)) == 1 && number < wanted) {
     }
-    ok = ok && got == 1 && WritePngFile(frame, path, error);
-    if (!ok && got == 0) Failed(error, kStepDecoding, "decoding " + input + ": no frame " + std::to_string(wanted));
-    CloseVideoInput(&in);
-    av_frame_free(&frame);
-    return ok;
+    if (got < 0) return false;
+    if (got == 0) return Failed(error, kStepDecoding, "decoding " + input + ": no frame " + std::to_string(wanted));
+    return WritePngFile(frame.get(), path, error);
 }
 
 }  // namespace
@@ -125,7 +128,7 @@ int RunDemo(const Options& options) {
         return Fail(kExitRefused, "cannot create " + dir + ": " + strerror(errno));
     const std::string sample = dir + "/sample.mp4";
     const std::string patched = dir + "/patched.mp4";
-    RunError error;
+    MediaError error;
     if (!MakeSample(sample, &error)) return Fail(ExitCodeFor(error.step), error.message);
 
     Options apply;

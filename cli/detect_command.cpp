@@ -16,7 +16,9 @@
 #include "commands.h"
 #include "frame_ranges.h"
 #include "frame_sampler.h"
+#include "output_check.h"
 #include "output_file.h"
+#include "picture_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
 #include "stop_signal.h"
@@ -108,7 +110,7 @@ DetectRect AddMargin(DetectRect r, int margin, int32_t width, int32_t height) {
 // between and puts the change where the fewest frames disagree with it.
 // Returns the first frame of the new state.
 bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, int64_t before, int64_t after,
-                bool appears, int64_t* change, RunError* error) {
+                bool appears, int64_t* change, MediaError* error) {
     std::vector<int64_t> between;
     for (int64_t n = before + 1; n < after; n++) between.push_back(n);
     std::vector<int64_t> numbers;
@@ -142,7 +144,7 @@ bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, i
 // found to the frame. The frames before the first sample and after the last
 // take the state of their nearest sample.
 bool ShownSpans(VideoInput* input, const LumaSamples& samples, const LogoCandidate& logo, int factor,
-                std::vector<FrameSpan>* spans, RunError* error) {
+                std::vector<FrameSpan>* spans, MediaError* error) {
     const size_t count = samples.samples.size();
     int64_t start = logo.present[0] ? 0 : -1;
     for (size_t k = 0; k + 1 < count; k++) {
@@ -322,33 +324,30 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
 // The frame, patched by the filter with the border on, as the preview: what
 // `delbrin preview` writes for the Config line, without the feathering.
 bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
-                  const std::string& path, RunError* error) {
+                  const std::string& path, MediaError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
     // gives no weight, so the preview is drawn without feathering.
     std::vector<PatchSettings> shown(1, settings);
     shown[0].showBorder = 1;
     shown[0].featherOn = 0;
-    AVFrame* frame = av_frame_alloc();
-    AVFrame* work = av_frame_alloc();
+    FramePtr frame(av_frame_alloc());
+    FramePtr work(av_frame_alloc());
+    if (!frame || !work) return Failed(error, kStepFiltering, "filtering: out of memory");
+    bool got = false;
+    if (!ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
+            got = av_frame_ref(frame.get(), f) >= 0;
+            return false;
+        }, error))
+        return false;
+    if (!got)
+        return Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
+                                                " did not come out again");
     RegionPatcher patcher;
     FrameConverter converter;
-    bool got = false;
-    bool ok = frame && work ? ReadChosenFrames(input, {r.previewFrame}, [&](int64_t, AVFrame* f) {
-        got = av_frame_ref(frame, f) >= 0;
-        return false;
-    }, error) : Failed(error, kStepFiltering, "filtering: out of memory");
-    if (ok && !got)
-        ok = Failed(error, kStepDecoding, "decoding " + input->path + ": frame " + std::to_string(r.previewFrame) +
-                                              " did not come out again");
     AVFrame* patched = nullptr;
-    ok = ok && PatchDecodedFrame(&patcher, &converter, frame, work, AV_PIX_FMT_NONE, shown, r.previewFrame, &patched,
-                                 error) &&
-         WritePngFile(patched, path, error);
-    FreeRegionPatcher(&patcher);
-    FreeFrameConverter(&converter);
-    av_frame_free(&frame);
-    av_frame_free(&work);
-    return ok;
+    return PatchDecodedFrame(&patcher, &converter, frame.get(), work.get(), AV_PIX_FMT_NONE, shown, r.previewFrame,
+                             &patched, error) &&
+           WritePngFile(patched, path, error);
 }
 
 bool ParseNumber(const char* text, int low, int high, int* value) {
@@ -406,7 +405,7 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
     samples.width = info.width / factor;
     samples.height = info.height / factor;
     std::vector<int64_t> numbers = SpreadFrameNumbers(input->index, options.frames);
-    RunError error;
+    MediaError error;
     bool ok = ReadLumaFrames(input, numbers, [&](int64_t n, const uint8_t* y, int32_t pitch) {
         LumaSample sample;
         sample.frameNumber = n;
@@ -458,11 +457,10 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
 
 int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     VideoInput input;
-    RunError error;
+    MediaError error;
     int code = OpenVideoInput(options.input, kSampleFrames, &input, &error) ? AnalyseInput(&input, options, report)
                                                                              : ExitCodeFor(error.step);
     if (report->error.empty()) report->error = error.message;
-    CloseVideoInput(&input);
     return code;
 }
 
@@ -525,7 +523,7 @@ int RunDetectCommand(int argc, char** argv) {
     }
 
     VideoInput input;
-    RunError error;
+    MediaError error;
     DetectReport report;
     int code = kExitOk;
     if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {
@@ -545,6 +543,5 @@ int RunDetectCommand(int argc, char** argv) {
         if (!previewPath.empty() && !WritePreview(&input, report, settings, previewPath, &error))
             code = Fail(ExitCodeFor(error.step), error.message);
     }
-    CloseVideoInput(&input);
     return code;
 }

@@ -8,76 +8,11 @@
 #include "commands.h"
 #include "filter_setup.h"
 #include "frame_run.h"
+#include "output_check.h"
 #include "output_file.h"
+#include "picture_file.h"
 #include "stop_signal.h"
 #include "video_input.h"
-
-namespace {
-
-bool EncodePng(const AVFrame* picture, std::vector<uint8_t>* bytes, RunError* error) {
-    const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    if (!png) return Failed(error, kStepEncoding, "encoding: this FFmpeg has no PNG encoder");
-    EncoderPlan plan;
-    plan.codec = png;
-    InputTraits traits = {AV_CODEC_ID_NONE, static_cast<AVPixelFormat>(picture->format), picture->width,
-                          picture->height};
-    std::string usage;
-    if (!ChoosePixelFormat(EncoderRequest(), traits, &plan, &usage)) return Failed(error, kStepEncoding, usage);
-
-    FrameConverter converter;
-    AVFrame* converted = av_frame_alloc();
-    AVCodecContext* context = avcodec_alloc_context3(png);
-    AVPacket* packet = av_packet_alloc();
-    bool ok = converted && context && packet;
-    if (!ok) Failed(error, kStepEncoding, "encoding: out of memory");
-    const AVFrame* frame = picture;
-    if (ok && picture->format != plan.pixelFormat) {
-        ok = ConvertFrame(&converter, picture, converted, plan.pixelFormat, picture->width, picture->height, error);
-        frame = converted;
-    }
-    if (ok) {
-        context->width = frame->width;
-        context->height = frame->height;
-        context->pix_fmt = plan.pixelFormat;
-        context->time_base = AVRational{1, 25};
-        context->sample_aspect_ratio = frame->sample_aspect_ratio;
-        int ret = avcodec_open2(context, png, nullptr);
-        if (ret >= 0) ret = avcodec_send_frame(context, frame);
-        if (ret >= 0) ret = avcodec_send_frame(context, nullptr);
-        while (ret >= 0) {
-            ret = avcodec_receive_packet(context, packet);
-            if (ret >= 0) bytes->insert(bytes->end(), packet->data, packet->data + packet->size);
-            av_packet_unref(packet);
-        }
-        if (ret != AVERROR_EOF) ok = FailedAv(error, kStepEncoding, "encoding the picture as PNG", ret);
-    }
-    FreeFrameConverter(&converter);
-    av_frame_free(&converted);
-    avcodec_free_context(&context);
-    av_packet_free(&packet);
-    return ok;
-}
-
-}  // namespace
-
-bool WritePngFile(const AVFrame* picture, const std::string& path, RunError* error) {
-    std::vector<uint8_t> bytes;
-    if (!EncodePng(picture, &bytes, error)) return false;
-    std::string temporary;
-    if (!MakeTemporaryBeside(path, &temporary))
-        return Failed(error, kStepWriting, "writing " + path + ": " + strerror(errno));
-    FILE* f = fopen(temporary.c_str(), "wb");
-    bool ok = f && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (f && fclose(f) != 0) ok = false;
-    if (ok && g_stopSignal) {
-        unlink(temporary.c_str());
-        return Failed(error, kStepInterrupted, "interrupted; " + path + " was not written");
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::string reason = strerror(errno);
-    unlink(temporary.c_str());
-    return Failed(error, kStepWriting, "writing " + path + ": " + reason);
-}
 
 int RunPreview(const Options& options) {
     const std::string& input = options.positional[0];
@@ -93,37 +28,26 @@ int RunPreview(const Options& options) {
         fprintf(stderr, "delbrin: note: frame %lld lies outside the frame ranges, so it is not patched\n", options.frame);
 
     VideoInput in;
+    MediaError error;
+    if (!OpenVideoInput(input, kReadVideo, &in, &error)) return Fail(ExitCodeFor(error.step), error.message);
+    WarnAboutRectangles(instances, in.info.width, in.info.height);
+    FramePtr frame(av_frame_alloc());
+    FramePtr work(av_frame_alloc());
+    if (!frame || !work) return Fail(kExitFiltering, "out of memory");
+    int64_t number = -1;
+    int got;
+    while ((got = ReadVideoFrame(&in, frame.get(), &number, &error)) == 1 && number < options.frame) {
+    }
+    if (got < 0) return Fail(ExitCodeFor(error.step), error.message);
+    if (got == 0)
+        return Fail(kExitUsage, input + " has no frame " + std::to_string(options.frame) + " (it has " +
+                                    std::to_string(number + 1) + "; frames count from 0)");
     RegionPatcher patcher;
     FrameConverter converter;
-    AVFrame* frame = av_frame_alloc();
-    AVFrame* work = av_frame_alloc();
-    RunError error;
-    int code = kExitOk;
-    int64_t number = -1;
-    int got = 0;
-    if (!frame || !work) {
-        code = Fail(kExitFiltering, "out of memory");
-    } else if (!OpenVideoInput(input, kReadVideo, &in, &error)) {
-        code = Fail(ExitCodeFor(error.step), error.message);
-    } else {
-        WarnAboutRectangles(instances, in.info.width, in.info.height);
-        while ((got = ReadVideoFrame(&in, frame, &number, &error)) == 1 && number < options.frame) {
-        }
-        AVFrame* patched = nullptr;
-        if (got < 0)
-            code = Fail(ExitCodeFor(error.step), error.message);
-        else if (got == 0)
-            code = Fail(kExitUsage, input + " has no frame " + std::to_string(options.frame) + " (it has " +
-                                        std::to_string(number + 1) + "; frames count from 0)");
-        else if (!PatchDecodedFrame(&patcher, &converter, frame, work, AV_PIX_FMT_NONE, instances, number, &patched,
-                                    &error) ||
-                 !WritePngFile(patched, options.previewPath, &error))
-            code = Fail(ExitCodeFor(error.step), error.message);
-    }
-    CloseVideoInput(&in);
-    FreeRegionPatcher(&patcher);
-    FreeFrameConverter(&converter);
-    av_frame_free(&frame);
-    av_frame_free(&work);
-    return code;
+    AVFrame* patched = nullptr;
+    if (!PatchDecodedFrame(&patcher, &converter, frame.get(), work.get(), AV_PIX_FMT_NONE, instances, number,
+                           &patched, &error) ||
+        !WritePngFile(patched, options.previewPath, &error))
+        return Fail(ExitCodeFor(error.step), error.message);
+    return kExitOk;
 }

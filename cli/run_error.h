@@ -1,9 +1,10 @@
-// What failed while a file was read, decoded, filtered, encoded or written,
-// and the exit code each failure ends the command with.
+// The exit codes, and the one each failing media step ends the command with.
 #ifndef DELBRIN_CLI_RUN_ERROR_H
 #define DELBRIN_CLI_RUN_ERROR_H
 
 #include <string>
+
+#include "media_error.h"
 
 // The exit codes, as --help documents them.
 enum ExitCode {
@@ -22,34 +23,7 @@ enum ExitCode {
     kExitInterrupted  = 130,  // stopped by a signal; OUTPUT untouched
 };
 
-// The side of the work that failed.
-enum RunStep {
-    kStepReading,
-    kStepDecoding,
-    kStepFiltering,
-    kStepEncoding,
-    kStepWriting,
-    kStepInterrupted,
-};
-
-struct RunError {
-    RunStep     step = kStepReading;
-    std::string message;  // names the file or stream and says the library's own words
-};
-
-// Sets *error and returns false, for "return Failed(...)" at the failing call.
-bool Failed(RunError* error, RunStep step, const std::string& message);
-
-// Failed() with the library's words for code appended: "...: Invalid argument".
-bool FailedAv(RunError* error, RunStep step, const std::string& message, int code);
-
-// The library's text for an error code (av_strerror).
-std::string AvErrorText(int code);
-
-int ExitCodeFor(RunStep step);
-
-// "reading", "decoding", ...: the word for the step in messages.
-const char* StepName(RunStep step);
+int ExitCodeFor(MediaStep step);
 
 // "delbrin: MESSAGE" on stderr; returns code.
 int Fail(int code, const std::string& message);

@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-volatile sig_atomic_t g_stopSignal = 0;
-
 static void OnStopSignal(int signal) { g_stopSignal = signal; }
 
 void InstallStopHandlers() {
@@ -16,5 +14,3 @@ void InstallStopHandlers() {
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
-
-int StopRequested(void*) { return g_stopSignal != 0; }

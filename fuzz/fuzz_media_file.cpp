@@ -66,6 +66,33 @@ Options FuzzOptions() {
     return options;
 }
 
+// The command's own steps, as apply takes them, ending in the null muxer.
+void ApplyFrom(AVIOContext* io, const Options& options, const std::vector<PatchSettings>& instances) {
+    VideoInput input;
+    input.io = io;
+    MediaError error;
+    if (!OpenVideoInput("fuzz input", kReadAllStreams, &input, &error)) {
+        FUZZ_CHECK(!error.message.empty());
+        return;
+    }
+    EncoderPlan plan;
+    plan.container = av_guess_format("null", nullptr, nullptr);
+    FUZZ_CHECK(plan.container);
+    const VideoStreamInfo& info = input.info;
+    const InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
+    std::string usage;
+    // rawvideo (asked for above) keeps the runs fast; every other choice is
+    // the command's own.
+    if (!ChooseEncoder(options.encoder, "out.null", traits, &plan, &usage) ||
+        !ChooseQuality(options.encoder, &plan, &usage) || !ChoosePixelFormat(options.encoder, traits, &plan, &usage))
+        return;
+    ApplyCounts counts;
+    if (ApplyVideo(&input, plan, options, instances, "", "out.null", &counts, &error))
+        FUZZ_CHECK(counts.frames > 0);
+    else
+        FUZZ_CHECK(!error.message.empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -84,31 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, &file, ReadMemory, nullptr, SeekMemory);
     FUZZ_CHECK(io);
 
-    VideoInput input;
-    input.io = io;
-    RunError error;
-    if (OpenVideoInput("fuzz input", kReadAllStreams, &input, &error)) {
-        EncoderPlan plan;
-        plan.container = av_guess_format("null", nullptr, nullptr);
-        FUZZ_CHECK(plan.container);
-        const VideoStreamInfo& info = input.info;
-        const InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
-        std::string usage;
-        // rawvideo (asked for above) keeps the runs fast; every other
-        // choice is the command's own.
-        if (ChooseEncoder(options.encoder, "out.null", traits, &plan, &usage) &&
-            ChooseQuality(options.encoder, &plan, &usage) &&
-            ChoosePixelFormat(options.encoder, traits, &plan, &usage)) {
-            ApplyCounts counts;
-            if (ApplyVideo(&input, plan, options, instances, "", "out.null", &counts, &error))
-                FUZZ_CHECK(counts.frames > 0);
-            else
-                FUZZ_CHECK(!error.message.empty());
-        }
-    } else {
-        FUZZ_CHECK(!error.message.empty());
-    }
-    CloseVideoInput(&input);
+    ApplyFrom(io, options, instances);
     av_freep(&io->buffer);
     avio_context_free(&io);
     return 0;

@@ -327,15 +327,16 @@ TEST_F(DetectTest, ChosenFramesCarryTheNumbersOfReadingInOrder) {
             for (int r = 0; r < 64; r++) rows.insert(rows.end(), y + r * pitch, y + r * pitch + 96);
             return rows;
         };
-        VideoInput reader;
-        RunError error;
-        ASSERT_TRUE(OpenVideoInput(clip, kReadVideo, &reader, &error)) << error.message;
+        MediaError error;
         std::vector<std::vector<uint8_t>> inOrder;
-        AVFrame* frame = av_frame_alloc();
-        int64_t number;
-        while (ReadVideoFrame(&reader, frame, &number, &error) == 1) inOrder.push_back(lumaOf(frame->data[0], frame->linesize[0]));
-        av_frame_free(&frame);
-        CloseVideoInput(&reader);
+        {
+            VideoInput reader;
+            ASSERT_TRUE(OpenVideoInput(clip, kReadVideo, &reader, &error)) << error.message;
+            FramePtr frame(av_frame_alloc());
+            int64_t number;
+            while (ReadVideoFrame(&reader, frame.get(), &number, &error) == 1)
+                inOrder.push_back(lumaOf(frame->data[0], frame->linesize[0]));
+        }
         ASSERT_GE(inOrder.size(), 100u);
 
         VideoInput sampled;
@@ -354,7 +355,6 @@ TEST_F(DetectTest, ChosenFramesCarryTheNumbersOfReadingInOrder) {
             }, &error)) << error.message;
             EXPECT_EQ(numbers, wanted);
         }
-        CloseVideoInput(&sampled);
     }
 }
 

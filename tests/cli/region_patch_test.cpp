@@ -17,7 +17,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "commands.h"
 #include "frame_convert.h"
 #include "frame_ranges.h"
 #include "frame_run.h"
@@ -203,7 +202,7 @@ TEST(RegionPatch, WindowsGiveTheWholeFrameResultAndTouchNothingElse) {
 
             AVFrame* actual = Copy(input);
             AVFrame* patched = nullptr;
-            RunError error;
+            MediaError error;
             ASSERT_TRUE(PatchDecodedFrame(&patcher, &converter, actual, work, AV_PIX_FMT_NONE, instances, n, &patched,
                                           &error))
                 << error.message;
@@ -232,9 +231,6 @@ TEST(RegionPatch, WindowsGiveTheWholeFrameResultAndTouchNothingElse) {
             av_frame_free(&actual);
         }
         EXPECT_GT(patchedSamples, 0) << name;
-        FreeRegionPatcher(&patcher);
-        FreeFrameConverter(&converter);
-        FreeFrameConverter(&reference);
         av_frame_free(&work);
     }
 }

@@ -47,8 +47,8 @@
 // that overlap are merged into one, so instances that touch each other's
 // surroundings are run on one BGRA picture in order, as in the reference.
 // The differential test checks all of this against the reference.
-#ifndef DELBRIN_CLI_REGION_PATCH_H
-#define DELBRIN_CLI_REGION_PATCH_H
+#ifndef DELBRIN_MEDIA_REGION_PATCH_H
+#define DELBRIN_MEDIA_REGION_PATCH_H
 
 #include <stdint.h>
 
@@ -61,7 +61,8 @@ extern "C" {
 }
 
 #include "patch_settings.h"
-#include "run_error.h"
+#include "av_owners.h"
+#include "media_error.h"
 
 enum {
     kWindowMargin = 8,   // pixels of input the conversions need around R
@@ -93,7 +94,7 @@ AVPixelFormat SwscaleFormat(AVPixelFormat format);
 
 // A libswscale context between two pictures with the given matrix, reading
 // and writing the given ranges (a yuvj format is opened as its plain twin).
-SwsContext* OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
+ScalerPtr OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
                            AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
                            bool toFullRange);
 
@@ -105,15 +106,15 @@ struct PixelBox {
 // Reused from frame to frame: the conversion contexts and the BGRA window.
 struct RegionPatcher {
     struct CachedContext {
-        SwsContext*   context;
+        ScalerPtr     context;
         AVPixelFormat format;
         int           width, height;
         bool          toBgra;
         PictureColour colour;
     };
     std::vector<CachedContext> contexts;
-    AVFrame* bgra = nullptr;
-    AVFrame* back = nullptr;
+    FramePtr bgra;
+    FramePtr back;
     std::vector<PatchSettings> working;  // the instances' copies, rectangle moved into a window
 };
 
@@ -122,12 +123,10 @@ struct RegionPatcher {
 // made writable (copied) only when some instance patches it. Returns false
 // (kStepFiltering) when a conversion cannot be set up or memory runs out.
 bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettings* instances,
-                       int count, int32_t frameNumber, RunError* error);
+                       int count, int32_t frameNumber, MediaError* error);
 
 // The rounded-out rectangle R of one instance on a frame of this format and
 // size; empty (x0 == x1) when the instance's rectangle misses the frame.
 PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height);
-
-void FreeRegionPatcher(RegionPatcher* patcher);
 
 #endif

@@ -1,8 +1,8 @@
 // The file written: the patched video encoded in place of the input's video
 // stream, every other stream of the input copied packet for packet, the
 // input's chapters and metadata kept, packets interleaved by libavformat.
-#ifndef DELBRIN_CLI_VIDEO_OUTPUT_H
-#define DELBRIN_CLI_VIDEO_OUTPUT_H
+#ifndef DELBRIN_MEDIA_VIDEO_OUTPUT_H
+#define DELBRIN_MEDIA_VIDEO_OUTPUT_H
 
 #include <string>
 #include <vector>
@@ -12,45 +12,44 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "av_owners.h"
 #include "encoder_setup.h"
-#include "run_error.h"
+#include "media_error.h"
 #include "video_input.h"
 
 struct VideoOutput {
-    AVFormatContext* format = nullptr;
-    AVCodecContext*  encoder = nullptr;
-    AVStream*        video = nullptr;
-    AVPacket*        packet = nullptr;
+    OutputFormatPtr  format;
+    CodecContextPtr  encoder;
+    AVStream*        video = nullptr;     // belongs to format
+    PacketPtr        packet;
     std::vector<int> streamMap;          // input stream -> output stream, -1 when not copied
     std::vector<AVRational> inputTimeBases;
     AVRational       frameTimeBase = {0, 1};  // the unit of the pts of frames handed in
     int64_t          lastPts = AV_NOPTS_VALUE;
     int64_t          reorderedFrames = 0;     // frames whose pts did not increase, moved on
     std::string      name;               // OUTPUT, for messages
-    bool             headerWritten = false;
 };
 
 // Creates the file at path (always a file) in plan's container, with the
 // video stream encoded per plan from frames like firstFrame, whose pts count
 // in video.timeBase, and, when copyFrom is given, every other stream of it
 // copied (streams whose codec the libraries do not know are left out, with a
-// note on stderr; a picture file gets none of them, with a note saying which). Writes the header. name is OUTPUT, for messages.
+// note on stderr; a picture file gets none of them, with a note saying
+// which). Writes the header. name is OUTPUT, for messages. Whatever is open
+// is freed with the record; a file left behind is the caller's to remove.
 bool OpenVideoOutput(VideoOutput* output, const std::string& path, const std::string& name,
                      const EncoderPlan& plan, const VideoStreamInfo& video, const AVFrame* firstFrame,
-                     const VideoInput* copyFrom, RunError* error);
+                     const VideoInput* copyFrom, MediaError* error);
 
 // Encodes one frame (its pts in video.timeBase) and writes what the encoder
 // gives back.
-bool EncodeVideoFrame(VideoOutput* output, AVFrame* frame, RunError* error);
+bool EncodeVideoFrame(VideoOutput* output, AVFrame* frame, MediaError* error);
 
 // Writes a packet of a copied input stream; packets of streams not copied
 // are dropped.
-bool CopyPacket(VideoOutput* output, AVPacket* packet, RunError* error);
+bool CopyPacket(VideoOutput* output, AVPacket* packet, MediaError* error);
 
 // Drains the encoder, writes the trailer and closes the file.
-bool FinishVideoOutput(VideoOutput* output, RunError* error);
-
-// Frees everything; the file is left as it is (the caller removes it).
-void CloseVideoOutput(VideoOutput* output);
+bool FinishVideoOutput(VideoOutput* output, MediaError* error);
 
 #endif

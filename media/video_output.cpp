@@ -8,7 +8,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "stop_signal.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ AVRational EncoderTimeBase(const AVCodec* codec, const VideoStreamInfo& video, b
 }
 
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
-                      const VideoStreamInfo& video, const AVFrame* firstFrame, RunError* error);
+                      MediaError* error);
 
 void SayLeftOutStreams(const VideoInput& input, int videoIndex) {
     std::string list;
@@ -129,10 +129,10 @@ void SayLeftOutStreams(const VideoInput& input, int videoIndex) {
 }
 
 bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInfo& video,
-                 const AVFrame* first, RunError* error) {
+                 const AVFrame* first, MediaError* error) {
     const AVCodec* codec = plan.codec;
-    AVCodecContext* enc = avcodec_alloc_context3(codec);
-    out->encoder = enc;
+    out->encoder.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* enc = out->encoder.get();
     if (!enc) return FailedAv(error, kStepEncoding, "encoding", AVERROR(ENOMEM));
     enc->width = first->width;
     enc->height = first->height;
@@ -170,14 +170,14 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
     return true;
 }
 
-bool WriteEncoded(VideoOutput* out, RunError* error) {
+bool WriteEncoded(VideoOutput* out, MediaError* error) {
     for (;;) {
-        int ret = avcodec_receive_packet(out->encoder, out->packet);
+        int ret = avcodec_receive_packet(out->encoder.get(), out->packet.get());
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
         if (ret < 0) return FailedAv(error, kStepEncoding, std::string("encoding with ") + out->encoder->codec->name, ret);
         out->packet->stream_index = out->video->index;
-        av_packet_rescale_ts(out->packet, out->encoder->time_base, out->video->time_base);
-        ret = av_interleaved_write_frame(out->format, out->packet);
+        av_packet_rescale_ts(out->packet.get(), out->encoder->time_base, out->video->time_base);
+        ret = av_interleaved_write_frame(out->format.get(), out->packet.get());
         if (ret < 0) {
             if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
             return FailedAv(error, kStepWriting, "writing " + out->name, ret);
@@ -189,11 +189,13 @@ bool WriteEncoded(VideoOutput* out, RunError* error) {
 
 bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::string& name, const EncoderPlan& plan,
                      const VideoStreamInfo& video, const AVFrame* firstFrame, const VideoInput* copyFrom,
-                     RunError* error) {
+                     MediaError* error) {
     out->name = name;
-    out->packet = av_packet_alloc();
+    out->packet.reset(av_packet_alloc());
     const std::string url = "file:" + path;
-    int ret = avformat_alloc_output_context2(&out->format, plan.container, nullptr, url.c_str());
+    AVFormatContext* format = nullptr;
+    int ret = avformat_alloc_output_context2(&format, plan.container, nullptr, url.c_str());
+    out->format.reset(format);
     if (ret < 0 || !out->packet) return FailedAv(error, kStepWriting, "writing " + name, ret < 0 ? ret : AVERROR(ENOMEM));
     out->format->interrupt_callback.callback = StopRequested;
 
@@ -208,16 +210,16 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     // Streams keep the input's order, the patched video in its place.
     const int videoIndex = copyFrom ? video.streamIndex : 0;
     if (copyFrom) {
-        if (!AddCopiedStreams(out, *copyFrom, plan, videoIndex, video, firstFrame, error)) return false;
+        if (!AddCopiedStreams(out, *copyFrom, plan, videoIndex, error)) return false;
         av_dict_copy(&out->format->metadata, copyFrom->format->metadata, 0);
         av_dict_set(&out->format->metadata, "encoder", nullptr, 0);
-        if (!CopyChapters(copyFrom->format, out->format)) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
+        if (!CopyChapters(copyFrom->format.get(), out->format.get())) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
     } else {
-        out->video = avformat_new_stream(out->format, nullptr);
+        out->video = avformat_new_stream(out->format.get(), nullptr);
         if (!out->video) return FailedAv(error, kStepWriting, "writing " + name, AVERROR(ENOMEM));
     }
     AVStream* st = out->video;
-    ret = avcodec_parameters_from_context(st->codecpar, out->encoder);
+    ret = avcodec_parameters_from_context(st->codecpar, out->encoder.get());
     if (ret < 0) return FailedAv(error, kStepWriting, "writing " + name, ret);
     st->time_base = out->encoder->time_base;
     st->avg_frame_rate = out->encoder->framerate;
@@ -237,7 +239,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     // is instead of as a numbered pattern.
     AVDictionary* options = nullptr;
     if (strcmp(plan.container->name, "image2") == 0) av_dict_set(&options, "update", "1", 0);
-    ret = avformat_write_header(out->format, &options);
+    ret = avformat_write_header(out->format.get(), &options);
     av_dict_free(&options);
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
@@ -246,23 +248,21 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
                             " container does not take these streams (.mkv holds nearly anything)",
                         ret);
     }
-    out->headerWritten = true;
     return true;
 }
 
 namespace {
 
 bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPlan& plan, int videoIndex,
-                      const VideoStreamInfo& video, const AVFrame*, RunError* error) {
-    (void)video;
-    const AVFormatContext* in = input.format;
+                      MediaError* error) {
+    const AVFormatContext* in = input.format.get();
     out->streamMap.assign(in->nb_streams, -1);
     out->inputTimeBases.resize(in->nb_streams);
     for (unsigned i = 0; i < in->nb_streams; i++) {
         const AVStream* ist = in->streams[i];
         out->inputTimeBases[i] = ist->time_base;
         if (static_cast<int>(i) == videoIndex) {
-            out->video = avformat_new_stream(out->format, nullptr);
+            out->video = avformat_new_stream(out->format.get(), nullptr);
             if (!out->video) return FailedAv(error, kStepWriting, "writing " + out->name, AVERROR(ENOMEM));
             out->streamMap[i] = out->video->index;
             continue;
@@ -272,7 +272,7 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
                     av_get_media_type_string(ist->codecpar->codec_type) ? av_get_media_type_string(ist->codecpar->codec_type) : "?");
             continue;
         }
-        AVStream* ost = avformat_new_stream(out->format, nullptr);
+        AVStream* ost = avformat_new_stream(out->format.get(), nullptr);
         if (!ost) return FailedAv(error, kStepWriting, "writing " + out->name, AVERROR(ENOMEM));
         int ret = avcodec_parameters_copy(ost->codecpar, ist->codecpar);
         if (ret < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret);
@@ -293,7 +293,7 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
 
 }  // namespace
 
-bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, RunError* error) {
+bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, MediaError* error) {
     if (frame) {
         // Every pts goes through as decoded; one that does not increase (a
         // damaged input) is moved just after the last, or the muxer refuses.
@@ -311,20 +311,20 @@ bool EncodeVideoFrame(VideoOutput* out, AVFrame* frame, RunError* error) {
         // The MPEG family's fixed quantiser is read from each frame.
         if (out->encoder->flags & AV_CODEC_FLAG_QSCALE) frame->quality = out->encoder->global_quality;
     }
-    int ret = avcodec_send_frame(out->encoder, frame);
+    int ret = avcodec_send_frame(out->encoder.get(), frame);
     if (ret < 0 && ret != AVERROR_EOF)
         return FailedAv(error, kStepEncoding, std::string("encoding with ") + out->encoder->codec->name, ret);
     return WriteEncoded(out, error);
 }
 
-bool CopyPacket(VideoOutput* out, AVPacket* packet, RunError* error) {
+bool CopyPacket(VideoOutput* out, AVPacket* packet, MediaError* error) {
     const int index = packet->stream_index;
     if (index < 0 || index >= static_cast<int>(out->streamMap.size()) || out->streamMap[index] < 0) return true;
     AVStream* ost = out->format->streams[out->streamMap[index]];
     av_packet_rescale_ts(packet, out->inputTimeBases[index], ost->time_base);
     packet->stream_index = ost->index;
     packet->pos = -1;
-    int ret = av_interleaved_write_frame(out->format, packet);
+    int ret = av_interleaved_write_frame(out->format.get(), packet);
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
         return FailedAv(error, kStepWriting, "writing " + out->name, ret);
@@ -332,9 +332,9 @@ bool CopyPacket(VideoOutput* out, AVPacket* packet, RunError* error) {
     return true;
 }
 
-bool FinishVideoOutput(VideoOutput* out, RunError* error) {
+bool FinishVideoOutput(VideoOutput* out, MediaError* error) {
     if (!EncodeVideoFrame(out, nullptr, error)) return false;
-    int ret = av_write_trailer(out->format);
+    int ret = av_write_trailer(out->format.get());
     if (ret < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret);
     if (out->format->pb) {
         avio_flush(out->format->pb);
@@ -343,12 +343,4 @@ bool FinishVideoOutput(VideoOutput* out, RunError* error) {
         if (ret < 0 || closed < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret < 0 ? ret : closed);
     }
     return true;
-}
-
-void CloseVideoOutput(VideoOutput* out) {
-    if (out->format && out->format->pb) avio_closep(&out->format->pb);
-    avformat_free_context(out->format);
-    out->format = nullptr;
-    avcodec_free_context(&out->encoder);
-    av_packet_free(&out->packet);
 }

@@ -1,8 +1,8 @@
 // Which encoder writes the patched video, in which pixel format, and at what
 // quality: the choices the command makes from its options, the OUTPUT name
 // and the input, before any frame is encoded.
-#ifndef DELBRIN_CLI_ENCODER_SETUP_H
-#define DELBRIN_CLI_ENCODER_SETUP_H
+#ifndef DELBRIN_MEDIA_ENCODER_SETUP_H
+#define DELBRIN_MEDIA_ENCODER_SETUP_H
 
 #include <string>
 #include <vector>

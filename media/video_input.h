@@ -10,8 +10,8 @@
 //
 // The decoder runs FFmpeg's own threads; frames come back on the calling
 // thread. Nothing here buffers more than the decoder itself.
-#ifndef DELBRIN_CLI_VIDEO_INPUT_H
-#define DELBRIN_CLI_VIDEO_INPUT_H
+#ifndef DELBRIN_MEDIA_VIDEO_INPUT_H
+#define DELBRIN_MEDIA_VIDEO_INPUT_H
 
 #include <stdint.h>
 
@@ -24,7 +24,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "run_error.h"
+#include "av_owners.h"
+#include "media_error.h"
 
 // What the caller may want to know about the video stream before decoding.
 // The colour fields are the stream's; each frame carries its own as well.
@@ -53,7 +54,8 @@ struct VideoStreamInfo {
 // What reading found damaged. A damaged file still gives every frame the
 // decoder can make of it; these say what was lost on the way.
 struct InputDamage {
-    int64_t damagedPackets = 0;   // packets the demuxer found damaged or the decoder rejected
+    int64_t damagedPackets = 0;   // packets the demuxer found damaged, the decoder rejected or
+                                  // made a frame with damage of (one flagged twice counts twice)
     int64_t lostFrames = 0;       // the video packets the decoder rejected: no frame came of them
     int64_t concealedFrames = 0;  // frames decoded with damage the decoder patched over
     int64_t droppedPackets = 0;   // damaged packets of other streams, left out of a copy
@@ -66,8 +68,9 @@ bool AnyDamage(const InputDamage& damage);
 std::string DescribeDamage(const InputDamage& damage);
 
 // Receives a packet of a stream other than the video (never one the demuxer
-// found damaged: those are dropped and counted); may take its reference. Returns false with *error to stop reading.
-typedef bool (*OtherPacketSink)(void* context, AVPacket* packet, RunError* error);
+// found damaged: those are dropped and counted); may take its reference.
+// Returns false with *error to stop reading.
+typedef bool (*OtherPacketSink)(void* context, AVPacket* packet, MediaError* error);
 
 // What the file is opened for.
 enum VideoInputUse {
@@ -98,9 +101,9 @@ struct VideoFrameIndex {
 };
 
 struct VideoInput {
-    AVFormatContext* format = nullptr;
-    AVCodecContext*  decoder = nullptr;
-    AVPacket*        packet = nullptr;
+    InputFormatPtr   format;
+    CodecContextPtr  decoder;
+    PacketPtr        packet;
     VideoStreamInfo  info;
     std::string      path;
     VideoInputUse    use = kReadVideo;
@@ -120,14 +123,14 @@ struct VideoInput {
 // finds its first video stream that is not a cover picture and opens a
 // decoder for it; for kSampleFrames it also fills input->index. Fails with
 // kStepReading (or kStepDecoding: no decoder, no frame), or kStepInterrupted.
-bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, RunError* error);
+bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error);
 
 // The next decoded frame into frame (unreferenced first), its pts the
 // decoder's best effort timestamp in info.timeBase, and its number: counted
 // as frames come, or, with an index, found by its timestamp there (a frame
 // the index lacks is passed over). Returns 1 for a frame, 0 at the end of
 // the video (or of a drain), -1 on failure or a stop signal.
-int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunError* error);
+int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, MediaError* error);
 
 // Receives a chosen frame; returns false to stop reading.
 typedef std::function<bool(int64_t frameNumber, AVFrame* frame)> ChosenFrameSink;
@@ -139,8 +142,6 @@ typedef std::function<bool(int64_t frameNumber, AVFrame* frame)> ChosenFrameSink
 // keyframe needs no more than its own packet decoded. A frame the decoder
 // does not give is left out. False on failure or a stop signal.
 bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers,
-                      const ChosenFrameSink& take, RunError* error);
-
-void CloseVideoInput(VideoInput* input);
+                      const ChosenFrameSink& take, MediaError* error);
 
 #endif

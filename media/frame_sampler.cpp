@@ -53,19 +53,17 @@ std::vector<int64_t> SpreadFrameNumbers(const VideoFrameIndex& index, int count)
 }
 
 bool ReadLumaFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers, const LumaSink& sink,
-                    RunError* error) {
+                    MediaError* error) {
     const VideoStreamInfo& info = input->info;
     FrameConverter converter;
-    AVFrame* gray = av_frame_alloc();
-    bool converted = gray != nullptr;
-    bool ok = converted && ReadChosenFrames(input, frameNumbers, [&](int64_t number, AVFrame* f) {
+    FramePtr gray(av_frame_alloc());
+    if (!gray) return FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
+    bool converted = true;
+    bool ok = ReadChosenFrames(input, frameNumbers, [&](int64_t number, AVFrame* f) {
         if (f->width != info.width || f->height != info.height) return true;  // a size change mid-file
         if (HasPlainLuma(f->format)) return sink(number, f->data[0], f->linesize[0]);
-        converted = ConvertFrame(&converter, f, gray, AV_PIX_FMT_GRAY8, f->width, f->height, error);
+        converted = ConvertFrame(&converter, f, gray.get(), AV_PIX_FMT_GRAY8, f->width, f->height, error);
         return converted && sink(number, gray->data[0], gray->linesize[0]);
     }, error);
-    if (!gray) FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
-    FreeFrameConverter(&converter);
-    av_frame_free(&gray);
     return ok && converted;
 }

@@ -11,7 +11,7 @@ extern "C" {
 
 
 bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int format, int width, int height,
-                  RunError* error) {
+                  MediaError* error) {
     const PictureColour source = ColourOf(from);
     PictureColour target = source;
     if (IsRgbFormat(from->format)) target.range = AVCOL_RANGE_MPEG;
@@ -21,7 +21,6 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
     if (!c->context || c->srcWidth != from->width || c->srcHeight != from->height ||
         c->srcFormat != from->format || c->dstWidth != width || c->dstHeight != height ||
         c->dstFormat != format || c->srcMatrix != source.matrix || c->srcRange != source.range) {
-        sws_freeContext(c->context);
         // Bicubic only matters when the size changes mid-stream; the flags
         // are otherwise the patch's own conversion.
         c->context = OpenConversion(from->width, from->height, static_cast<AVPixelFormat>(from->format), width,
@@ -51,7 +50,7 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
     if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
     ret = av_frame_copy_props(to, from);
     if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
-    sws_scale(c->context, from->data, from->linesize, 0, from->height, to->data, to->linesize);
+    sws_scale(c->context.get(), from->data, from->linesize, 0, from->height, to->data, to->linesize);
     to->color_range = target.range;
     if (IsRgbFormat(format)) {
         to->colorspace = AVCOL_SPC_RGB;
@@ -61,7 +60,18 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
     return true;
 }
 
-void FreeFrameConverter(FrameConverter* converter) {
-    sws_freeContext(converter->context);
-    converter->context = nullptr;
+bool PatchDecodedFrame(RegionPatcher* patcher, FrameConverter* converter, AVFrame* frame, AVFrame* work,
+                       AVPixelFormat preferred, const std::vector<PatchSettings>& instances, int64_t frameNumber,
+                       AVFrame** result, MediaError* error) {
+    if (frameNumber > INT32_MAX)
+        return Failed(error, kStepFiltering, "filtering: the filter counts frames in 32 bits; this video has more");
+    *result = frame;
+    if (!CanPatchInPlace(static_cast<AVPixelFormat>(frame->format))) {
+        const bool alpha = HasAlpha(frame->format) || IsPalette(frame->format);
+        const AVPixelFormat target = CanPatchInPlace(preferred) ? preferred : alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB24;
+        if (!ConvertFrame(converter, frame, work, target, frame->width, frame->height, error)) return false;
+        *result = work;
+    }
+    return PatchFrameRegions(patcher, *result, instances.data(), static_cast<int>(instances.size()),
+                             static_cast<int32_t>(frameNumber), error);
 }

@@ -1,15 +1,11 @@
 #include "output_file.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
-
-#include "run_error.h"
 
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
@@ -35,17 +31,4 @@ bool MakeTemporaryBeside(const std::string& output, std::string* path) {
     close(fd);
     *path = buffer.data();
     return true;
-}
-
-int CheckOutputName(const std::string& input, const std::string& output, bool force,
-                    std::string* message) {
-    if (input == output || SameFile(input, output)) {
-        *message = "OUTPUT is the same file as INPUT; write to another file";
-        return kExitRefused;
-    }
-    if (!force && access(output.c_str(), F_OK) == 0) {
-        *message = output + " already exists; add --force to replace it";
-        return kExitRefused;
-    }
-    return kExitOk;
 }

@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "stop_signal.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -81,12 +81,12 @@ bool NamesImageSequence(const std::string& path) {
 
 // Opens the container (again, when reading starts over) and picks the
 // video stream: the same one each time.
-bool OpenContainer(VideoInput* input, RunError* error) {
+bool OpenContainer(VideoInput* input, MediaError* error) {
     const std::string& path = input->path;
-    avformat_close_input(&input->format);
-    input->format = avformat_alloc_context();
-    if (!input->format) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
-    input->format->interrupt_callback.callback = StopRequested;
+    input->format.reset();
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
+    format->interrupt_callback.callback = StopRequested;
 
     // "file:" makes every name a file name: "12:30 news.mp4" is not a
     // protocol. A name with a number pattern (img%03d.png) that is no file
@@ -95,22 +95,24 @@ bool OpenContainer(VideoInput* input, RunError* error) {
     AVDictionary* options = nullptr;
     int ret;
     if (input->io) {
-        input->format->pb = input->io;
-        input->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+        format->pb = input->io;
+        format->flags |= AVFMT_FLAG_CUSTOM_IO;
         ret = avio_seek(input->io, 0, SEEK_SET);
-        if (ret >= 0) ret = avformat_open_input(&input->format, path.c_str(), nullptr, nullptr);
+        // On failure avformat_open_input frees the context itself.
+        if (ret >= 0) ret = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     } else {
         av_dict_set(&options, "pattern_type", NamesImageSequence(path) ? "sequence" : "none", 0);
-        ret = avformat_open_input(&input->format, ("file:" + path).c_str(), nullptr, &options);
+        ret = avformat_open_input(&format, ("file:" + path).c_str(), nullptr, &options);
         av_dict_free(&options);
     }
-    if (ret >= 0) ret = avformat_find_stream_info(input->format, nullptr);
+    input->format.reset(format);
+    if (ret >= 0) ret = avformat_find_stream_info(input->format.get(), nullptr);
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
         return FailedAv(error, kStepReading, "reading " + path, ret);
     }
 
-    int index = FindVideoStream(input->format);
+    int index = FindVideoStream(input->format.get());
     if (index < 0) return Failed(error, kStepReading, path + " holds no video stream");
     if (input->info.streamIndex >= 0 && index != input->info.streamIndex)
         return Failed(error, kStepReading, path + " changed while it was read");
@@ -121,23 +123,23 @@ bool OpenContainer(VideoInput* input, RunError* error) {
     return true;
 }
 
-bool OpenDecoder(VideoInput* input, RunError* error) {
+bool OpenDecoder(VideoInput* input, MediaError* error) {
     const std::string& path = input->path;
     AVStream* st = input->format->streams[input->info.streamIndex];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
         return Failed(error, kStepDecoding, "decoding " + path + ": no decoder for its video (" +
                                                 avcodec_get_name(st->codecpar->codec_id) + ")");
-    input->decoder = avcodec_alloc_context3(codec);
+    input->decoder.reset(avcodec_alloc_context3(codec));
     if (!input->decoder) return FailedAv(error, kStepDecoding, "decoding " + path, AVERROR(ENOMEM));
-    int ret = avcodec_parameters_to_context(input->decoder, st->codecpar);
+    int ret = avcodec_parameters_to_context(input->decoder.get(), st->codecpar);
     if (ret < 0) return FailedAv(error, kStepDecoding, "decoding " + path, ret);
     input->decoder->pkt_timebase = st->time_base;
     input->decoder->thread_count = 0;  // as many as the machine has
     // Frame threads hold every frame back by their number, which a seek to
     // decode a frame or two would pay each time; slice threads do not.
     input->decoder->thread_type = input->use == kSampleFrames ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
-    ret = avcodec_open2(input->decoder, codec, nullptr);
+    ret = avcodec_open2(input->decoder.get(), codec, nullptr);
     if (ret < 0)
         return FailedAv(error, kStepDecoding, std::string("decoding ") + path + " with " + codec->name, ret);
     return true;
@@ -151,10 +153,10 @@ int64_t PacketTime(const AVPacket* packet) {
 
 // The next packet of the video stream into input->packet. Returns 1, 0 at
 // the end of the file, -1 on failure or a stop signal.
-int ReadVideoPacket(VideoInput* input, RunError* error) {
+int ReadVideoPacket(VideoInput* input, MediaError* error) {
     for (;;) {
-        av_packet_unref(input->packet);
-        int ret = av_read_frame(input->format, input->packet);
+        av_packet_unref(input->packet.get());
+        int ret = av_read_frame(input->format.get(), input->packet.get());
         if (ret == AVERROR(EAGAIN)) continue;
         if (ret == AVERROR_EOF) return 0;
         if (ret < 0) {
@@ -166,9 +168,9 @@ int ReadVideoPacket(VideoInput* input, RunError* error) {
 }
 
 // Reading starts over from the beginning of the file.
-bool StartOver(VideoInput* input, RunError* error) {
+bool StartOver(VideoInput* input, MediaError* error) {
     if (!OpenContainer(input, error)) return false;
-    avcodec_flush_buffers(input->decoder);
+    avcodec_flush_buffers(input->decoder.get());
     input->holdingPacket = false;
     input->demuxerEnded = false;
     input->nextFrameNumber = 0;
@@ -193,12 +195,12 @@ struct ScannedPacket {
 // decodes from the start up to the first frame the decoder gives, since the
 // packets before it (a file cut in the middle of a group of pictures) give
 // no frame that reading in order would count.
-bool IndexFrames(VideoInput* input, RunError* error) {
+bool IndexFrames(VideoInput* input, MediaError* error) {
     std::vector<ScannedPacket> packets;
     bool trusted = true;
     int ret;
     while ((ret = ReadVideoPacket(input, error)) == 1) {
-        const AVPacket* p = input->packet;
+        const AVPacket* p = input->packet.get();
         // The decoder drops the frames of packets marked for discarding
         // (the part an edit list cuts away), so they get no number.
         if (p->flags & AV_PKT_FLAG_DISCARD) continue;
@@ -206,7 +208,7 @@ bool IndexFrames(VideoInput* input, RunError* error) {
         if (scanned.time == AV_NOPTS_VALUE) trusted = false;
         packets.push_back(scanned);
     }
-    av_packet_unref(input->packet);
+    av_packet_unref(input->packet.get());
     if (ret < 0) return false;
     VideoFrameIndex& index = input->index;
     index.frameCount = static_cast<int64_t>(packets.size());
@@ -218,12 +220,12 @@ bool IndexFrames(VideoInput* input, RunError* error) {
     if (std::adjacent_find(times.begin(), times.end()) != times.end()) trusted = false;
 
     if (!StartOver(input, error)) return false;
-    AVFrame* frame = av_frame_alloc();
+    FramePtr frame(av_frame_alloc());
     if (!frame) return FailedAv(error, kStepDecoding, "decoding " + input->path, AVERROR(ENOMEM));
     int64_t number;
-    int got = ReadVideoFrame(input, frame, &number, error);
+    int got = ReadVideoFrame(input, frame.get(), &number, error);
     const int64_t first = frame->pts;
-    av_frame_free(&frame);
+    frame.reset();
     if (got < 0) return false;
     if (got == 0) return Failed(error, kStepDecoding, "decoding " + input->path + " gave no frames");
     const auto firstAt = std::lower_bound(times.begin(), times.end(), first);
@@ -271,15 +273,15 @@ bool IsPacketAfter(const AVPacket* p, const VideoKeyframe* key) {
 
 // Reads on to the key packet and holds it for the decoder. 1 when found,
 // 0 when a packet after it (or the end of the file) came first.
-int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error) {
+int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, MediaError* error) {
     int ret;
     while ((ret = ReadVideoPacket(input, error)) == 1) {
-        if (IsPacketOf(input->packet, key)) {
+        if (IsPacketOf(input->packet.get(), key)) {
             input->holdingPacket = true;
             input->nextFrameNumber = key->frameNumber;
             return 1;
         }
-        if (IsPacketAfter(input->packet, key)) return 0;
+        if (IsPacketAfter(input->packet.get(), key)) return 0;
     }
     return ret;
 }
@@ -289,8 +291,8 @@ int ReadToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error)
 // aims at the key packet's pts, then at the smaller of its pts and dts, then
 // at earlier keyframes, reading on to the key packet each time; should
 // every aim land past it, reading starts over from the beginning.
-bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error) {
-    avcodec_flush_buffers(input->decoder);
+bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, MediaError* error) {
+    avcodec_flush_buffers(input->decoder.get());
     input->holdingPacket = false;
     input->demuxerEnded = false;
     const VideoKeyframe* earlier = key;
@@ -301,7 +303,7 @@ bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, RunError* error
             if (!earlier) break;
             target = earlier->dts != AV_NOPTS_VALUE ? std::min(earlier->dts, earlier->pts) : earlier->pts;
         }
-        if (av_seek_frame(input->format, input->info.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        if (av_seek_frame(input->format.get(), input->info.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
             if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
             continue;
         }
@@ -333,13 +335,13 @@ std::string DescribeDamage(const InputDamage& d) {
     return text;
 }
 
-bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, RunError* error) {
+bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error) {
     input->path = path;
     input->use = use;
-    input->packet = av_packet_alloc();
+    input->packet.reset(av_packet_alloc());
     if (!input->packet) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
     if (!OpenContainer(input, error) || !OpenDecoder(input, error)) return false;
-    FillInfo(input->format, input->decoder, input->info.streamIndex, &input->info);
+    FillInfo(input->format.get(), input->decoder.get(), input->info.streamIndex, &input->info);
     // Every choice before the first frame (encoder, pixel format, sizes)
     // rests on these; a file cut inside its header leaves them unknown.
     if (input->info.width <= 0 || input->info.height <= 0 || input->info.pixelFormat == AV_PIX_FMT_NONE)
@@ -350,15 +352,19 @@ bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* inpu
     return IndexFrames(input, error);
 }
 
-int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunError* error) {
+int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, MediaError* error) {
     const int video = input->info.streamIndex;
     const bool indexed = !input->index.framePts.empty();
     for (;;) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted"), -1;
         av_frame_unref(frame);
-        int ret = avcodec_receive_frame(input->decoder, frame);
+        int ret = avcodec_receive_frame(input->decoder.get(), frame);
         if (ret == 0) {
-            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) input->damage.concealedFrames++;
+            // The packet was damaged, though the decoder made a frame of it.
+            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) {
+                input->damage.damagedPackets++;
+                input->damage.concealedFrames++;
+            }
             frame->pts = frame->best_effort_timestamp;
             int64_t number = input->nextFrameNumber;
             if (indexed) {
@@ -384,12 +390,12 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
             input->holdingPacket = false;
             ret = 0;
         } else {
-            ret = av_read_frame(input->format, input->packet);
+            ret = av_read_frame(input->format.get(), input->packet.get());
         }
         if (ret == AVERROR(EAGAIN)) continue;
         if (ret == AVERROR_EOF) {
             input->demuxerEnded = true;
-            ret = avcodec_send_packet(input->decoder, nullptr);
+            ret = avcodec_send_packet(input->decoder.get(), nullptr);
             if (ret < 0 && ret != AVERROR_EOF)
                 return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             continue;
@@ -400,10 +406,10 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
         }
         if (input->packet->stream_index == video) {
             const bool drain = input->drainAfterPts != AV_NOPTS_VALUE &&
-                               PacketTime(input->packet) == input->drainAfterPts;
+                               PacketTime(input->packet.get()) == input->drainAfterPts;
             const bool corrupt = input->packet->flags & AV_PKT_FLAG_CORRUPT;
-            ret = avcodec_send_packet(input->decoder, input->packet);
-            av_packet_unref(input->packet);
+            ret = avcodec_send_packet(input->decoder.get(), input->packet.get());
+            av_packet_unref(input->packet.get());
             if (corrupt || ret == AVERROR_INVALIDDATA) input->damage.damagedPackets++;
             if (ret == AVERROR_INVALIDDATA) {
                 input->damage.lostFrames++;
@@ -413,7 +419,7 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
             if (drain) {
                 input->drainAfterPts = AV_NOPTS_VALUE;
                 input->demuxerEnded = true;
-                ret = avcodec_send_packet(input->decoder, nullptr);
+                ret = avcodec_send_packet(input->decoder.get(), nullptr);
                 if (ret < 0 && ret != AVERROR_EOF)
                     return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             }
@@ -422,22 +428,22 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, RunE
             // bitstream filter refuses it, a timestamp runs backwards).
             input->damage.damagedPackets++;
             input->damage.droppedPackets++;
-            av_packet_unref(input->packet);
+            av_packet_unref(input->packet.get());
         } else if (input->otherPackets) {
-            bool ok = input->otherPackets(input->otherPacketsContext, input->packet, error);
-            av_packet_unref(input->packet);
+            bool ok = input->otherPackets(input->otherPacketsContext, input->packet.get(), error);
+            av_packet_unref(input->packet.get());
             if (!ok) return -1;
         } else {
-            av_packet_unref(input->packet);
+            av_packet_unref(input->packet.get());
         }
     }
 }
 
 bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, const ChosenFrameSink& take,
-                      RunError* error) {
+                      MediaError* error) {
     const VideoFrameIndex& index = input->index;
     const bool indexed = !index.framePts.empty();
-    AVFrame* frame = av_frame_alloc();
+    FramePtr frame(av_frame_alloc());
     if (!frame) return FailedAv(error, kStepDecoding, "decoding " + input->path, AVERROR(ENOMEM));
     bool ok = true;
     size_t next = 0;
@@ -461,7 +467,7 @@ bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, con
             input->drainAfterPts = index.framePts[want];
         while (next < wanted.size() && wanted[next] == want) {
             int64_t number;
-            const int got = ReadVideoFrame(input, frame, &number, error);
+            const int got = ReadVideoFrame(input, frame.get(), &number, error);
             if (got < 0) {
                 ok = false;
             } else if (got == 0) {
@@ -470,19 +476,12 @@ bool ReadChosenFrames(VideoInput* input, const std::vector<int64_t>& wanted, con
                 while (next < wanted.size() && wanted[next] < number) next++;  // nor these
                 if (next < wanted.size() && wanted[next] == number) {
                     next++;
-                    if (!take(number, frame)) next = wanted.size();
+                    if (!take(number, frame.get())) next = wanted.size();
                 }
             }
             if (!ok) break;
         }
     }
     input->drainAfterPts = AV_NOPTS_VALUE;
-    av_frame_free(&frame);
     return ok;
-}
-
-void CloseVideoInput(VideoInput* input) {
-    avcodec_free_context(&input->decoder);
-    av_packet_free(&input->packet);
-    avformat_close_input(&input->format);
 }

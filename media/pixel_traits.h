@@ -1,6 +1,6 @@
 // What the command asks of a pixel format, in one place.
-#ifndef DELBRIN_CLI_PIXEL_TRAITS_H
-#define DELBRIN_CLI_PIXEL_TRAITS_H
+#ifndef DELBRIN_MEDIA_PIXEL_TRAITS_H
+#define DELBRIN_MEDIA_PIXEL_TRAITS_H
 
 #include <string.h>
 

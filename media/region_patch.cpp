@@ -88,28 +88,28 @@ SwsContext* ConversionContext(RegionPatcher* patcher, AVPixelFormat format, int 
     for (const RegionPatcher::CachedContext& c : patcher->contexts)
         if (c.format == format && c.width == width && c.height == height && c.toBgra == toBgra &&
             c.colour.matrix == colour.matrix && c.colour.range == colour.range)
-            return c.context;
+            return c.context.get();
     // Windows keep their size from frame to frame; a handful of contexts
     // covers several rectangles, and the oldest goes when that is exceeded.
     if (patcher->contexts.size() >= 16) {
-        sws_freeContext(patcher->contexts.front().context);
         patcher->contexts.erase(patcher->contexts.begin());
     }
     const bool full = colour.range == AVCOL_RANGE_JPEG;
-    SwsContext* context =
+    ScalerPtr context =
         toBgra ? OpenConversion(width, height, format, width, height, AV_PIX_FMT_BGRA, kConvertFlags,
                                 colour.matrix, full, true)
                : OpenConversion(width, height, AV_PIX_FMT_BGRA, width, height, format, kConvertFlags,
                                 colour.matrix, true, full);
     if (!context) return nullptr;
-    patcher->contexts.push_back({context, format, width, height, toBgra, colour});
-    return context;
+    SwsContext* opened = context.get();
+    patcher->contexts.push_back({std::move(context), format, width, height, toBgra, colour});
+    return opened;
 }
 
-bool EnsurePicture(AVFrame** picture, AVPixelFormat format, int width, int height) {
-    if (!*picture) *picture = av_frame_alloc();
+bool EnsurePicture(FramePtr* picture, AVPixelFormat format, int width, int height) {
+    if (!*picture) picture->reset(av_frame_alloc());
     if (!*picture) return false;
-    AVFrame* p = *picture;
+    AVFrame* p = picture->get();
     if (p->format == format && p->width == width && p->height == height && p->data[0]) return true;
     av_frame_unref(p);
     p->format = format;
@@ -193,14 +193,14 @@ AVPixelFormat SwscaleFormat(AVPixelFormat format) {
     }
 }
 
-SwsContext* OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
+ScalerPtr OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int toWidth, int toHeight,
                            AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
                            bool toFullRange) {
-    SwsContext* context = sws_getContext(fromWidth, fromHeight, SwscaleFormat(from), toWidth, toHeight,
-                                         SwscaleFormat(to), flags, nullptr, nullptr, nullptr);
+    ScalerPtr context(sws_getContext(fromWidth, fromHeight, SwscaleFormat(from), toWidth, toHeight,
+                                     SwscaleFormat(to), flags, nullptr, nullptr, nullptr));
     if (!context) return nullptr;
     const int* coefficients = sws_getCoefficients(matrix);
-    sws_setColorspaceDetails(context, coefficients, fromFullRange, coefficients, toFullRange, 0, 1 << 16,
+    sws_setColorspaceDetails(context.get(), coefficients, fromFullRange, coefficients, toFullRange, 0, 1 << 16,
                              1 << 16);
     return context;
 }
@@ -249,7 +249,7 @@ PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int
 }
 
 bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettings* instances,
-                       int count, int32_t frameNumber, RunError* error) {
+                       int count, int32_t frameNumber, MediaError* error) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!CanPatchInPlace(format))
@@ -331,17 +331,10 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
                   patcher->back->linesize);
         for (int a : groups[g]) {
             const PixelBox r = active[a].r;
-            if (hasAlpha) KeepAlpha(frame, patcher->back, r, w);
+            if (hasAlpha) KeepAlpha(frame, patcher->back.get(), r, w);
             CopyBox(format, frame->data, frame->linesize, r, patcher->back->data, patcher->back->linesize,
                     r.x0 - w.x0, r.y0 - w.y0);
         }
     }
     return true;
-}
-
-void FreeRegionPatcher(RegionPatcher* patcher) {
-    for (const RegionPatcher::CachedContext& c : patcher->contexts) sws_freeContext(c.context);
-    patcher->contexts.clear();
-    av_frame_free(&patcher->bgra);
-    av_frame_free(&patcher->back);
 }

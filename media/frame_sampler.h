@@ -1,14 +1,14 @@
 // Frames for finding a logo: frame numbers spread over a file opened for
 // sampling (video_input.h), and those frames as 8-bit luma.
-#ifndef DELBRIN_CLI_FRAME_SAMPLER_H
-#define DELBRIN_CLI_FRAME_SAMPLER_H
+#ifndef DELBRIN_MEDIA_FRAME_SAMPLER_H
+#define DELBRIN_MEDIA_FRAME_SAMPLER_H
 
 #include <stdint.h>
 
 #include <functional>
 #include <vector>
 
-#include "run_error.h"
+#include "media_error.h"
 #include "video_input.h"
 
 // About count frame numbers spread evenly over the file, ascending and
@@ -23,6 +23,6 @@ using LumaSink = std::function<bool(int64_t frameNumber, const uint8_t* luma, in
 // sink as luma; a frame the decoder does not give, or of another size than
 // the stream's, is left out. The sink returns false to stop early.
 bool ReadLumaFrames(VideoInput* input, const std::vector<int64_t>& frameNumbers, const LumaSink& sink,
-                    RunError* error);
+                    MediaError* error);
 
 #endif

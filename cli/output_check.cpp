@@ -1,0 +1,19 @@
+#include "output_check.h"
+
+#include <unistd.h>
+
+#include "output_file.h"
+#include "run_error.h"
+
+int CheckOutputName(const std::string& input, const std::string& output, bool force,
+                    std::string* message) {
+    if (input == output || SameFile(input, output)) {
+        *message = "OUTPUT is the same file as INPUT; write to another file";
+        return kExitRefused;
+    }
+    if (!force && access(output.c_str(), F_OK) == 0) {
+        *message = output + " already exists; add --force to replace it";
+        return kExitRefused;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,12 @@
+// Checks on OUTPUT's name before any work is done.
+#ifndef DELBRIN_CLI_OUTPUT_CHECK_H
+#define DELBRIN_CLI_OUTPUT_CHECK_H
+
+#include <string>
+
+// OUTPUT is not INPUT, and exists only with force. Returns kExitOk or the
+// exit code, with the reason in *message.
+int CheckOutputName(const std::string& input, const std::string& output, bool force,
+                    std::string* message);
+
+#endif
