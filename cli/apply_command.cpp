@@ -72,11 +72,21 @@ bool OpaquePalette(const AVFrame* frame) {
     return true;
 }
 
+// What reading found damaged, and the copied packets the muxer refused as
+// damaged (a bitstream filter that cannot parse them).
+InputDamage RunDamage(const ApplyRun* run) {
+    InputDamage damage = run->input->damage;
+    damage.damagedPackets += run->output.refusedPackets;
+    damage.droppedPackets += run->output.refusedPackets;
+    return damage;
+}
+
 // With --strict, damage found so far ends the run.
 bool CheckStrict(const ApplyRun* run, const Options& options, MediaError* error) {
-    if (!options.strict || !AnyDamage(run->input->damage)) return true;
+    const InputDamage damage = RunDamage(run);
+    if (!options.strict || !AnyDamage(damage)) return true;
     return Failed(error, kStepDecoding, "decoding " + run->input->path + ": the input is damaged (" +
-                                            DescribeDamage(run->input->damage) + "); --strict refuses it");
+                                            DescribeDamage(damage) + "); --strict refuses it");
 }
 
 // The pixel format was chosen from what the container said about the video;
@@ -165,7 +175,7 @@ bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& optio
                         : Failed(error, kStepFiltering, "filtering: out of memory");
     input->otherPackets = nullptr;
     input->otherPacketsContext = nullptr;
-    counts->damage = input->damage;
+    counts->damage = RunDamage(&run);
     counts->movedFrames = run.output.reorderedFrames;
     return ok;
 }

@@ -27,7 +27,11 @@ struct VideoOutput {
     AVRational       frameTimeBase = {0, 1};  // the unit of the pts of frames handed in
     int64_t          lastPts = AV_NOPTS_VALUE;
     int64_t          reorderedFrames = 0;     // frames whose pts did not increase, moved on
+    std::vector<int64_t> lastCopiedDts;   // by input stream, in the output stream's time base
+    int64_t          refusedPackets = 0;      // copied packets the muxer would refuse (damaged, or
+                                              // a clock that steps back), left out
     std::string      name;               // OUTPUT, for messages
+    std::string      path;               // the file written
 };
 
 // Creates the file at path (always a file) in plan's container, with the
