@@ -23,6 +23,7 @@ int RunApply(const Options& options);
 // What an apply run did besides writing frames.
 struct ApplyCounts {
     int64_t     frames = 0;       // written
+    bool        moreFrames = false;  // a picture output: the input has frames after the first
     InputDamage damage;           // what reading found damaged
     int64_t     movedFrames = 0;  // frames whose timestamp did not increase, moved one tick on
 };

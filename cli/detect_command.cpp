@@ -350,15 +350,6 @@ bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings&
            WritePngFile(patched, path, error);
 }
 
-bool ParseNumber(const char* text, int low, int high, int* value) {
-    char* end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno || end == text || *end != '\0' || v < low || v > high) return false;
-    *value = (int)v;
-    return true;
-}
-
 }  // namespace
 
 // The filter's settings for a logo: the proposed rectangle, feathered over
@@ -464,71 +455,65 @@ int AnalyseVideo(const DetectOptions& options, DetectReport* report) {
     return code;
 }
 
-int RunDetectCommand(int argc, char** argv) {
-    DetectOptions options;
-    std::string previewPath;
-    bool json = false;
-    bool force = false;
-    for (int i = 2; i < argc; i++) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            fputs(kHelp, stdout);
-            return kExitOk;
-        } else if (arg == "--frames") {
-            if (!hasValue || !ParseNumber(argv[++i], kMinDetectSamples, 100000, &options.frames)) {
-                fprintf(stderr, "delbrin: --frames takes a number of frames from %d to 100000\n",
-                        kMinDetectSamples);
-                return kExitUsage;
-            }
-        } else if (arg == "--margin") {
-            if (!hasValue || !ParseNumber(argv[++i], 0, 1000, &options.margin)) {
-                fprintf(stderr, "delbrin: --margin takes a number of pixels from 0 to 1000\n");
-                return kExitUsage;
-            }
-        } else if (arg == "--ranges") {
-            options.ranges = true;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--force" || arg == "-f") {
-            force = true;
-        } else if (arg == "--preview") {
-            if (!hasValue) {
-                fprintf(stderr, "delbrin: --preview needs a file name\n");
-                return kExitUsage;
-            }
-            previewPath = argv[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "delbrin: unknown option %s for detect; see delbrin detect --help\n",
-                    arg.c_str());
-            return kExitUsage;
-        } else if (options.input.empty()) {
-            options.input = arg;
-        } else {
-            fprintf(stderr, "delbrin: detect takes one INPUT; see delbrin detect --help\n");
-            return kExitUsage;
-        }
+namespace {
+
+// Whether the samples --frames asks for fit in memory; a usage error
+// naming what they would take when they do not.
+bool SamplesFit(const DetectOptions& options, const VideoStreamInfo& info, std::string* error) {
+    const int factor = AnalysisFactor(info.width);
+    const int64_t picture = int64_t(info.width / factor) * (info.height / factor);
+    if (picture <= 0 || int64_t(options.frames) * picture <= kSampleMemoryLimit) return true;
+    *error = "--frames " + std::to_string(options.frames) + " would hold " + std::to_string(options.frames) +
+             " pictures of " + std::to_string(info.width / factor) + "x" + std::to_string(info.height / factor) +
+             " for the analysis, " + std::to_string(int64_t(options.frames) * picture >> 20) + " MiB; at most " +
+             std::to_string(kSampleMemoryLimit / picture) + " fit in the " +
+             std::to_string(kSampleMemoryLimit >> 20) + " MiB the analysis may take";
+    return false;
+}
+
+}  // namespace
+
+int RunDetect(const Options& command) {
+    if (command.help) {
+        fputs(kHelp, stdout);
+        return kExitOk;
     }
-    if (options.input.empty()) {
+    if (command.positional.size() != 1) {
         fputs(kHelp, stderr);
         return kExitUsage;
     }
+    DetectOptions options;
+    options.input = command.positional[0];
+    options.frames = command.sampleFrames;
+    options.margin = command.margin;
+    options.ranges = command.findRanges;
+    const std::string& previewPath = command.picturePath;
+    const bool json = command.json;
+    if (IsStandardStream(options.input))
+        return Fail(kExitUsage, "detect seeks back and forth through INPUT, which standard input cannot do; "
+                                "save it to a file first");
+    if (previewPath == "-")
+        return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
+                                "name a file");
     if (!previewPath.empty() && SameFile(options.input, previewPath))
         return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
     std::string refusal;
     if (!previewPath.empty()) {
-        if (int code = CheckOutputName(options.input, previewPath, force, &refusal)) return Fail(code, refusal);
-    } else if (force) {
+        if (int code = CheckOutputName(options.input, previewPath, command.force, &refusal))
+            return Fail(code, refusal);
+    } else if (command.force) {
         return Fail(kExitUsage, "--force belongs to --preview, which is not given; see delbrin detect --help");
     }
 
     VideoInput input;
     MediaError error;
     DetectReport report;
-    int code = kExitOk;
-    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error)) {
-        code = Fail(ExitCodeFor(error.step), error.message);
-    } else if ((code = AnalyseInput(&input, options, &report)) != kExitOk && !report.error.empty()) {
+    if (!OpenVideoInput(options.input, kSampleFrames, &input, &error))
+        return Fail(ExitCodeFor(error.step), error.message);
+    std::string tooMany;
+    if (!SamplesFit(options, input.info, &tooMany)) return Fail(kExitUsage, tooMany);
+    int code = AnalyseInput(&input, options, &report);
+    if (code != kExitOk && !report.error.empty()) {
         fprintf(stderr, "delbrin: %s\n", report.error.c_str());
     } else if (report.verdict != kDetectFound) {
         if (json) PrintJson(options, report, nullptr);

@@ -11,8 +11,14 @@
 
 #include "logo_detect.h"
 
-// Runs "delbrin detect ..." (argv[1] is "detect") and returns its exit code.
-int RunDetectCommand(int argc, char** argv);
+#include "options.h"
+
+// Runs "delbrin detect ..." with its options read and returns its exit code.
+int RunDetect(const Options& options);
+
+// The memory the sampled frames may take: frames * the analysis picture's
+// pixels, one byte each.
+const int64_t kSampleMemoryLimit = int64_t(1) << 30;
 
 // The analysis behind the command, without printing.
 struct DetectOptions {

@@ -22,16 +22,17 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     InstallStopHandlers();
-    if (command == "detect") {
-        av_log_set_level(AV_LOG_ERROR);
-        return RunDetectCommand(argc, argv);
-    }
     Options options;
     options.command = command;
     std::string error;
     if (!ParseOptions(argc, argv, &options, &error)) return Fail(kExitUsage, error);
     for (const std::string& w : options.warnings) fprintf(stderr, "delbrin: warning: %s\n", w.c_str());
     av_log_set_level(options.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
+    if (command == "detect") return RunDetect(options);
+    if (options.help) {
+        fputs(kUsage, stdout);
+        return kExitOk;
+    }
     const size_t files = options.positional.size();
 
     if (options.printConfig) {  // preview only
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
         if (files == 0) return kExitOk;
     }
     if (command == "apply" && files != 2) return Fail(kExitUsage, "apply takes INPUT and OUTPUT; see delbrin --help");
-    if (command == "preview" && (files != 1 || options.frame < 0 || options.previewPath.empty()))
+    if (command == "preview" && (files != 1 || options.frame < 0 || options.picturePath.empty()))
         return Fail(kExitUsage, "preview takes INPUT, --frame N and -o OUT.png; see delbrin --help");
     // A fresh instance patches one pixel in the corner, which in the host
     // only marks settings the dialog has not seen yet; a run without a

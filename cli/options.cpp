@@ -5,6 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <cmath>
+
+#include "logo_detect.h"
+
 const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N | --quality Q]\n"
@@ -21,6 +25,12 @@ const char kUsage[] =
     "are in the stored picture, before any rotation a player applies (as preview\n"
     "shows it). Each command takes only the options shown for it; any other\n"
     "is a usage error.\n"
+    "\n"
+    "Options take their value as --opt VALUE or --opt=VALUE, anywhere among\n"
+    "the files; -- ends the options, so that a file named -x.mp4 can follow.\n"
+    "INPUT - reads standard input (apply and preview; detect seeks, which a\n"
+    "pipe cannot); OUTPUT - writes Matroska to standard output as it goes, so\n"
+    "a failure leaves it unfinished; preview -o - writes the picture there.\n"
     "\n"
     "settings (at least one rectangle is required):\n"
     "  --rect X,Y,W,H           a rectangle, in pixels from the top left; repeat\n"
@@ -108,47 +118,100 @@ void MarkGiven(SharedSettings* shared, const ConfigCall& before) {
         if (shared->values.numbers[i] != before.numbers[i]) shared->given[i] = true;
 }
 
-// The commands ParseOptions reads, and which of them each option belongs
-// to: an option given to another command would be silently ignored.
+// The commands, and which of them each option belongs to: an option given
+// to another command would be silently ignored, so it is refused.
 enum {
     kApply   = 1 << 0,
     kPreview = 1 << 1,
     kDemo    = 1 << 2,
+    kDetect  = 1 << 3,
     kFilterSettings = kApply | kPreview,
+    kEveryCommand = kApply | kPreview | kDemo | kDetect,
 };
 
 const struct {
     const char* name;
-    int         commands;
-} kCommands[] = {{"apply", kApply}, {"preview", kPreview}, {"demo", kDemo}};
+    int         bit;
+} kCommands[] = {{"apply", kApply}, {"preview", kPreview}, {"demo", kDemo}, {"detect", kDetect}};
 
-const struct {
+enum OptionId {
+    kOptConfig, kOptScript, kOptRect, kOptFeather, kOptFade, kOptRanges, kOptCancel, kOptBorder,
+    kOptCodec, kOptCrf, kOptQuality, kOptPixFmt,
+    kOptFrame, kOptOutput, kOptPrintConfig,
+    kOptFrames, kOptMargin, kOptFindRanges, kOptPreview, kOptJson,
+    kOptForce, kOptQuiet, kOptStrict, kOptVerbose, kOptHelp,
+};
+
+// The one table of options. A name may stand twice for different commands:
+// detect's --ranges is a switch, the filter's takes the ranges.
+const struct OptionSpec {
     const char* name;
     const char* shortName;
     int         commands;
-} kOptionCommands[] = {
-    {"--config", nullptr, kFilterSettings}, {"--script", nullptr, kFilterSettings},
-    {"--rect", nullptr, kFilterSettings},   {"--feather", nullptr, kFilterSettings},
-    {"--fade", nullptr, kFilterSettings},   {"--ranges", nullptr, kFilterSettings},
-    {"--cancel", nullptr, kFilterSettings}, {"--border", nullptr, kFilterSettings},
-    {"--codec", nullptr, kApply},           {"--crf", nullptr, kApply},
-    {"--quality", nullptr, kApply},         {"--pix-fmt", nullptr, kApply},
-    {"--frame", nullptr, kPreview},         {"--output", "-o", kPreview},
-    {"--print-config", nullptr, kPreview},  {"--force", "-f", kApply | kPreview},
-    {"--quiet", "-q", kApply | kDemo},      {"--verbose", "-v", kApply | kPreview | kDemo},
-    {"--strict", nullptr, kApply},
+    bool        takesValue;
+    OptionId    id;
+} kOptions[] = {
+    {"--config", nullptr, kFilterSettings, true, kOptConfig},
+    {"--script", nullptr, kFilterSettings, true, kOptScript},
+    {"--rect", nullptr, kFilterSettings, true, kOptRect},
+    {"--feather", nullptr, kFilterSettings, true, kOptFeather},
+    {"--fade", nullptr, kFilterSettings, true, kOptFade},
+    {"--ranges", nullptr, kFilterSettings, true, kOptRanges},
+    {"--cancel", nullptr, kFilterSettings, true, kOptCancel},
+    {"--border", nullptr, kFilterSettings, false, kOptBorder},
+    {"--codec", nullptr, kApply, true, kOptCodec},
+    {"--crf", nullptr, kApply, true, kOptCrf},
+    {"--quality", nullptr, kApply, true, kOptQuality},
+    {"--pix-fmt", nullptr, kApply, true, kOptPixFmt},
+    {"--frame", nullptr, kPreview, true, kOptFrame},
+    {"--output", "-o", kPreview, true, kOptOutput},
+    {"--print-config", nullptr, kPreview, false, kOptPrintConfig},
+    {"--frames", nullptr, kDetect, true, kOptFrames},
+    {"--margin", nullptr, kDetect, true, kOptMargin},
+    {"--ranges", nullptr, kDetect, false, kOptFindRanges},
+    {"--preview", nullptr, kDetect, true, kOptPreview},
+    {"--json", nullptr, kDetect, false, kOptJson},
+    {"--force", "-f", kApply | kPreview | kDetect, false, kOptForce},
+    {"--quiet", "-q", kApply | kDemo, false, kOptQuiet},
+    {"--strict", nullptr, kApply, false, kOptStrict},
+    {"--verbose", "-v", kApply | kPreview | kDemo, false, kOptVerbose},
+    {"--help", "-h", kEveryCommand, false, kOptHelp},
 };
 
-// False with a usage error when arg is an option of other commands only.
-// Unknown options are left to the caller.
-bool BelongsTo(const std::string& command, int commandBit, const std::string& arg, std::string* error) {
-    for (const auto& o : kOptionCommands) {
+// The entry for arg under this command; null with a usage error when arg is
+// no option, or one of other commands only.
+const OptionSpec* FindOption(const std::string& command, int commandBit, const std::string& arg,
+                             std::string* error) {
+    bool known = false;
+    for (const OptionSpec& o : kOptions) {
         if (arg != o.name && (!o.shortName || arg != o.shortName)) continue;
-        if (o.commands & commandBit) return true;
-        *error = arg + " is not an option of " + command + "; see delbrin --help";
-        return false;
+        if (o.commands & commandBit) return &o;
+        known = true;
     }
+    *error = known ? arg + " is not an option of " + command + "; see delbrin --help"
+                   : "unknown option " + arg + "; see delbrin --help";
+    return nullptr;
+}
+
+// A whole number within [low, high]; false for anything else ("12x", "",
+// a number beyond long's range).
+bool ParseBounded(const std::string& text, long long low, long long high, long long* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    *value = v;
     return true;
+}
+
+// A number in plain decimal or exponent form, finite.
+bool ParseFiniteNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = strtod(text.c_str(), &end);
+    return *end == '\0' && errno == 0 && std::isfinite(*value);
 }
 
 }  // namespace
@@ -156,45 +219,61 @@ bool BelongsTo(const std::string& command, int commandBit, const std::string& ar
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     int commandBit = 0;
     for (const auto& c : kCommands)
-        if (options->command == c.name) commandBit = c.commands;
+        if (options->command == c.name) commandBit = c.bit;
     if (commandBit == 0) {
         *error = "unknown command \"" + options->command + "\"; see delbrin --help";
         return false;
     }
     SharedSettings shared;
     int rects = 0, configs = 0;
+    bool optionsEnded = false;
     for (int i = 2; i < argc; i++) {
         std::string arg = argv[i];
+        // Plain files: everything after "--", "-" (standard input or
+        // output), and whatever does not start with a dash.
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            options->positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         std::string value;
         bool hasInlineValue = false;
-        size_t eq = arg.find('=');
+        const size_t eq = arg.find('=');
         if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
             hasInlineValue = true;
         }
-        auto needValue = [&]() -> bool {
-            if (hasInlineValue) return true;
+        const OptionSpec* spec = FindOption(options->command, commandBit, arg, error);
+        if (!spec) return false;
+        if (spec->takesValue && !hasInlineValue) {
             if (i + 1 >= argc) {
                 *error = arg + " needs a value";
                 return false;
             }
             value = argv[++i];
-            return true;
-        };
-        if (!BelongsTo(options->command, commandBit, arg, error)) return false;
+        } else if (!spec->takesValue && hasInlineValue) {
+            *error = arg + " takes no value";
+            return false;
+        }
+
         const ConfigCall before = shared.values;
         bool ok = true;
-        if (arg == "--config") {
+        long long number = 0;
+        switch (spec->id) {
+        case kOptConfig: {
             InstanceSource source = {DefaultConfigCall(), "--config " + std::to_string(++configs), true};
-            if (!needValue()) return false;
             if (!ParseConfigCall(value.c_str(), &source.call, error)) {
                 *error = "--config: " + *error;
                 return false;
             }
             options->instances.push_back(source);
-        } else if (arg == "--script") {
-            if (!needValue()) return false;
+            break;
+        }
+        case kOptScript: {
             std::string script;
             std::vector<std::string> calls;
             if (!ReadTextFile(value, &script)) {
@@ -213,72 +292,87 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
                 }
                 options->instances.push_back(source);
             }
-        } else if (arg == "--rect") {
+            break;
+        }
+        case kOptRect: {
             InstanceSource source = {DefaultConfigCall(), "--rect " + std::to_string(++rects), false};
-            ok = needValue() && ApplyRectOption(value.c_str(), &source.call, error);
+            ok = ApplyRectOption(value.c_str(), &source.call, error);
             if (ok) options->instances.push_back(source);
-        } else if (arg == "--feather") {
-            ok = needValue() && ApplyFeatherOption(value.c_str(), &shared.values, error);
+            break;
+        }
+        case kOptFeather:
+            ok = ApplyFeatherOption(value.c_str(), &shared.values, error);
             shared.given[kConfigFeatherOn] = shared.given[kConfigFeatherWidth] = ok;
-        } else if (arg == "--fade") {
-            ok = needValue() && ApplyFadeOption(value.c_str(), &shared.values, error);
+            break;
+        case kOptFade:
+            ok = ApplyFadeOption(value.c_str(), &shared.values, error);
             shared.given[kConfigFadeOn] = shared.given[kConfigFadeFrames] = ok;
-        } else if (arg == "--ranges") {
-            ok = needValue();
+            break;
+        case kOptRanges: {
             std::string reason;
-            if (ok && !CheckRangeText(value.c_str(), &reason)) {
+            if (!CheckRangeText(value.c_str(), &reason)) {
                 *error = "--ranges \"" + value + "\": " + reason;
                 return false;
             }
             shared.values.rangeText = value;
             shared.rangesGiven = true;
-        } else if (arg == "--cancel") {
-            ok = needValue() && ApplyCancelOption(value.c_str(), &shared.values, error);
+            break;
+        }
+        case kOptCancel:
+            ok = ApplyCancelOption(value.c_str(), &shared.values, error);
             MarkGiven(&shared, before);
-        } else if (arg == "--border") {
-            options->border = true;
-        } else if (arg == "--codec") {
-            ok = needValue();
-            options->encoder.codec = value;
-        } else if (arg == "--crf") {
-            ok = needValue();
-            options->encoder.crf = value;
-        } else if (arg == "--quality") {
-            ok = needValue();
-            options->encoder.quality = value;
-        } else if (arg == "--pix-fmt") {
-            ok = needValue();
-            options->encoder.pixelFormat = value;
-        } else if (arg == "--frame") {
-            ok = needValue();
-            char* end = nullptr;
-            options->frame = ok ? strtoll(value.c_str(), &end, 10) : -1;
-            if (ok && (value.empty() || *end != '\0' || options->frame < 0 || options->frame > INT32_MAX)) {
-                *error = "--frame takes a frame number from 0, not \"" + value + "\"";
+            break;
+        case kOptBorder: options->border = true; break;
+        case kOptCodec: options->encoder.codec = value; break;
+        case kOptCrf:
+        case kOptQuality: {
+            // The bounds depend on the encoder, and are checked once it is chosen.
+            double quality = 0;
+            ok = ParseFiniteNumber(value, &quality);
+            if (!ok) *error = arg + " takes a number, not \"" + value + "\"";
+            (spec->id == kOptCrf ? options->encoder.crf : options->encoder.quality) = quality;
+            if (options->encoder.crf && options->encoder.quality) {
+                *error = "--crf and --quality both set the quality; give one";
                 return false;
             }
-        } else if (arg == "-o" || arg == "--output") {
-            ok = needValue();
-            options->previewPath = value;
-        } else if (arg == "--force" || arg == "-f") {
-            options->force = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            options->quiet = true;
-        } else if (arg == "--strict") {
-            options->strict = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            options->verbose = true;
-        } else if (arg == "--print-config") {
-            options->printConfig = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option " + arg;
-            return false;
-        } else {
-            options->positional.push_back(arg);
+            break;
+        }
+        case kOptPixFmt: options->encoder.pixelFormat = value; break;
+        case kOptFrame:
+            // The filter counts frames in 32 bits.
+            ok = ParseBounded(value, 0, INT32_MAX, &number);
+            if (!ok) *error = "--frame takes a frame number from 0 to 2147483647 (the filter counts frames in "
+                              "32 bits), not \"" + value + "\"";
+            options->frame = static_cast<int32_t>(number);
+            break;
+        case kOptOutput:
+        case kOptPreview: options->picturePath = value; break;
+        case kOptPrintConfig: options->printConfig = true; break;
+        case kOptFrames:
+            // The bound by memory depends on the picture's size and is
+            // checked once the file is open; this one keeps the count sane.
+            ok = ParseBounded(value, kMinDetectSamples, kMaxSampleFrames, &number);
+            if (!ok) *error = "--frames takes " + std::to_string(kMinDetectSamples) + " to " +
+                              std::to_string(kMaxSampleFrames) + " frames (fewer cannot tell a logo from the "
+                              "picture), not \"" + value + "\"";
+            options->sampleFrames = static_cast<int>(number);
+            break;
+        case kOptMargin:
+            ok = ParseBounded(value, 0, kMaxMargin, &number);
+            if (!ok) *error = "--margin takes 0 to " + std::to_string(kMaxMargin) + " pixels (the rectangle grows "
+                              "by it on every side, within the frame), not \"" + value + "\"";
+            options->margin = static_cast<int>(number);
+            break;
+        case kOptFindRanges: options->findRanges = true; break;
+        case kOptJson: options->json = true; break;
+        case kOptForce: options->force = true; break;
+        case kOptQuiet: options->quiet = true; break;
+        case kOptStrict: options->strict = true; break;
+        case kOptVerbose: options->verbose = true; break;
+        case kOptHelp: options->help = true; break;
         }
         if (!ok) return false;
     }
-
     // The shared settings over every instance; then what the filter will
     // make of range texts that came from Config lines.
     for (InstanceSource& source : options->instances) {

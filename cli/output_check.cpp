@@ -7,6 +7,7 @@
 
 int CheckOutputName(const std::string& input, const std::string& output, bool force,
                     std::string* message) {
+    if (IsStandardStream(output)) return kExitOk;
     if (input == output || SameFile(input, output)) {
         *message = "OUTPUT is the same file as INPUT; write to another file";
         return kExitRefused;

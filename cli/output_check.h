@@ -4,7 +4,8 @@
 
 #include <string>
 
-// OUTPUT is not INPUT, and exists only with force. Returns kExitOk or the
+// OUTPUT is not INPUT, and exists only with force; "-" (standard output)
+// passes. Returns kExitOk or the
 // exit code, with the reason in *message.
 int CheckOutputName(const std::string& input, const std::string& output, bool force,
                     std::string* message);

@@ -16,16 +16,16 @@
 
 int RunPreview(const Options& options) {
     const std::string& input = options.positional[0];
-    if (SameFile(input, options.previewPath))
+    if (SameFile(input, options.picturePath))
         return Fail(kExitRefused, "the picture would overwrite INPUT; choose another -o");
     std::string refusal;
-    if (int code = CheckOutputName(input, options.previewPath, options.force, &refusal))
+    if (int code = CheckOutputName(input, options.picturePath, options.force, &refusal))
         return Fail(code, refusal);
     const std::vector<PatchSettings> instances = MakeInstances(options, true);  // the border, to place them
     bool anyPatched = false;
     for (const PatchSettings& s : instances) anyPatched |= FrameAlpha(&s, static_cast<int32_t>(options.frame)) != 0;
     if (!anyPatched)
-        fprintf(stderr, "delbrin: note: frame %lld lies outside the frame ranges, so it is not patched\n", options.frame);
+        fprintf(stderr, "delbrin: note: frame %d lies outside the frame ranges, so it is not patched\n", (int)options.frame);
 
     VideoInput in;
     MediaError error;
@@ -47,7 +47,7 @@ int RunPreview(const Options& options) {
     AVFrame* patched = nullptr;
     if (!PatchDecodedFrame(&patcher, &converter, frame.get(), work.get(), AV_PIX_FMT_NONE, instances, number,
                            &patched, &error) ||
-        !WritePngFile(patched, options.previewPath, &error))
+        !WritePngFile(patched, options.picturePath, &error))
         return Fail(ExitCodeFor(error.step), error.message);
     return kExitOk;
 }

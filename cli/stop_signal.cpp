@@ -1,5 +1,6 @@
 #include "stop_signal.h"
 
+#include <signal.h>
 #include <string.h>
 
 static void OnStopSignal(int signal) { g_stopSignal = signal; }

@@ -1,6 +1,5 @@
 #include "encoder_setup.h"
 
-#include <errno.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,17 +10,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "output_file.h"
 #include "pixel_traits.h"
 
 namespace {
-
-bool ParseNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = strtod(text.c_str(), &end);
-    return *end == '\0' && errno == 0 && isfinite(*value);
-}
 
 std::string Format(double v) {
     char text[32];
@@ -144,7 +136,10 @@ double QscaleForCrf(double crf) {
 }
 
 bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error) {
-    plan->container = av_guess_format(nullptr, outputName.c_str(), nullptr);
+    // Standard output has no name to tell by: Matroska, which streams and
+    // holds nearly anything.
+    plan->container = IsStandardStream(outputName) ? av_guess_format("matroska", nullptr, nullptr)
+                                                   : av_guess_format(nullptr, outputName.c_str(), nullptr);
     if (!plan->container) {
         *error = "cannot tell the container from the name " + outputName +
                  "; end it in .mkv, .mp4, .mov, .png or another known extension";
@@ -247,17 +242,9 @@ bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string
     const bool qscale = !crf && TakesQscale(codec);
     const std::string name = codec->name;
 
-    if (!request.crf.empty() && !request.quality.empty()) {
-        *error = "--crf and --quality both set the quality; give one";
-        return false;
-    }
-    const bool asked = !request.crf.empty() || !request.quality.empty();
-    const std::string option = !request.crf.empty() ? "--crf" : "--quality";
-    double value = kDefaultCrf;
-    if (asked && !ParseNumber(!request.crf.empty() ? request.crf : request.quality, &value)) {
-        *error = option + " takes a number, not \"" + (!request.crf.empty() ? request.crf : request.quality) + "\"";
-        return false;
-    }
+    const bool asked = request.crf || request.quality;
+    const std::string option = request.crf ? "--crf" : "--quality";
+    const double value = request.crf ? *request.crf : request.quality ? *request.quality : double(kDefaultCrf);
     if (!crf && !qscale) {
         if (asked) {
             *error = option + ": " + name +
@@ -268,7 +255,7 @@ bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string
         plan->scale = kQualityNone;
         return true;
     }
-    const bool native = !request.quality.empty();
+    const bool native = request.quality.has_value();
     if (!native && (value < 0 || value > 51)) {
         *error = "--crf takes 0 to 51 (libx264's scale), not " + Format(value);
         return false;

@@ -4,6 +4,7 @@
 #ifndef DELBRIN_MEDIA_ENCODER_SETUP_H
 #define DELBRIN_MEDIA_ENCODER_SETUP_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,13 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-// What the command line asks for; empty strings ask for the defaults.
+// What the user asks for; empty names and unset numbers ask for the
+// defaults. At most one of crf and quality is set.
 struct EncoderRequest {
     std::string codec;        // --codec: an encoder name (libx264) or a codec name (h264)
     std::string pixelFormat;  // --pix-fmt
-    std::string crf;          // --crf, on libx264's scale, mapped for each encoder
-    std::string quality;      // --quality, the encoder's own number (crf, or q for MPEG-4)
+    std::optional<double> crf;      // --crf, on libx264's scale, mapped for each encoder
+    std::optional<double> quality;  // --quality, the encoder's own number (crf, or q for MPEG-4)
 };
 
 // What the choice depends on about the input video.
@@ -51,8 +53,9 @@ enum { kDefaultCrf = 18 };
 // one picture, no timestamps, no other streams.
 bool WritesOnePicture(const AVOutputFormat* container);
 
-// The container OUTPUT's name asks for; false with a usage error when the
-// name says none, or one that writes more than one file.
+// The container OUTPUT's name asks for (Matroska for "-", standard output);
+// false with a usage error when the name says none, or one that writes more
+// than one file.
 bool ChooseContainer(const std::string& outputName, EncoderPlan* plan, std::string* error);
 
 // The encoder: --codec; else an image file's own codec (o.png: png); else
@@ -64,8 +67,8 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
 
 // The quality: --quality as the encoder's own number, --crf mapped onto the
 // encoder's scale (see the .cpp), or CRF 18 mapped. False with a usage error
-// for a malformed or out-of-range value, or a value for an encoder that takes
-// none (lossless encoders).
+// for an out-of-range value, or a value for an encoder that takes none
+// (lossless encoders).
 bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string* error);
 
 // The pixel format: --pix-fmt, else the input's where the encoder takes it,

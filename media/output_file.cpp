@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+bool IsStandardStream(const std::string& name) { return name == "-"; }
+
 bool SameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
     if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;

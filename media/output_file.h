@@ -6,6 +6,10 @@
 
 #include <string>
 
+// Whether a file name is "-": standard input where a file is read, standard
+// output where one is written.
+bool IsStandardStream(const std::string& name);
+
 // Whether two names lead to the same file (links included).
 bool SameFile(const std::string& a, const std::string& b);
 

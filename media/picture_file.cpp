@@ -59,6 +59,12 @@ bool EncodePng(const AVFrame* picture, std::vector<uint8_t>* bytes, MediaError* 
 bool WritePngFile(const AVFrame* picture, const std::string& path, MediaError* error) {
     std::vector<uint8_t> bytes;
     if (!EncodePng(picture, &bytes, error)) return false;
+    if (IsStandardStream(path)) {
+        if (fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || fflush(stdout) != 0)
+            return Failed(error, kStepWriting, std::string("writing the picture to standard output: ") +
+                                                   strerror(errno));
+        return true;
+    }
     std::string temporary;
     if (!MakeTemporaryBeside(path, &temporary))
         return Failed(error, kStepWriting, "writing " + path + ": " + strerror(errno));

@@ -12,7 +12,7 @@ extern "C" {
 
 // Writes picture as a PNG file at path: under a temporary name beside it,
 // renamed only when complete, so that a failure or a stop leaves nothing
-// under path.
+// under path. "-" writes it to standard output.
 bool WritePngFile(const AVFrame* picture, const std::string& path, MediaError* error);
 
 #endif

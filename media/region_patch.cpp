@@ -47,40 +47,15 @@ void PointersAt(AVPixelFormat format, uint8_t* const data[4], const int linesize
     }
 }
 
-// The window around a set of R: widened by the margin, aligned, cut to the
-// frame, and spanning the frame in a direction the chroma grid does not
-// divide.
-PixelBox WindowAround(PixelBox r, const AVPixFmtDescriptor* desc, int width, int height) {
-    PixelBox w = {RoundDown(std::max(r.x0 - kWindowMargin, 0), kWindowAlign),
-                  RoundDown(std::max(r.y0 - kWindowMargin, 0), kWindowAlign),
-                  std::min(RoundUp(r.x1 + kWindowMargin, kWindowAlign), width),
-                  std::min(RoundUp(r.y1 + kWindowMargin, kWindowAlign), height)};
-    if (width % (1 << desc->log2_chroma_w) != 0) {
-        w.x0 = 0;
-        w.x1 = width;
-    }
-    if (height % (1 << desc->log2_chroma_h) != 0) {
-        w.y0 = 0;
-        w.y1 = height;
-    }
-    // Never so narrow that a kernel would be shortened.
-    if (w.x1 - w.x0 < 2 * kWindowMargin) {
-        w.x1 = std::min(w.x0 + 2 * kWindowMargin, width);
-        w.x0 = std::max(RoundDown(w.x1 - 2 * kWindowMargin, kWindowAlign), 0);
-    }
-    if (w.y1 - w.y0 < 2 * kWindowMargin) {
-        w.y1 = std::min(w.y0 + 2 * kWindowMargin, height);
-        w.y0 = std::max(RoundDown(w.y1 - 2 * kWindowMargin, kWindowAlign), 0);
-    }
-    return w;
+PixelRect FromEdges(int x0, int y0, int x1, int y1) { return {x0, y0, x1 - x0, y1 - y0}; }
+
+bool Overlap(PixelRect a, PixelRect b) {
+    return a.x < RectRight(b) && b.x < RectRight(a) && a.y < RectBottom(b) && b.y < RectBottom(a);
 }
 
-bool Overlap(PixelBox a, PixelBox b) {
-    return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
-}
-
-PixelBox Union(PixelBox a, PixelBox b) {
-    return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+PixelRect Union(PixelRect a, PixelRect b) {
+    return FromEdges(std::min(a.x, b.x), std::min(a.y, b.y), static_cast<int>(std::max(RectRight(a), RectRight(b))),
+                     static_cast<int>(std::max(RectBottom(a), RectBottom(b))));
 }
 
 SwsContext* ConversionContext(RegionPatcher* patcher, AVPixelFormat format, int width, int height,
@@ -120,20 +95,20 @@ bool EnsurePicture(FramePtr* picture, AVPixelFormat format, int width, int heigh
 
 // Copies the region box of plane data from one picture to another of the same
 // format; from is addressed at (fromX, fromY) for the box's corner.
-void CopyBox(AVPixelFormat format, uint8_t* const to[4], const int toLinesize[4], PixelBox box,
+void CopyBox(AVPixelFormat format, uint8_t* const to[4], const int toLinesize[4], PixelRect box,
              uint8_t* const from[4], const int fromLinesize[4], int fromX, int fromY) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     uint8_t* target[4];
     uint8_t* source[4];
-    PointersAt(format, to, toLinesize, box.x0, box.y0, target);
+    PointersAt(format, to, toLinesize, box.x, box.y, target);
     PointersAt(format, from, fromLinesize, fromX, fromY, source);
     int start[4], end[4];
-    RowOffsets(format, box.x0, start);
-    RowOffsets(format, box.x1, end);
+    RowOffsets(format, box.x, start);
+    RowOffsets(format, box.x + box.width, end);
     const int planes = av_pix_fmt_count_planes(format);
     for (int p = 0; p < planes; p++) {
         const int shift = PlaneRowShift(desc, p);
-        const int rows = ((box.y1 + (1 << shift) - 1) >> shift) - (box.y0 >> shift);
+        const int rows = ((box.y + box.height + (1 << shift) - 1) >> shift) - (box.y >> shift);
         av_image_copy_plane(target[p], toLinesize[p], source[p], fromLinesize[p], end[p] - start[p], rows);
     }
 }
@@ -166,18 +141,18 @@ void CopyComponent(const AVPixFmtDescriptor* desc, int c, uint8_t* const from[4]
 }
 
 // Puts the frame's own alpha back into the converted window over box.
-void KeepAlpha(const AVFrame* frame, AVFrame* back, PixelBox box, PixelBox window) {
+void KeepAlpha(const AVFrame* frame, AVFrame* back, PixelRect box, PixelRect window) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
     const int alpha = desc->nb_components - 1;  // alpha is always the last component
-    for (int y = box.y0; y < box.y1; y++)
-        CopyComponent(desc, alpha, frame->data, frame->linesize, box.x0, y, back->data, back->linesize,
-                      box.x0 - window.x0, y - window.y0, box.x1 - box.x0);
+    for (int y = box.y; y < box.y + box.height; y++)
+        CopyComponent(desc, alpha, frame->data, frame->linesize, box.x, y, back->data, back->linesize,
+                      box.x - window.x, y - window.y, box.width);
 }
 
 struct Active {
-    int      instance;
+    int       instance;
     PixelRect rect;  // cut to the frame
-    PixelBox r;      // rounded out
+    PixelRect r;     // rounded out
 };
 
 }  // namespace
@@ -239,13 +214,39 @@ PictureColour ColourOf(const AVFrame* frame) {
     return c;
 }
 
-PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height) {
+PixelRect RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     PixelRect rect = RectInFrame(settings, width, height);
-    if (rect.width == 0 || rect.height == 0) return {0, 0, 0, 0};
+    if (IsEmptyRect(rect)) return {0, 0, 0, 0};
     const int gx = 1 << desc->log2_chroma_w, gy = 1 << desc->log2_chroma_h;
-    return {RoundDown(rect.x, gx), RoundDown(rect.y, gy), std::min(RoundUp(rect.x + rect.width, gx), width),
-            std::min(RoundUp(rect.y + rect.height, gy), height)};
+    return FromEdges(RoundDown(rect.x, gx), RoundDown(rect.y, gy), std::min(RoundUp(rect.x + rect.width, gx), width),
+                     std::min(RoundUp(rect.y + rect.height, gy), height));
+}
+
+PixelRect ConversionWindow(PixelRect r, AVPixelFormat format, int width, int height) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    int x0 = RoundDown(std::max(r.x - kWindowMargin, 0), kWindowAlign);
+    int y0 = RoundDown(std::max(r.y - kWindowMargin, 0), kWindowAlign);
+    int x1 = std::min(RoundUp(r.x + r.width + kWindowMargin, kWindowAlign), width);
+    int y1 = std::min(RoundUp(r.y + r.height + kWindowMargin, kWindowAlign), height);
+    if (width % (1 << desc->log2_chroma_w) != 0) {
+        x0 = 0;
+        x1 = width;
+    }
+    if (height % (1 << desc->log2_chroma_h) != 0) {
+        y0 = 0;
+        y1 = height;
+    }
+    // Never so narrow that a kernel would be shortened.
+    if (x1 - x0 < 2 * kWindowMargin) {
+        x1 = std::min(x0 + 2 * kWindowMargin, width);
+        x0 = std::max(RoundDown(x1 - 2 * kWindowMargin, kWindowAlign), 0);
+    }
+    if (y1 - y0 < 2 * kWindowMargin) {
+        y1 = std::min(y0 + 2 * kWindowMargin, height);
+        y0 = std::max(RoundDown(y1 - 2 * kWindowMargin, kWindowAlign), 0);
+    }
+    return FromEdges(x0, y0, x1, y1);
 }
 
 bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettings* instances,
@@ -263,17 +264,17 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
     for (int i = 0; i < count; i++) {
         if (FrameAlpha(&instances[i], frameNumber) == 0) continue;
         PixelRect rect = RectInFrame(&instances[i], width, height);
-        if (rect.width == 0 || rect.height == 0) continue;
+        if (IsEmptyRect(rect)) continue;
         active.push_back({i, rect, RoundedOutRect(&instances[i], format, width, height)});
     }
     if (active.empty()) return true;
 
     // Group the instances whose windows overlap, keeping their order.
     std::vector<std::vector<int>> groups;  // indices into active
-    std::vector<PixelBox> windows;
+    std::vector<PixelRect> windows;
     for (size_t a = 0; a < active.size(); a++) {
         groups.push_back({static_cast<int>(a)});
-        windows.push_back(WindowAround(active[a].r, desc, width, height));
+        windows.push_back(ConversionWindow(active[a].r, format, width, height));
     }
     for (bool merged = true; merged;) {
         merged = false;
@@ -282,9 +283,9 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
                 if (!Overlap(windows[i], windows[j])) continue;
                 groups[i].insert(groups[i].end(), groups[j].begin(), groups[j].end());
                 std::sort(groups[i].begin(), groups[i].end());
-                PixelBox all = active[groups[i][0]].r;
+                PixelRect all = active[groups[i][0]].r;
                 for (int k : groups[i]) all = Union(all, active[k].r);
-                windows[i] = WindowAround(all, desc, width, height);
+                windows[i] = ConversionWindow(all, format, width, height);
                 groups.erase(groups.begin() + j);
                 windows.erase(windows.begin() + j);
                 merged = true;
@@ -298,8 +299,8 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
     const PictureColour colour = ColourOf(frame);
     const bool hasAlpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
     for (size_t g = 0; g < groups.size(); g++) {
-        const PixelBox w = windows[g];
-        const int ww = w.x1 - w.x0, wh = w.y1 - w.y0;
+        const PixelRect w = windows[g];
+        const int ww = w.width, wh = w.height;
         SwsContext* toBgra = ConversionContext(patcher, format, ww, wh, true, colour);
         SwsContext* fromBgra = ConversionContext(patcher, format, ww, wh, false, colour);
         if (!toBgra || !fromBgra)
@@ -310,7 +311,7 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
             return FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
 
         uint8_t* source[4];
-        PointersAt(format, frame->data, frame->linesize, w.x0, w.y0, source);
+        PointersAt(format, frame->data, frame->linesize, w.x, w.y, source);
         sws_scale(toBgra, source, frame->linesize, 0, wh, patcher->bgra->data, patcher->bgra->linesize);
 
         // The core sees the window bottom-up through its last row; each
@@ -320,8 +321,8 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
         for (int a : groups[g]) {
             PatchSettings* s = &patcher->working[active[a].instance];
             memcpy(s, &instances[active[a].instance], sizeof *s);
-            s->x = active[a].rect.x - w.x0;
-            s->y = active[a].rect.y - w.y0;
+            s->x = active[a].rect.x - w.x;
+            s->y = active[a].rect.y - w.y;
             s->width = active[a].rect.width;
             s->height = active[a].rect.height;
             PatchFrame(s, view, frameNumber);
@@ -330,10 +331,10 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
         sws_scale(fromBgra, patcher->bgra->data, patcher->bgra->linesize, 0, wh, patcher->back->data,
                   patcher->back->linesize);
         for (int a : groups[g]) {
-            const PixelBox r = active[a].r;
+            const PixelRect r = active[a].r;
             if (hasAlpha) KeepAlpha(frame, patcher->back.get(), r, w);
             CopyBox(format, frame->data, frame->linesize, r, patcher->back->data, patcher->back->linesize,
-                    r.x0 - w.x0, r.y0 - w.y0);
+                    r.x - w.x, r.y - w.y);
         }
     }
     return true;

@@ -61,6 +61,7 @@ extern "C" {
 }
 
 #include "patch_settings.h"
+#include "pixel_rect.h"
 #include "av_owners.h"
 #include "media_error.h"
 
@@ -98,11 +99,6 @@ ScalerPtr OpenConversion(int fromWidth, int fromHeight, AVPixelFormat from, int 
                            AVPixelFormat to, int flags, AVColorSpace matrix, bool fromFullRange,
                            bool toFullRange);
 
-// A rectangle in frame pixels.
-struct PixelBox {
-    int x0, y0, x1, y1;  // x1, y1 exclusive
-};
-
 // Reused from frame to frame: the conversion contexts and the BGRA window.
 struct RegionPatcher {
     struct CachedContext {
@@ -126,7 +122,11 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
                        int count, int32_t frameNumber, MediaError* error);
 
 // The rounded-out rectangle R of one instance on a frame of this format and
-// size; empty (x0 == x1) when the instance's rectangle misses the frame.
-PixelBox RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height);
+// size; empty when the instance's rectangle misses the frame.
+PixelRect RoundedOutRect(const PatchSettings* settings, AVPixelFormat format, int width, int height);
+
+// The window W converted around r (one R, or several merged) on a frame of
+// this format and size.
+PixelRect ConversionWindow(PixelRect r, AVPixelFormat format, int width, int height);
 
 #endif

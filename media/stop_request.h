@@ -1,13 +1,14 @@
 // A request to stop, set from a signal handler: every loop and every
 // blocking read or write of the libraries looks at it, so that a run stops
-// at once, wherever it is, with kStepInterrupted.
+// at once, wherever it is and in whichever thread, with kStepInterrupted.
 #ifndef DELBRIN_MEDIA_STOP_REQUEST_H
 #define DELBRIN_MEDIA_STOP_REQUEST_H
 
-#include <signal.h>
+#include <atomic>
 
-// The signal that asked for the stop, 0 while none has.
-extern volatile sig_atomic_t g_stopSignal;
+// The signal that asked for the stop, 0 while none has. Lock-free, so a
+// signal handler may set it.
+extern std::atomic<int> g_stopSignal;
 
 // For AVIOInterruptCB: nonzero once a stop was asked for.
 int StopRequested(void* unused);

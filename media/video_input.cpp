@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "output_file.h"
 #include "stop_request.h"
 
 namespace {
@@ -104,9 +105,9 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
     format->interrupt_callback.callback = StopRequested;
 
     // "file:" makes every name a file name: "12:30 news.mp4" is not a
-    // protocol. A name with a number pattern (img%03d.png) that is no file
-    // itself names an image sequence; a file that exists is that file, even
-    // when its name holds a '%'.
+    // protocol, "-" is standard input. A name with a number pattern
+    // (img%03d.png) that is no file itself names an image sequence; a file
+    // that exists is that file, even when its name holds a '%'.
     AVDictionary* options = nullptr;
     int ret;
     if (input->io) {
@@ -116,8 +117,9 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
         // On failure avformat_open_input frees the context itself.
         if (ret >= 0) ret = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     } else {
+        const std::string url = IsStandardStream(path) ? "pipe:0" : "file:" + path;
         av_dict_set(&options, "pattern_type", NamesImageSequence(path) ? "sequence" : "none", 0);
-        ret = avformat_open_input(&format, ("file:" + path).c_str(), nullptr, &options);
+        ret = avformat_open_input(&format, url.c_str(), nullptr, &options);
         av_dict_free(&options);
     }
     input->format.reset(format);

@@ -202,7 +202,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     out->name = name;
     out->path = path;
     out->packet.reset(av_packet_alloc());
-    const std::string url = "file:" + path;
+    const std::string url = IsStandardStream(path) ? "pipe:1" : "file:" + path;
     AVFormatContext* format = nullptr;
     int ret = avformat_alloc_output_context2(&format, plan.container, nullptr, url.c_str());
     out->format.reset(format);

@@ -413,4 +413,36 @@ TEST_F(CommandTest, InterruptedRunLeavesNoOutput) {
     EXPECT_TRUE(LeftoverTemporaries().empty());
 }
 
+// "-" reads standard input and writes standard output, giving what files
+// give; "--" lets a name start with a dash; detect, which seeks, refuses a pipe.
+TEST_F(CommandTest, StandardStreamsAndDashNamesGiveWhatFilesGive) {
+    std::string log;
+    const std::string settings = " --codec=ffv1 -q " + std::string(kConfigOptions);
+    ASSERT_EQ(Shell(Apply("clip.mkv", "by-name.mkv", settings), &log), 0) << log;
+    ASSERT_EQ(Shell(Delbrin("apply - -" + settings) + " < " + Quote(Path("clip.mkv")) + " > " +
+                    Quote(Path("piped.mkv")), &log), 0) << log;
+    const std::vector<Frame> byName = Decode(Path("by-name.mkv")), piped = Decode(Path("piped.mkv"));
+    EXPECT_EQ(byName.size(), static_cast<size_t>(kFrames));
+    EXPECT_TRUE(byName == piped);
+    EXPECT_EQ(StreamDigest(Path("piped.mkv"), "a"), StreamDigest(Path("clip.mkv"), "a"));
+
+    ASSERT_EQ(Shell("cd " + Quote(kDir) + " && " + Delbrin("apply clip.mkv" + settings + " -- -dash.mkv"), &log), 0)
+        << log;
+    EXPECT_TRUE(Decode(Path("-dash.mkv")) == byName);
+
+    ASSERT_EQ(Shell(Delbrin("preview " + Quote(Path("clip.mkv")) + " --frame=3 -o " + Quote(Path("named.png")) +
+                            " --rect 9,5,20,14"), &log), 0) << log;
+    ASSERT_EQ(Shell(Delbrin("preview - --frame 3 -o - --rect 9,5,20,14") + " < " + Quote(Path("clip.mkv")) + " > " +
+                    Quote(Path("piped.png")), &log), 0) << log;
+    std::string named, pipedPicture;
+    Shell("cat " + Quote(Path("named.png")), &named);
+    Shell("cat " + Quote(Path("piped.png")), &pipedPicture);
+    EXPECT_EQ(named.compare(0, 4, "\x89PNG"), 0);
+    EXPECT_EQ(named, pipedPicture);
+
+    EXPECT_EQ(Shell(Delbrin("detect -") + " < " + Quote(Path("clip.mkv")), &log), 2);
+    EXPECT_NE(log.find("standard input cannot"), std::string::npos) << log;
+    EXPECT_TRUE(LeftoverTemporaries().empty());
+}
+
 }  // namespace

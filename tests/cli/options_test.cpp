@@ -35,7 +35,8 @@ TEST(Options, EveryRectangleIsAnInstanceAndPlainSettingsApplyToAll) {
     }
     EXPECT_EQ(o.instances[1].call.rangeText, "100 200, ");
     EXPECT_EQ(o.instances[2].call.numbers[kConfigX], 50);
-    EXPECT_EQ(o.encoder.crf, "20");
+    EXPECT_EQ(o.encoder.crf, 20.0);
+    EXPECT_FALSE(o.encoder.quality);
     EXPECT_EQ(o.encoder.codec, "libx265");
     EXPECT_TRUE(o.warnings.empty());
 
@@ -62,6 +63,10 @@ TEST(Options, BadValuesAreUsageErrorsThatSayWhy) {
         {{"--config", "Config(1)"}, "--config: Config takes 13 arguments"},
         {{"--script", "/nonexistent/job.vcf"}, "cannot read the script"},
         {{"--bogus"}, "unknown option --bogus"},
+        {{"--crf", "abc"}, "--crf takes a number, not \"abc\""},
+        {{"--quality=1e999"}, "--quality takes a number"},
+        {{"--crf", "20", "--quality", "3"}, "give one"},
+        {{"--bogus=1"}, "unknown option --bogus"},
     };
     for (const auto& c : cases) {
         Options o;
@@ -72,20 +77,22 @@ TEST(Options, BadValuesAreUsageErrorsThatSayWhy) {
 }
 
 TEST(Options, EachCommandTakesOnlyItsOwnOptions) {
-    enum { A = 1, P = 2, D = 4 };  // apply, preview, demo
-    const char* const commands[] = {"apply", "preview", "demo"};
+    enum { A = 1, P = 2, D = 4, T = 8 };  // apply, preview, demo, detect
+    const char* const commands[] = {"apply", "preview", "demo", "detect"};
     const struct { std::vector<const char*> args; int takenBy; } cases[] = {
         {{"--rect", "1,1,2,2"}, A | P},
         {{"--config", "Config(8, 9, 5, 6, 0, 0, 0, 0, 0, 0, 10, 5, \"\")"}, A | P},
-        {{"--feather", "2"}, A | P}, {{"--fade", "3"}, A | P}, {{"--ranges", "1 2"}, A | P},
-        {{"--cancel", "top"}, A | P}, {{"--border"}, A | P},
+        {{"--feather", "2"}, A | P}, {{"--fade", "3"}, A | P}, {{"--cancel", "top"}, A | P}, {{"--border"}, A | P},
         {{"--codec", "ffv1"}, A}, {{"--crf", "20"}, A}, {{"--quality", "3"}, A}, {{"--pix-fmt", "yuv420p"}, A},
         {{"--frame", "3"}, P}, {{"-o", "x.png"}, P}, {{"--output=x.png"}, P}, {{"--print-config"}, P},
-        {{"--force"}, A | P}, {{"-f"}, A | P},
+        {{"--frames", "300"}, T}, {{"--frames=300"}, T}, {{"--margin", "4"}, T}, {{"--preview=x.png"}, T},
+        {{"--json"}, T},
+        {{"--force"}, A | P | T}, {{"-f"}, A | P | T},
         {{"--quiet"}, A | D}, {{"-q"}, A | D}, {{"--verbose"}, A | P | D}, {{"-v"}, A | P | D},
+        {{"--help"}, A | P | D | T},
     };
     for (const auto& c : cases)
-        for (int k = 0; k < 3; k++) {
+        for (int k = 0; k < 4; k++) {
             Options o;
             std::string error;
             const bool taken = (c.takenBy >> k) & 1;
@@ -95,10 +102,74 @@ TEST(Options, EachCommandTakesOnlyItsOwnOptions) {
             if (!taken)
                 EXPECT_EQ(error, name + " is not an option of " + commands[k] + "; see delbrin --help");
         }
-    Options o;
+    // --ranges is the filter's ranges for apply and preview, a switch for
+    // detect.
+    Options filter, detect;
     std::string error;
+    ASSERT_TRUE(Parse({"--ranges", "1 2", "in.mp4"}, &filter, &error)) << error;
+    EXPECT_EQ(filter.positional, std::vector<std::string>{"in.mp4"});
+    ASSERT_TRUE(Parse({"--ranges", "in.mp4"}, &detect, &error, "detect")) << error;
+    EXPECT_TRUE(detect.findRanges);
+    EXPECT_EQ(detect.positional, std::vector<std::string>{"in.mp4"});
+    EXPECT_FALSE(Parse({"--ranges=1", "in.mp4"}, &detect, &error, "detect"));
+    EXPECT_EQ(error, "--ranges takes no value");
+
+    Options o;
     EXPECT_FALSE(Parse({"--rect", "1,1,2,2"}, &o, &error, "aply"));
     EXPECT_NE(error.find("unknown command \"aply\""), std::string::npos) << error;
+}
+
+// Both spellings of a value give the same result; "--" ends the options and
+// "-" is a file (standard input or output), for every command alike.
+TEST(Options, ValuesFilesAndTheEndOfOptions) {
+    Options spaced, joined;
+    std::string error;
+    ASSERT_TRUE(Parse({"--frames", "40", "--margin", "7", "--preview", "p.png", "in.mp4"}, &spaced, &error, "detect"));
+    ASSERT_TRUE(Parse({"--frames=40", "--margin=7", "--preview=p.png", "in.mp4"}, &joined, &error, "detect"));
+    for (const Options* o : {&spaced, &joined}) {
+        EXPECT_EQ(o->sampleFrames, 40);
+        EXPECT_EQ(o->margin, 7);
+        EXPECT_EQ(o->picturePath, "p.png");
+    }
+    // A value may itself start with a dash or hold "=".
+    Options toStandardOutput;
+    ASSERT_TRUE(Parse({"--frame", "5", "-o", "-", "-", "--rect=1,2,3,4"}, &toStandardOutput, &error, "preview"))
+        << error;
+    EXPECT_EQ(toStandardOutput.picturePath, "-");
+    EXPECT_EQ(toStandardOutput.positional, std::vector<std::string>{"-"});
+    EXPECT_EQ(toStandardOutput.frame, 5);
+
+    Options o;
+    ASSERT_TRUE(Parse({"--rect", "1,2,3,4", "--", "-dash.mp4", "--force"}, &o, &error)) << error;
+    EXPECT_EQ(o.positional, (std::vector<std::string>{"-dash.mp4", "--force"}));
+    EXPECT_FALSE(o.force);
+    EXPECT_FALSE(Parse({"-dash.mp4"}, &o, &error));
+    EXPECT_EQ(error, "unknown option -dash.mp4; see delbrin --help");
+}
+
+// Every number is bounded, and the message gives the bounds and the reason.
+TEST(Options, NumbersOutsideTheirBoundsAreRefusedWithTheReason) {
+    const struct { const char* command; std::vector<const char*> args; const char* says; } cases[] = {
+        {"preview", {"--frame", "2147483648"}, "the filter counts frames in 32 bits"},
+        {"preview", {"--frame", "99999999999999999999"}, "from 0 to 2147483647"},
+        {"preview", {"--frame", "3x"}, "not \"3x\""},
+        {"detect", {"--frames", "11"}, "fewer cannot tell a logo"},
+        {"detect", {"--frames=100001"}, "takes 12 to 100000 frames"},
+        {"detect", {"--frames", ""}, "takes 12 to 100000 frames"},
+        {"detect", {"--margin", "-1"}, "--margin takes 0 to 1000 pixels"},
+        {"detect", {"--margin", "1001"}, "grows by it on every side"},
+        {"apply", {"--border=1"}, "--border takes no value"},
+    };
+    for (const auto& c : cases) {
+        Options o;
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, &o, &error, c.command)) << c.args[0];
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+    Options o;
+    std::string error;
+    EXPECT_TRUE(Parse({"--frame", "2147483647"}, &o, &error, "preview")) << error;
+    EXPECT_TRUE(Parse({"--frames", "12", "--margin", "0"}, &o, &error, "detect")) << error;
 }
 
 EncoderPlan Plan(const EncoderRequest& request, const char* output, InputTraits input, std::string* error,
@@ -174,13 +245,13 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     std::string error;
     bool ok;
     // mpeg4 takes the quantiser of the same step size as the crf.
-    EncoderPlan p = Plan({"mpeg4", "", "", ""}, "o.avi", kH264, &error, &ok);
+    EncoderPlan p = Plan({"mpeg4", "", {}, {}}, "o.avi", kH264, &error, &ok);
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ(p.scale, kQualityQscale);
     EXPECT_NEAR(p.value, 2.52, 0.01);
-    p = Plan({"mpeg4", "", "30", ""}, "o.avi", kH264, &error, &ok);
+    p = Plan({"mpeg4", "", 30, {}}, "o.avi", kH264, &error, &ok);
     EXPECT_NEAR(p.value, 10.08, 0.01);
-    p = Plan({"mpeg4", "", "", "4"}, "o.avi", kH264, &error, &ok);
+    p = Plan({"mpeg4", "", {}, 4}, "o.avi", kH264, &error, &ok);
     EXPECT_EQ(p.value, 4);
     AVCodecContext* context = avcodec_alloc_context3(p.codec);
     AVDictionary* options = nullptr;
@@ -192,12 +263,12 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     EXPECT_EQ(QscaleForCrf(51), 31);
 
     if (avcodec_find_encoder_by_name("libvpx-vp9")) {
-        p = Plan({"libvpx-vp9", "", "51", ""}, "o.webm", kH264, &error, &ok);
+        p = Plan({"libvpx-vp9", "", 51, {}}, "o.webm", kH264, &error, &ok);
         ASSERT_TRUE(ok) << error;
         EXPECT_EQ(p.value, 63);  // the top of libx264's scale is the top of vp9's
     }
     if (avcodec_find_encoder_by_name("libx264")) {
-        p = Plan({"libx264", "", "23", ""}, "o.mkv", kH264, &error, &ok);
+        p = Plan({"libx264", "", 23, {}}, "o.mkv", kH264, &error, &ok);
         context = avcodec_alloc_context3(p.codec);
         options = nullptr;
         ApplyQuality(p, context, &options);
@@ -208,18 +279,17 @@ TEST(EncoderSetup, QualityIsMappedOntoEachEncodersScale) {
     }
 
     const struct { EncoderRequest request; const char* output; const char* says; } bad[] = {
-        {{"ffv1", "", "20", ""}, "o.mkv", "ffv1 is lossless and takes no quality setting"},
-        {{"mpeg4", "", "", "40"}, "o.avi", "q from 1 to 31"},
-        {{"mpeg4", "", "abc", ""}, "o.avi", "--crf takes a number"},
-        {{"mpeg4", "", "60", ""}, "o.avi", "--crf takes 0 to 51"},
-        {{"mpeg4", "", "20", "3"}, "o.avi", "give one"},
-        {{"no_such_codec", "", "", ""}, "o.mkv", "no video encoder named"},
-        {{"aac", "", "", ""}, "o.mkv", "no video encoder named"},
-        {{"mpeg4", "yuv999", "", ""}, "o.avi", "no pixel format named"},
-        {{"mpeg4", "rgb24", "", ""}, "o.avi", "mpeg4 does not take rgb24"},
-        {{"png", "pal8", "", ""}, "o.png", "libswscale cannot write pal8"},
-        {{"", "", "", ""}, "o.unknownext", "cannot tell the container"},
-        {{"", "", "", ""}, "o.m3u8", "writes more than one file"},
+        {{"ffv1", "", 20, {}}, "o.mkv", "ffv1 is lossless and takes no quality setting"},
+        {{"mpeg4", "", {}, 40}, "o.avi", "q from 1 to 31"},
+        {{"mpeg4", "", 60, {}}, "o.avi", "--crf takes 0 to 51"},
+        {{"mpeg4", "", -1, {}}, "o.avi", "--crf takes 0 to 51"},
+        {{"no_such_codec", "", {}, {}}, "o.mkv", "no video encoder named"},
+        {{"aac", "", {}, {}}, "o.mkv", "no video encoder named"},
+        {{"mpeg4", "yuv999", {}, {}}, "o.avi", "no pixel format named"},
+        {{"mpeg4", "rgb24", {}, {}}, "o.avi", "mpeg4 does not take rgb24"},
+        {{"png", "pal8", {}, {}}, "o.png", "libswscale cannot write pal8"},
+        {{}, "o.unknownext", "cannot tell the container"},
+        {{}, "o.m3u8", "writes more than one file"},
     };
     for (const auto& b : bad) {
         Plan(b.request, b.output, kH264, &error, &ok);
