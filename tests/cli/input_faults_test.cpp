@@ -198,6 +198,11 @@ TEST_F(InputFaultTest, ARefusingDiskIsNamedNotTheContainer) {
     EXPECT_NE(log.find("size limit"), std::string::npos) << log;
     EXPECT_EQ(log.find("does not take these streams"), std::string::npos) << log;
     EXPECT_FALSE(Exists(Path("full.mp4")));
+    const std::string picture =
+        "sh -c " + Quote("trap '' XFSZ; ulimit -f 0; exec " + CommandLine("preview", "clip.mkv", "full.png"));
+    EXPECT_EQ(Shell(picture, &log), 6) << log;
+    EXPECT_NE(log.find("size limit"), std::string::npos) << log;
+    EXPECT_FALSE(Exists(Path("full.png")));
 
     // What a full disk is said to be: where it is and what is left.
     const std::string full = DiskRefusal(Path("out.mkv"), ENOSPC);
