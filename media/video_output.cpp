@@ -174,7 +174,7 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
 // A failed write: the disk's own refusal said with what is full and where,
 // else the library's words.
 bool FailedWrite(const VideoOutput* out, int code, MediaError* error) {
-    const std::string disk = code < 0 ? DiskRefusal(out->path, AVUNERROR(code)) : "";
+    const std::string disk = code < 0 && !IsStandardStream(out->path) ? DiskRefusal(out->path, AVUNERROR(code)) : "";
     if (!disk.empty()) return Failed(error, kStepWriting, "writing " + out->name + ": " + disk);
     return FailedAv(error, kStepWriting, "writing " + out->name, code);
 }
