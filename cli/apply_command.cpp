@@ -11,6 +11,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -60,9 +62,14 @@ struct ApplyRun {
     bool    moreFrames = false;  // onePicture: the input has frames after the first
     int64_t written = 0;         // frames encoded
 
-    std::mutex mutex;  // guards failed and error
+    std::mutex mutex;  // guards failed, error and outputOpen
+    std::condition_variable changed;
     bool       failed = false;
     MediaError error;  // the first failure: what the command reports
+    // Opening the output copies the input's streams, metadata and chapters,
+    // which reading may update; so decoding waits after the first frame
+    // until the output is open.
+    bool       outputOpen = false;
 };
 
 // The first failure wins; every stage then stops at its next wait.
@@ -72,17 +79,34 @@ void StageFailed(ApplyRun* run, const MediaError& error) {
         if (run->failed) return;
         run->failed = true;
         run->error = error;
+        run->changed.notify_all();
     }
     run->decoded.Abandon();
     run->patched.Abandon();
 }
 
 // With --strict the first damage found ends the run: damage reading found,
-// or copied packets the muxer would have refused.
-void CheckStrict(ApplyRun* run, const InputDamage& damage) {
-    if (run->options->strict && AnyDamage(damage))
-        StageFailed(run, {kStepDecoding, "decoding " + run->input->path + ": the input is damaged (" +
-                                             DescribeDamage(damage) + "); --strict refuses it"});
+// or copied packets the muxer would have refused. True when it did.
+bool StrictRefuses(ApplyRun* run, const InputDamage& damage) {
+    if (!run->options->strict || !AnyDamage(damage)) return false;
+    StageFailed(run, {kStepDecoding, "decoding " + run->input->path + ": the input is damaged (" +
+                                         DescribeDamage(damage) + "); --strict refuses it"});
+    return true;
+}
+
+void SayOutputOpen(ApplyRun* run) {
+    std::lock_guard<std::mutex> lock(run->mutex);
+    run->outputOpen = true;
+    run->changed.notify_all();
+}
+
+// False when the run failed or was stopped instead.
+bool WaitForOutput(ApplyRun* run) {
+    std::unique_lock<std::mutex> lock(run->mutex);
+    // A signal handler cannot wake the wait, hence the timeout.
+    while (!run->outputOpen && !run->failed && !g_stopSignal)
+        run->changed.wait_for(lock, std::chrono::milliseconds(50));
+    return run->outputOpen;
 }
 
 bool RunStopped(ApplyRun* run) {
@@ -143,15 +167,14 @@ void DecodeStage(ApplyRun* run) {
         if (!item.frame) return StageFailed(run, {kStepDecoding, "decoding: out of memory"});
         const int got = ReadVideoFrame(run->input, item.frame.get(), &item.frameNumber, &error);
         if (got < 0) return StageFailed(run, error);
-        CheckStrict(run, run->input->damage);
-        if (RunStopped(run)) return;
+        if (StrictRefuses(run, run->input->damage)) return;
         if (got == 0) break;
         if (run->onePicture && frames == 1) {
             run->moreFrames = true;
             break;
         }
         if (!run->decoded.Push(std::move(item))) return;
-        frames++;
+        if (++frames == 1 && !WaitForOutput(run)) return;
     }
     run->decoded.Finish();
 }
@@ -208,7 +231,7 @@ void EncodeStage(ApplyRun* run) {
                 if (!CopyPacket(&run->output, item.packet.get(), &error)) return StageFailed(run, error);
                 InputDamage refused;
                 refused.damagedPackets = refused.droppedPackets = run->output.refusedPackets;
-                CheckStrict(run, refused);
+                if (StrictRefuses(run, refused)) return;
             } else if (pending.size() < kMaxPendingPackets) {
                 pending.push_back(std::move(item.packet));
             } else {
@@ -223,6 +246,7 @@ void EncodeStage(ApplyRun* run) {
                                  item.frame.get(), run->input, &error))
                 return StageFailed(run, error);
             open = true;
+            SayOutputOpen(run);
             if (options.verbose) fprintf(stderr, "delbrin: writing %s\n", run->temporary.c_str());
             for (PacketPtr& p : pending)
                 if (!CopyPacket(&run->output, p.get(), &error)) return StageFailed(run, error);

@@ -124,6 +124,8 @@ bool ExtractPng(const std::string& input, int64_t wanted, const std::string& pat
 
 int RunDemo(const Options& options) {
     const std::string dir = options.positional.empty() ? "delbrin-demo" : options.positional[0];
+    if (IsStandardStream(dir))
+        return Fail(kExitUsage, "demo writes a clip and two pictures into DIR; standard output cannot hold them");
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
         return Fail(kExitRefused, "cannot create " + dir + ": " + strerror(errno));
     const std::string sample = dir + "/sample.mp4";

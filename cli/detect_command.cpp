@@ -489,9 +489,6 @@ int RunDetect(const Options& command) {
     options.ranges = command.findRanges;
     const std::string& previewPath = command.picturePath;
     const bool json = command.json;
-    if (IsStandardStream(options.input))
-        return Fail(kExitUsage, "detect seeks back and forth through INPUT, which standard input cannot do; "
-                                "save it to a file first");
     if (previewPath == "-")
         return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
                                 "name a file");

@@ -104,10 +104,9 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
     if (!format) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
     format->interrupt_callback.callback = StopRequested;
 
-    // "file:" makes every name a file name: "12:30 news.mp4" is not a
-    // protocol, "-" is standard input. A name with a number pattern
-    // (img%03d.png) that is no file itself names an image sequence; a file
-    // that exists is that file, even when its name holds a '%'.
+    // A name with a number pattern (img%03d.png) that is no file itself
+    // names an image sequence; a file that exists is that file, even when
+    // its name holds a '%'.
     AVDictionary* options = nullptr;
     int ret;
     if (input->io) {
@@ -117,9 +116,8 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
         // On failure avformat_open_input frees the context itself.
         if (ret >= 0) ret = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     } else {
-        const std::string url = IsStandardStream(path) ? "pipe:0" : "file:" + path;
         av_dict_set(&options, "pattern_type", NamesImageSequence(path) ? "sequence" : "none", 0);
-        ret = avformat_open_input(&format, url.c_str(), nullptr, &options);
+        ret = avformat_open_input(&format, input->url.c_str(), nullptr, &options);
         av_dict_free(&options);
     }
     input->format.reset(format);
@@ -416,10 +414,16 @@ std::string DescribeDamage(const InputDamage& d) {
 }
 
 bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error) {
-    input->path = path;
+    // "file:" makes every name a file name: "12:30 news.mp4" is not a
+    // protocol.
+    const bool standardInput = IsStandardStream(path);
+    input->url = standardInput ? "pipe:0" : "file:" + path;
+    input->path = standardInput ? "standard input" : path;
+    if (standardInput && use == kSampleFrames)
+        return Failed(error, kStepReading, "sampling frames seeks back and forth, which standard input cannot do");
     input->use = use;
     input->packet.reset(av_packet_alloc());
-    if (!input->packet) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
+    if (!input->packet) return FailedAv(error, kStepReading, "reading " + input->path, AVERROR(ENOMEM));
     av_log_set_callback(CountDemuxerErrors);
     input->demuxerErrorsAtOpen = g_demuxerErrors;
     if (!OpenContainer(input, error) || !OpenDecoder(input, error)) return false;
@@ -428,7 +432,7 @@ bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* inpu
     // rests on these; a file cut inside its header leaves them unknown.
     if (input->info.width <= 0 || input->info.height <= 0 || input->info.pixelFormat == AV_PIX_FMT_NONE)
         return Failed(error, kStepReading,
-                      "reading " + path + ": FFmpeg cannot tell the video's frame size and pixel format "
+                      "reading " + input->path + ": FFmpeg cannot tell the video's frame size and pixel format "
                       "(a file cut short or damaged before its first picture?)");
     if (use != kSampleFrames) return true;
     return IndexFrames(input, error);

@@ -109,7 +109,8 @@ struct VideoInput {
     CodecContextPtr  decoder;
     PacketPtr        packet;
     VideoStreamInfo  info;
-    std::string      path;
+    std::string      url;                   // what libavformat opens: "file:PATH", or "pipe:0" for "-"
+    std::string      path;                  // for messages: PATH, or "standard input"
     VideoInputUse    use = kReadVideo;
     VideoFrameIndex  index;                 // for kSampleFrames
     int64_t          nextFrameNumber = 0;   // of the next frame decoding gives without a seek
@@ -129,8 +130,8 @@ struct VideoInput {
                                     // it; path then only names it in messages)
 };
 
-// Opens path as a file (never as a URL or protocol, whatever it contains),
-// finds its first video stream that is not a cover picture and opens a
+// Opens path as a file (never as a URL or protocol, whatever it contains;
+// "-" is standard input, which cannot be sampled), finds its first video stream that is not a cover picture and opens a
 // decoder for it; for kSampleFrames it also fills input->index. Fails with
 // kStepReading (or kStepDecoding: no decoder, no frame), or kStepInterrupted.
 bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error);

@@ -414,7 +414,8 @@ TEST_F(CommandTest, InterruptedRunLeavesNoOutput) {
 }
 
 // "-" reads standard input and writes standard output, giving what files
-// give; "--" lets a name start with a dash; detect, which seeks, refuses a pipe.
+// give; "--" lets a name start with a dash; detect, which seeks, says that a
+// pipe cannot be read so.
 TEST_F(CommandTest, StandardStreamsAndDashNamesGiveWhatFilesGive) {
     std::string log;
     const std::string settings = " --codec=ffv1 -q " + std::string(kConfigOptions);
@@ -440,7 +441,7 @@ TEST_F(CommandTest, StandardStreamsAndDashNamesGiveWhatFilesGive) {
     EXPECT_EQ(named.compare(0, 4, "\x89PNG"), 0);
     EXPECT_EQ(named, pipedPicture);
 
-    EXPECT_EQ(Shell(Delbrin("detect -") + " < " + Quote(Path("clip.mkv")), &log), 2);
+    EXPECT_EQ(Shell(Delbrin("detect -") + " < " + Quote(Path("clip.mkv")), &log), 3);
     EXPECT_NE(log.find("standard input cannot"), std::string::npos) << log;
     EXPECT_TRUE(LeftoverTemporaries().empty());
 }
