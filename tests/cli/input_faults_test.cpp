@@ -188,6 +188,24 @@ TEST_F(InputFaultTest, DamageIsToldAndStrictRefusesIt) {
     EXPECT_EQ(Shell(CommandLine("apply", "clip.mkv", "strict-clean.mkv") + " --strict", &log), 0) << log;
 }
 
+// The last frames of an MPEG program stream come without a timestamp; each
+// follows the one before at the frame rate, not a tick after it.
+TEST_F(InputFaultTest, FramesWithoutATimestampFollowAtTheFrameRate) {
+    std::string log;
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 6 -c:v mpeg1video -y " +
+                    Quote(Path("clip.mpg"))), 0);
+    ASSERT_EQ(Shell(CommandLine("apply", "clip.mpg", "mpg.mkv") + " --codec ffv1", &log), 0) << log;
+    EXPECT_EQ(log.find("did not increase"), std::string::npos) << log;
+    std::string times;
+    Shell("ffprobe -v error -show_entries frame=pts -of csv=p=0 " + Quote(Path("mpg.mkv")), &times);
+    std::vector<long> pts;
+    for (const char* p = times.c_str(); *p; p++)
+        if (isdigit(static_cast<unsigned char>(*p)) && (p == times.c_str() || !isdigit(static_cast<unsigned char>(p[-1]))))
+            pts.push_back(atol(p));
+    ASSERT_EQ(pts.size(), 6u) << times;
+    for (size_t i = 1; i < pts.size(); i++) EXPECT_EQ(pts[i] - pts[i - 1], 40) << times;  // milliseconds
+}
+
 // A disk that refuses the first write (here the file size limit of the
 // process, which needs no special file system) is named as the reason, not
 // the container; MP4 flushes its header at once.
