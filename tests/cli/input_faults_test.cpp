@@ -222,6 +222,19 @@ TEST_F(InputFaultTest, ARefusingDiskIsNamedNotTheContainer) {
     EXPECT_NE(log.find("size limit"), std::string::npos) << log;
     EXPECT_FALSE(Exists(Path("full.png")));
 
+    // A full disk, as the shim makes every write of the output fail: named
+    // with where it is and what is left. (The sanitizers' runtime must not
+    // insist on coming first.)
+    const std::string shim = std::string("LD_PRELOAD=") + Quote(DELBRIN_FULL_DISK_SHIM) +
+                             " ASAN_OPTIONS=exitcode=99:verify_asan_link_order=0 ";
+    for (const char* name : {"full.mp4", "full.mkv"}) {
+        EXPECT_EQ(Shell(shim + CommandLine("apply", "clip.mkv", name), &log), 6) << log;
+        EXPECT_NE(log.find("is full: "), std::string::npos) << log;
+        EXPECT_NE(log.find(kDir), std::string::npos) << log;
+        EXPECT_EQ(log.find("does not take these streams"), std::string::npos) << log;
+        EXPECT_FALSE(Exists(Path(name)));
+    }
+
     // What a full disk is said to be: where it is and what is left.
     const std::string full = DiskRefusal(Path("out.mkv"), ENOSPC);
     EXPECT_NE(full.find("is full"), std::string::npos) << full;
