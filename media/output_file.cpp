@@ -104,8 +104,6 @@ std::string DiskRefusal(const std::string& path, int errnoCode) {
     }
     case EROFS:
         return where + " is read-only";
-    case EIO:
-        return where + " reported an input/output error";
     default:
         return "";
     }

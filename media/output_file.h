@@ -19,7 +19,7 @@ bool SameFile(const std::string& a, const std::string& b);
 bool MakeTemporaryBeside(const std::string& output, std::string* path);
 
 // When errnoCode is the disk's own refusal to write the file at path (no
-// space, quota, file size limit, read-only, I/O error), says what refused
+// space, quota, file size limit, read-only), says what refused
 // and where: "the disk holding /videos (the file system at /videos) is full:
 // 0 bytes free". Empty for any other code.
 std::string DiskRefusal(const std::string& path, int errnoCode);
