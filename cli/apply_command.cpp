@@ -21,10 +21,11 @@ extern "C" {
 }
 
 #include "commands.h"
+#include "run_error.h"
+#include "frame_convert.h"
 #include "filter_setup.h"
 #include "output_check.h"
 #include "output_file.h"
-#include "pixel_traits.h"
 #include "progress.h"
 #include "stage_queue.h"
 #include "stop_signal.h"

@@ -1,4 +1,4 @@
-// The commands, each in a file of its own, and what they share.
+// The commands apply, preview and demo, each in a file of its own.
 #ifndef DELBRIN_CLI_COMMANDS_H
 #define DELBRIN_CLI_COMMANDS_H
 
@@ -7,15 +7,10 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <libavutil/frame.h>
-}
-
-#include "frame_convert.h"
+#include "encoder_setup.h"
+#include "media_error.h"
 #include "options.h"
 #include "patch_settings.h"
-#include "region_patch.h"
-#include "run_error.h"
 #include "video_input.h"
 
 int RunApply(const Options& options);
@@ -37,6 +32,7 @@ struct ApplyCounts {
 bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& options,
                 const std::vector<PatchSettings>& instances, const std::string& path, const std::string& name,
                 ApplyCounts* counts, MediaError* error);
+
 int RunPreview(const Options& options);
 int RunDemo(const Options& options);
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "commands.h"
+#include "run_error.h"
 #include "config_text.h"
 #include "frame_convert.h"
 #include "output_file.h"

@@ -14,6 +14,8 @@
 #include <algorithm>
 
 #include "commands.h"
+#include "run_error.h"
+#include "frame_convert.h"
 #include "frame_ranges.h"
 #include "frame_sampler.h"
 #include "output_check.h"

@@ -13,6 +13,7 @@ extern "C" {
 #include "detect_command.h"
 #include "filter_setup.h"
 #include "options.h"
+#include "run_error.h"
 #include "stop_signal.h"
 
 int main(int argc, char** argv) {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include "commands.h"
+#include "run_error.h"
+#include "frame_convert.h"
 #include "filter_setup.h"
 #include "frame_run.h"
 #include "output_check.h"
