@@ -20,6 +20,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "apply_video.h"
 #include "commands.h"
 #include "run_error.h"
 #include "frame_convert.h"

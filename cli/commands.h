@@ -2,37 +2,9 @@
 #ifndef DELBRIN_CLI_COMMANDS_H
 #define DELBRIN_CLI_COMMANDS_H
 
-#include <stdint.h>
-
-#include <string>
-#include <vector>
-
-#include "encoder_setup.h"
-#include "media_error.h"
 #include "options.h"
-#include "patch_settings.h"
-#include "video_input.h"
 
 int RunApply(const Options& options);
-
-// What an apply run did besides writing frames.
-struct ApplyCounts {
-    int64_t     frames = 0;       // written
-    bool        moreFrames = false;  // a picture output: the input has frames after the first
-    InputDamage damage;           // what reading found damaged
-    int64_t     movedFrames = 0;  // frames whose timestamp did not increase, moved one tick on
-};
-
-// Decodes input (opened with kReadAllStreams) to its end, patches every
-// frame with the instances, encodes it per plan (whose pixel format the
-// first frame settles) and writes it with every other stream to path in
-// plan's container; name is OUTPUT, for messages. With options.strict the
-// first damage the reading finds fails the run. The output is closed on
-// return, and the file at path left as it is on failure.
-bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& options,
-                const std::vector<PatchSettings>& instances, const std::string& path, const std::string& name,
-                ApplyCounts* counts, MediaError* error);
-
 int RunPreview(const Options& options);
 int RunDemo(const Options& options);
 

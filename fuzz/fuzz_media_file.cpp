@@ -18,7 +18,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "commands.h"
+#include "apply_video.h"
 #include "filter_setup.h"
 #include "fuzz_checks.h"
 #include "options.h"
