@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "logo_detect.h"
-
 #include "options.h"
 
 // Runs "delbrin detect ..." with its options read and returns its exit code.

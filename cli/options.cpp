@@ -39,6 +39,7 @@ const char kUsage[] =
     "                           host saved for the filter; may be repeated\n"
     "  --script FILE            a saved host processing script: every Tavrel\n"
     "                           filter it adds after its last Clear(), in order\n"
+    "                           (- reads it from standard input)\n"
     "  --feather N              feather the patches' edges over N pixels\n"
     "  --fade N                 fade in and out over N frames around the ranges\n"
     "  --ranges \"100 200, ...\"  patch only these frame ranges (start end pairs),\n"
@@ -94,15 +95,44 @@ const char kUsage[] =
 
 namespace {
 
+// The whole of a text file; "-" is standard input.
 bool ReadTextFile(const std::string& path, std::string* text) {
-    FILE* f = fopen(path.c_str(), "rb");
+    const bool standardInput = path == "-";
+    FILE* f = standardInput ? stdin : fopen(path.c_str(), "rb");
     if (!f) return false;
     char chunk[4096];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) text->append(chunk, n);
     bool ok = !ferror(f);
-    fclose(f);
+    if (!standardInput) fclose(f);
     return ok;
+}
+
+// Every Tavrel instance of a script file ("-": standard input), inserted
+// into instances at position at.
+bool ReadScript(const std::string& path, size_t at, std::vector<InstanceSource>* instances, std::string* error) {
+    const std::string name = path == "-" ? "standard input" : path;
+    std::string script;
+    std::vector<std::string> calls;
+    if (!ReadTextFile(path, &script)) {
+        *error = "cannot read the script " + name + ": " + strerror(errno);
+        return false;
+    }
+    if (!FindScriptConfigs(script.c_str(), &calls, error)) {
+        *error = name + ": " + *error;
+        return false;
+    }
+    std::vector<InstanceSource> found;
+    for (size_t k = 0; k < calls.size(); k++) {
+        InstanceSource source = {DefaultConfigCall(), name + " Tavrel " + std::to_string(k + 1), true};
+        if (!ParseConfigCall(calls[k].c_str(), &source.call, error)) {
+            *error = source.origin + ": " + *error;
+            return false;
+        }
+        found.push_back(source);
+    }
+    instances->insert(instances->begin() + static_cast<ptrdiff_t>(at), found.begin(), found.end());
+    return true;
 }
 
 // The plain settings shared by every instance: their values in a Config
@@ -227,6 +257,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     SharedSettings shared;
     int rects = 0, configs = 0;
     bool optionsEnded = false;
+    long scriptFromStandardInputAt = -1;  // where --script -'s instances go among the others
     for (int i = 2; i < argc; i++) {
         std::string arg = argv[i];
         // Plain files: everything after "--", "-" (standard input or
@@ -273,27 +304,18 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->instances.push_back(source);
             break;
         }
-        case kOptScript: {
-            std::string script;
-            std::vector<std::string> calls;
-            if (!ReadTextFile(value, &script)) {
-                *error = "cannot read the script " + value + ": " + strerror(errno);
+        case kOptScript:
+            // Standard input is read once the whole line is known, since
+            // INPUT may be standard input too.
+            if (value != "-") {
+                if (!ReadScript(value, options->instances.size(), &options->instances, error)) return false;
+            } else if (scriptFromStandardInputAt >= 0) {
+                *error = "--script - can be given once: standard input is read once";
                 return false;
-            }
-            if (!FindScriptConfigs(script.c_str(), &calls, error)) {
-                *error = value + ": " + *error;
-                return false;
-            }
-            for (size_t k = 0; k < calls.size(); k++) {
-                InstanceSource source = {DefaultConfigCall(), value + " Tavrel " + std::to_string(k + 1), true};
-                if (!ParseConfigCall(calls[k].c_str(), &source.call, error)) {
-                    *error = source.origin + ": " + *error;
-                    return false;
-                }
-                options->instances.push_back(source);
+            } else {
+                scriptFromStandardInputAt = static_cast<long>(options->instances.size());
             }
             break;
-        }
         case kOptRect: {
             InstanceSource source = {DefaultConfigCall(), "--rect " + std::to_string(++rects), false};
             ok = ApplyRectOption(value.c_str(), &source.call, error);
@@ -373,6 +395,14 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (!ok) return false;
     }
+    if (scriptFromStandardInputAt >= 0) {
+        if (!options->positional.empty() && options->positional[0] == "-") {
+            *error = "--script - and INPUT - would both read standard input; give one of them as a file";
+            return false;
+        }
+        if (!ReadScript("-", static_cast<size_t>(scriptFromStandardInputAt), &options->instances, error)) return false;
+    }
+
     // The shared settings over every instance; then what the filter will
     // make of range texts that came from Config lines.
     for (InstanceSource& source : options->instances) {

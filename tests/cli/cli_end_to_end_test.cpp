@@ -295,6 +295,15 @@ TEST_F(CommandTest, ScriptInstancesAreAppliedInOrder) {
     std::vector<Frame> in = Decode(Path("clip.mkv")), out = Decode(Path("two-script.mkv"));
     ASSERT_EQ(out.size(), in.size());
     EXPECT_TRUE(Decode(Path("two-lines.mkv")) == out);
+    // The script read from standard input gives the same instances, in the
+    // same place among the others.
+    std::string fromFile, fromPipe;
+    ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 1,1,2,2 --script " + Quote(Path("two.vcf")) +
+                            " --rect 3,3,4,4"), &fromFile), 0);
+    ASSERT_EQ(Shell(Delbrin("preview --print-config --rect 1,1,2,2 --script - --rect 3,3,4,4") + " < " +
+                    Quote(Path("two.vcf")), &fromPipe), 0);
+    EXPECT_EQ(fromPipe, fromFile);
+    EXPECT_NE(fromFile.find(second), std::string::npos) << fromFile;
     for (int n = 0; n < kFrames; n++)
         EXPECT_TRUE(SameColours(out[n], CoreResult(CoreResult(in[n], kConfig, n), second, n))) << n;
 }
@@ -444,6 +453,19 @@ TEST_F(CommandTest, StandardStreamsAndDashNamesGiveWhatFilesGive) {
     EXPECT_EQ(Shell(Delbrin("detect -") + " < " + Quote(Path("clip.mkv")), &log), 3);
     EXPECT_NE(log.find("standard input cannot"), std::string::npos) << log;
     EXPECT_TRUE(LeftoverTemporaries().empty());
+}
+
+// detect's samples are held in memory at the analysis size: a count that
+// would not fit is refused before any frame is read, with what it would take.
+TEST_F(CommandTest, DetectSamplesAreBoundedByTheMemoryTheyTake) {
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=1024x576:rate=25:duration=0.2"
+                    " -c:v ffv1 -y " + Quote(Path("wide.mkv"))), 0);
+    std::string log;
+    EXPECT_EQ(Shell(Delbrin("detect " + Quote(Path("wide.mkv")) + " --frames=5000"), &log), 2);
+    EXPECT_NE(log.find("5000 pictures of 1024x576"), std::string::npos) << log;
+    EXPECT_NE(log.find("at most 1820 fit"), std::string::npos) << log;
+    // A count that fits goes on to the analysis, which finds the clip too short.
+    EXPECT_EQ(Shell(Delbrin("detect " + Quote(Path("wide.mkv")) + " --frames 1820"), &log), 11) << log;
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ TEST(Options, BadValuesAreUsageErrorsThatSayWhy) {
         {{"--crf", "abc"}, "--crf takes a number, not \"abc\""},
         {{"--quality=1e999"}, "--quality takes a number"},
         {{"--crf", "20", "--quality", "3"}, "give one"},
+        {{"-", "out.mkv", "--script", "-"}, "would both read standard input"},
+        {{"--script", "-", "--script=-"}, "--script - can be given once"},
         {{"--bogus=1"}, "unknown option --bogus"},
     };
     for (const auto& c : cases) {
