@@ -21,6 +21,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "apply_video.h"
 #include "commands.h"
 #include "run_error.h"
 #include "frame_convert.h"
@@ -55,7 +56,7 @@ const size_t kMaxPendingPackets = 4096;
 struct ApplyRun {
     const Options*                    options = nullptr;
     const std::vector<PatchSettings>* instances = nullptr;
-    VideoInput  input;
+    VideoInput* input = nullptr;
     VideoOutput output;
     EncoderPlan plan;
     std::string outputName;  // OUTPUT, for messages
@@ -89,6 +90,15 @@ void StageFailed(ApplyRun* run, const MediaError& error) {
     }
     run->decoded.Abandon();
     run->patched.Abandon();
+}
+
+// With --strict the first damage found ends the run: damage reading found,
+// or copied packets the muxer would have refused. True when it did.
+bool StrictRefuses(ApplyRun* run, const InputDamage& damage) {
+    if (!run->options->strict || !AnyDamage(damage)) return false;
+    StageFailed(run, {kStepDecoding, "decoding " + run->input->path + ": the input is damaged (" +
+                                         DescribeDamage(damage) + "); --strict refuses it"});
+    return true;
 }
 
 void SayOutputOpen(ApplyRun* run) {
@@ -167,8 +177,7 @@ InputTraits TraitsOf(const VideoStreamInfo& info) {
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
 bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
-    const VideoStreamInfo& info = run->input.info;
-    InputTraits traits = TraitsOf(info);
+    InputTraits traits = TraitsOf(run->input->info);
     traits.pixelFormat = static_cast<AVPixelFormat>(first->format);
     traits.width = first->width;
     traits.height = first->height;
@@ -258,8 +267,9 @@ void DecodeStage(ApplyRun* run) {
         StageItem item;
         item.frame.reset(av_frame_alloc());
         if (!item.frame) return StageFailed(run, {kStepDecoding, "decoding: out of memory"});
-        const int got = ReadVideoFrame(&run->input, item.frame.get(), &item.frameNumber, &error);
+        const int got = ReadVideoFrame(run->input, item.frame.get(), &item.frameNumber, &error);
         if (got < 0) return StageFailed(run, error);
+        if (StrictRefuses(run, run->input->damage)) return;
         if (got == 0) break;
         if (run->onePicture && frames == 1) {
             run->moreFrames = true;
@@ -334,7 +344,7 @@ void PatchStage(ApplyRun* run) {
 void EncodeStage(ApplyRun* run) {
     MediaError error;
     const Options& options = *run->options;
-    Progress progress = StartProgress(options.quiet, run->input.info.frameCount);
+    Progress progress = StartProgress(options.quiet, run->input->info.frameCount);
     std::vector<PacketPtr> pending;
     bool open = false;
     StageItem item;
@@ -342,18 +352,21 @@ void EncodeStage(ApplyRun* run) {
         if (item.packet) {
             if (open) {
                 if (!CopyPacket(&run->output, item.packet.get(), &error)) return StageFailed(run, error);
+                InputDamage refused;
+                refused.damagedPackets = refused.droppedPackets = run->output.refusedPackets;
+                if (StrictRefuses(run, refused)) return;
             } else if (pending.size() < kMaxPendingPackets) {
                 pending.push_back(std::move(item.packet));
             } else {
-                return StageFailed(run, {kStepDecoding, "decoding " + run->input.path +
+                return StageFailed(run, {kStepDecoding, "decoding " + run->input->path +
                                                             ": no video frame within the first " +
                                                             std::to_string(kMaxPendingPackets) + " packets"});
             }
             continue;
         }
         if (!open) {
-            if (!OpenVideoOutput(&run->output, run->temporary, run->outputName, run->plan, run->input.info,
-                                 item.frame.get(), &run->input, &error))
+            if (!OpenVideoOutput(&run->output, run->temporary, run->outputName, run->plan, run->input->info,
+                                 item.frame.get(), run->input, &error))
                 return StageFailed(run, error);
             open = true;
             SayOutputOpen(run);
@@ -368,22 +381,51 @@ void EncodeStage(ApplyRun* run) {
     if (RunStopped(run)) return;
     DrawProgress(&progress, run->written, true);
     if (run->written == 0)
-        return StageFailed(run, {kStepDecoding, "decoding " + run->input.path + " gave no frames"});
+        return StageFailed(run, {kStepDecoding, "decoding " + run->input->path + " gave no frames"});
     if (!FinishVideoOutput(&run->output, &error)) StageFailed(run, error);
 }
 
 // The three stages, each in its own thread; returns once all have ended.
 void RunStages(ApplyRun* run) {
-    run->input.otherPackets = QueueOtherPacket;
-    run->input.otherPacketsContext = run;
+    run->input->otherPackets = QueueOtherPacket;
+    run->input->otherPacketsContext = run;
     std::thread decoding(DecodeStage, run);
     std::thread patching(PatchStage, run);
     EncodeStage(run);
     patching.join();
     decoding.join();
+    run->input->otherPackets = nullptr;
+    run->input->otherPacketsContext = nullptr;
 }
 
 }  // namespace
+
+bool ApplyVideo(VideoInput* input, const EncoderPlan& plan, const Options& options,
+                const std::vector<PatchSettings>& instances, const std::string& path, const std::string& name,
+                ApplyCounts* counts, MediaError* error) {
+    ApplyRun run;
+    run.input = input;
+    run.plan = plan;
+    run.options = &options;
+    run.instances = &instances;
+    run.outputName = name;
+    run.temporary = path;
+    run.onePicture = WritesOnePicture(plan.container);
+    RunStages(&run);
+    counts->frames = run.written;
+    counts->moreFrames = run.moreFrames;
+    counts->damage = input->damage;
+    // Copied packets the muxer would have refused are damage too.
+    counts->damage.damagedPackets += run.output.refusedPackets;
+    counts->damage.droppedPackets = run.output.refusedPackets;
+    counts->movedFrames = run.output.reorderedFrames;
+    counts->roundedFrames = run.output.roundedFrames;
+    counts->encoderName = run.plan.codec ? run.plan.codec->name : "";
+    counts->encoderTime = run.output.encoder ? run.output.encoder->time_base : AVRational{0, 1};
+    counts->outputVideo = run.output.video ? run.output.video->index : -1;
+    if (run.failed) *error = run.error;
+    return !run.failed;
+}
 
 int RunApply(const Options& options) {
     const std::string& inputName = options.positional[0];
@@ -393,11 +435,12 @@ int RunApply(const Options& options) {
     if (code != kExitOk) return Fail(code, message);
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
-    ApplyRun run;
+    VideoInput input;
     MediaError error;
-    if (!OpenVideoInput(inputName, kReadAllStreams, &run.input, &error))
+    if (!OpenVideoInput(inputName, kReadAllStreams, &input, &error))
         return Fail(ExitCodeFor(error.step), error.message);
-    const VideoStreamInfo& info = run.input.info;
+    const VideoStreamInfo& info = input.info;
+    EncoderPlan plan;
     std::string usage;
     InputTraits traits = TraitsOf(info);
     // Standard input cannot be read twice: its GOP is the encoder's own.
@@ -406,14 +449,14 @@ int RunApply(const Options& options) {
         traits.gopSize = gop.gopSize;
         traits.maxBFrames = gop.maxBFrames;
     }
-    if (!ChooseContainer(output, &run.plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &run.plan, &usage) ||
-        !ChooseQuality(options.encoder, &run.plan, &usage))
+    if (!ChooseContainer(output, &plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &plan, &usage) ||
+        !ChooseQuality(options.encoder, &plan, &usage))
         return Fail(kExitUsage, usage);
-    SayNotes(run.plan.notes, options.quiet);
-    run.plan.notes.clear();
+    SayNotes(plan.notes, options.quiet);
+    plan.notes.clear();
     // Checked now so that a format that cannot be is a usage error; said
     // once the first frame has settled it.
-    if (!ChoosePixelFormat(options.encoder, traits, &run.plan, &usage)) return Fail(kExitUsage, usage);
+    if (!ChoosePixelFormat(options.encoder, traits, &plan, &usage)) return Fail(kExitUsage, usage);
     WarnAboutRectangles(instances, info.width, info.height);
     if (info.alphaLost)
         fprintf(stderr, "delbrin: warning: the input's alpha is lost: this FFmpeg has no libvpx decoder, the only "
@@ -425,58 +468,52 @@ int RunApply(const Options& options) {
     // Standard output is written as it goes; a file under a temporary name
     // beside OUTPUT, renamed when complete.
     const bool toStandardOutput = IsStandardStream(output);
-    if (toStandardOutput)
-        run.temporary = output;
-    else if (!MakeTemporaryBeside(output, &run.temporary))
+    std::string temporary = output;
+    if (!toStandardOutput && !MakeTemporaryBeside(output, &temporary))
         return Fail(kExitRefused, "cannot create a file beside " + output + ": " + strerror(errno));
-    run.options = &options;
-    run.instances = &instances;
-    run.outputName = output;
-    run.onePicture = WritesOnePicture(run.plan.container);
-    RunStages(&run);
-    const int64_t done = run.written, damaged = run.input.damagedPackets, moved = run.output.reorderedFrames;
-    const int outputVideo = run.output.video ? run.output.video->index : -1;
-    const int64_t rounded = run.output.roundedFrames;
-    const std::string encoderName = run.plan.codec ? run.plan.codec->name : "";
-    const AVRational encoderTime = run.output.encoder ? run.output.encoder->time_base : AVRational{0, 1};
-    // The output is closed before the temporary file is removed or renamed.
-    run.output = VideoOutput();
+    // The output is closed (by ApplyVideo) before the temporary file is
+    // removed or renamed.
+    ApplyCounts counts;
+    const bool ok = ApplyVideo(&input, plan, options, instances, temporary, output, &counts, &error);
+    const int64_t done = counts.frames;
 
-    if (run.failed || g_stopSignal) {
-        if (!toStandardOutput) unlink(run.temporary.c_str());
+    if (!ok || g_stopSignal) {
+        if (!toStandardOutput) unlink(temporary.c_str());
         const std::string left = toStandardOutput ? "standard output got an unfinished file"
                                                   : output + " was not written";
-        if (g_stopSignal || run.error.step == kStepInterrupted)
+        if (g_stopSignal || error.step == kStepInterrupted)
             return Fail(kExitInterrupted, "interrupted after " + std::to_string(done) + " frames; " + left);
-        return Fail(ExitCodeFor(run.error.step),
-                    run.error.message + " (after " + std::to_string(done) + " frames); " + left);
+        return Fail(ExitCodeFor(error.step), error.message + " (after " + std::to_string(done) + " frames); " + left);
     }
-    if (run.moreFrames && !options.quiet)
+    if (counts.moreFrames && !options.quiet)
         fprintf(stderr, "delbrin: note: the output is a picture: frame 0 written; "
                         "`delbrin preview --frame N -o OUT` writes another\n");
-    if (damaged > 0)
-        fprintf(stderr, "delbrin: warning: the decoder rejected %lld damaged video packets; the frames it could "
-                        "decode were written\n", (long long)damaged);
-    if (moved > 0)
+    if (counts.movedFrames > 0)
         fprintf(stderr, "delbrin: warning: %lld frames had a timestamp that did not increase and were moved "
-                        "one tick after the previous frame\n", (long long)moved);
-    if (rounded > 0)
+                        "one tick after the previous frame\n", (long long)counts.movedFrames);
+    if (counts.roundedFrames > 0)
         fprintf(stderr, "delbrin: warning: %s counts time in %d/%d s: the timestamps of %lld frames were rounded "
-                        "to it\n", encoderName.c_str(), encoderTime.num, encoderTime.den, (long long)rounded);
+                        "to it\n", counts.encoderName.c_str(), counts.encoderTime.num, counts.encoderTime.den,
+                (long long)counts.roundedFrames);
     // Containers differ, and differ across FFmpeg versions, in whether they
     // store the turn: the file written is asked (standard output cannot be).
     if (!toStandardOutput && info.hasDisplayMatrix && info.rotation != 0 &&
-        !StoresDisplayMatrix(run.temporary, outputVideo))
+        !StoresDisplayMatrix(temporary, counts.outputVideo))
         fprintf(stderr, "delbrin: warning: the turn by %g degrees is lost: the %s container does not store it, so "
-                        "players show %s unturned; .mp4 and .mov keep it\n", info.rotation, run.plan.container->name,
+                        "players show %s unturned; .mp4 and .mov keep it\n", info.rotation, plan.container->name,
                 output.c_str());
-    if (!toStandardOutput && rename(run.temporary.c_str(), output.c_str()) != 0) {
+    if (!toStandardOutput && rename(temporary.c_str(), output.c_str()) != 0) {
         std::string reason = strerror(errno);
-        unlink(run.temporary.c_str());
+        unlink(temporary.c_str());
         return Fail(kExitRefused, "cannot rename the finished file to " + output + ": " + reason);
     }
-    if (!options.quiet && !isatty(2))
-        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s",
-                toStandardOutput ? "standard output" : output.c_str());
+    // Damage is told even on a terminal and with --quiet: the file lacks
+    // what the input lost.
+    const char* written = toStandardOutput ? "standard output" : output.c_str();
+    if (AnyDamage(counts.damage))
+        fprintf(stderr, "delbrin: warning: %lld frame%s written to %s; the input is damaged: %s\n", (long long)done,
+                done == 1 ? "" : "s", written, DescribeDamage(counts.damage).c_str());
+    else if (!options.quiet && !isatty(2))
+        fprintf(stderr, "delbrin: %lld frame%s written to %s\n", (long long)done, done == 1 ? "" : "s", written);
     return kExitOk;
 }

@@ -12,7 +12,8 @@
 const char kUsage[] =
     "usage:\n"
     "  delbrin apply INPUT OUTPUT [settings] [--codec NAME] [--crf N | --quality Q]\n"
-    "                             [--pix-fmt FMT] [--deblend M.png] [--force] [--quiet] [--verbose]\n"
+    "                             [--pix-fmt FMT] [--deblend M.png] [--strict]\n"
+    "                             [--force] [--quiet] [--verbose]\n"
     "  delbrin preview INPUT --frame N -o OUT.png [settings] [--force] [--verbose]\n"
     "  delbrin preview --print-config [settings]\n"
     "  delbrin demo [DIR] [--quiet] [--verbose]\n"
@@ -69,6 +70,9 @@ const char kUsage[] =
     "  OUTPUT is written beside itself under a temporary name and renamed only\n"
     "  when complete. --force replaces an existing OUTPUT. --quiet hides the\n"
     "  progress line, --verbose shows the libraries' messages.\n"
+    "  A damaged input gives the frames the decoder can make of it; the last\n"
+    "  line tells how many packets were damaged and frames lost. --strict\n"
+    "  refuses a damaged input instead (exit 1).\n"
     "preview:\n"
     "  Writes frame N with the dotted border to OUT.png; --force replaces an\n"
     "  existing OUT.png. --print-config prints the Config line and the host's\n"
@@ -172,7 +176,7 @@ enum OptionId {
     kOptCodec, kOptCrf, kOptQuality, kOptPixFmt, kOptDeblend,
     kOptFrame, kOptOutput, kOptPrintConfig,
     kOptFrames, kOptMargin, kOptFindRanges, kOptPreview, kOptJson, kOptMask,
-    kOptForce, kOptQuiet, kOptVerbose, kOptHelp,
+    kOptForce, kOptQuiet, kOptStrict, kOptVerbose, kOptHelp,
 };
 
 // The one table of options. A name may stand twice for different commands:
@@ -208,6 +212,7 @@ const struct OptionSpec {
     {"--mask", nullptr, kDetect, true, kOptMask},
     {"--force", "-f", kApply | kPreview | kDetect, false, kOptForce},
     {"--quiet", "-q", kApply | kDemo, false, kOptQuiet},
+    {"--strict", nullptr, kApply, false, kOptStrict},
     {"--verbose", "-v", kApply | kPreview | kDemo, false, kOptVerbose},
     {"--help", "-h", kEveryCommand, false, kOptHelp},
 };
@@ -401,6 +406,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             break;
         case kOptForce: options->force = true; break;
         case kOptQuiet: options->quiet = true; break;
+        case kOptStrict: options->strict = true; break;
         case kOptVerbose: options->verbose = true; break;
         case kOptHelp: options->help = true; break;
         }

@@ -39,6 +39,7 @@ struct Options {
     bool           force = false;
     bool           quiet = false;
     bool           verbose = false;
+    bool           strict = false;  // apply: damaged input is an error
     bool           help = false;
     bool           printConfig = false;
     int32_t        frame = -1;         // preview --frame

@@ -18,4 +18,10 @@ bool SameFile(const std::string& a, const std::string& b);
 // file gets the usual mode (0666 less the umask).
 bool MakeTemporaryBeside(const std::string& output, std::string* path);
 
+// When errnoCode is the disk's own refusal to write the file at path (no
+// space, quota, file size limit, read-only), says what refused
+// and where: "the disk holding /videos (the file system at /videos) is full:
+// 0 bytes free". Empty for any other code.
+std::string DiskRefusal(const std::string& path, int errnoCode);
+
 #endif

@@ -76,7 +76,8 @@ bool WritePngFile(const AVFrame* picture, const std::string& path, MediaError* e
         return Failed(error, kStepInterrupted, "interrupted; " + path + " was not written");
     }
     if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::string reason = strerror(errno);
+    const std::string disk = DiskRefusal(temporary, errno);
+    const std::string reason = disk.empty() ? strerror(errno) : disk;
     unlink(temporary.c_str());
     return Failed(error, kStepWriting, "writing " + path + ": " + reason);
 }

@@ -6,8 +6,10 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -18,6 +20,20 @@ extern "C" {
 #include "stop_request.h"
 
 namespace {
+
+// The demuxers tell of damage they pass over (a broken element skipped, a
+// file that ends early) only in their log messages: error messages from a
+// demuxer are counted here, then printed as usual.
+std::atomic<int64_t> g_demuxerErrors{0};
+
+void CountDemuxerErrors(void* context, int level, const char* format, va_list arguments) {
+    if (level <= AV_LOG_ERROR && context) {
+        const AVClass* c = *static_cast<const AVClass**>(context);
+        if (c && (c->get_category ? c->get_category(context) : c->category) == AV_CLASS_CATEGORY_DEMUXER)
+            g_demuxerErrors++;
+    }
+    av_log_default_callback(context, level, format, arguments);
+}
 
 // The first video stream that is a picture sequence, not a cover image.
 int FindVideoStream(const AVFormatContext* format) {
@@ -79,6 +95,12 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     info->picture = strcmp(demuxer, "image2") == 0 || (length > 5 && strcmp(demuxer + length - 5, "_pipe") == 0);
 }
 
+bool NamesImageSequence(const std::string& path) {
+    struct stat st;
+    return path.find('%') != std::string::npos && stat(path.c_str(), &st) != 0 &&
+           av_filename_number_test(path.c_str());
+}
+
 // Opens the container (again, when reading starts over) and picks the
 // video stream: the same one each time.
 bool OpenContainer(VideoInput* input, MediaError* error) {
@@ -88,11 +110,22 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
     if (!format) return FailedAv(error, kStepReading, "reading " + path, AVERROR(ENOMEM));
     format->interrupt_callback.callback = StopRequested;
 
+    // A name with a number pattern (img%03d.png) that is no file itself
+    // names an image sequence; a file that exists is that file, even when
+    // its name holds a '%'.
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "pattern_type", "none", 0);
-    // On failure avformat_open_input frees the context itself.
-    int ret = avformat_open_input(&format, input->url.c_str(), nullptr, &options);
-    av_dict_free(&options);
+    int ret;
+    if (input->io) {
+        format->pb = input->io;
+        format->flags |= AVFMT_FLAG_CUSTOM_IO;
+        ret = avio_seek(input->io, 0, SEEK_SET);
+        // On failure avformat_open_input frees the context itself.
+        if (ret >= 0) ret = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+    } else {
+        av_dict_set(&options, "pattern_type", NamesImageSequence(path) ? "sequence" : "none", 0);
+        ret = avformat_open_input(&format, input->url.c_str(), nullptr, &options);
+        av_dict_free(&options);
+    }
     input->format.reset(format);
     if (ret >= 0) ret = avformat_find_stream_info(input->format.get(), nullptr);
     if (ret < 0) {
@@ -176,6 +209,66 @@ int ReadVideoPacket(VideoInput* input, MediaError* error) {
     }
 }
 
+// One frame's time at the nominal rate, in the stream's time base; 0 when
+// the rate is unknown.
+int64_t FrameStep(const VideoStreamInfo& info) {
+    if (info.frameRate.num <= 0 || info.frameRate.den <= 0) return 0;
+    return av_rescale_q(1, av_inv_q(info.frameRate), info.timeBase);
+}
+
+// The frames of the nominal rate that fit between two timestamps, a < b,
+// neither counted; 0 when the rate is unknown or the gap is longer than
+// maxSeconds.
+int64_t FramesMissingBetween(const VideoInput* input, int64_t a, int64_t b, double maxSeconds) {
+    const AVRational rate = input->info.frameRate;
+    const int64_t step = FrameStep(input->info);
+    if (step <= 0 || b <= a) return 0;
+    const uint64_t gap = static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+    const uint64_t frames = gap / static_cast<uint64_t>(step) + (gap % static_cast<uint64_t>(step) > static_cast<uint64_t>(step) / 2);
+    if (frames < 2 || static_cast<double>(frames) > maxSeconds * av_q2d(rate) + 1) return 0;
+    return static_cast<int64_t>(frames) - 1;
+}
+
+// Frames the demuxer never delivered (a transport stream that lost packets)
+// leave a gap in the timestamps. A gap counts as lost frames only within a
+// few frames of damage found, since a file of variable frame rate has gaps
+// of its own.
+void CountMissingFrames(VideoInput* input, int64_t pts) {
+    const int kNearDamage = 16;  // frames; more than a decoder holds back
+    InputDamage& damage = input->damage;
+    const int64_t signs = damage.damagedPackets + damage.demuxerErrors;
+    if (signs != input->damageAtLastFrame) {
+        input->damageAtLastFrame = signs;
+        input->framesSinceDamage = 0;
+    } else if (input->framesSinceDamage <= kNearDamage) {
+        input->framesSinceDamage++;
+    }
+    const int64_t last = input->lastFramePts;
+    const int64_t rejected = damage.lostFrames - input->lostAtLastFrame;  // since the last frame
+    input->lostAtLastFrame = damage.lostFrames;
+    if (signs == 0 || input->framesSinceDamage > kNearDamage || last == AV_NOPTS_VALUE || pts == AV_NOPTS_VALUE)
+        return;
+    // The packets the decoder rejected left gaps too, and are counted.
+    // A gap of more than ten seconds is a jump of the clock, not frames.
+    damage.lostFrames += std::max<int64_t>(0, FramesMissingBetween(input, last, pts, 10) - rejected);
+    input->lostAtLastFrame = damage.lostFrames;
+}
+
+// A damaged file can end early: the frames missing between the last one
+// decoded and the end of the file as its header gives it.
+void CountMissingAtEnd(VideoInput* input) {
+    const AVFormatContext* format = input->format.get();
+    const int64_t last = input->lastFramePts;
+    if (input->endCounted || !AnyDamage(input->damage) || last == AV_NOPTS_VALUE ||
+        format->duration == AV_NOPTS_VALUE || format->duration <= 0)
+        return;
+    input->endCounted = true;
+    const int64_t start = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+    if (start > INT64_MAX - format->duration) return;
+    const int64_t end = av_rescale_q(start + format->duration, AV_TIME_BASE_Q, input->info.timeBase);
+    input->damage.lostFrames += FramesMissingBetween(input, last, end, 1e9);
+}
+
 // Reading starts over from the beginning of the file.
 bool StartOver(VideoInput* input, MediaError* error) {
     if (!OpenContainer(input, error)) return false;
@@ -183,6 +276,7 @@ bool StartOver(VideoInput* input, MediaError* error) {
     input->holdingPacket = false;
     input->demuxerEnded = false;
     input->nextFrameNumber = 0;
+    input->lastFramePts = AV_NOPTS_VALUE;
     return true;
 }
 
@@ -327,9 +421,28 @@ bool SeekToKeyframe(VideoInput* input, const VideoKeyframe* key, MediaError* err
 
 }  // namespace
 
+bool AnyDamage(const InputDamage& d) {
+    return d.damagedPackets > 0 || d.lostFrames > 0 || d.concealedFrames > 0 || d.demuxerErrors > 0;
+}
+
+std::string DescribeDamage(const InputDamage& d) {
+    auto count = [](int64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string text = count(d.damagedPackets, "packet damaged", "packets damaged") + ", " +
+                       count(d.lostFrames, "frame lost", "frames lost");
+    if (d.concealedFrames > 0)
+        text += ", " + count(d.concealedFrames, "frame", "frames") + " patched over by the decoder";
+    if (d.droppedPackets > 0)
+        text += ", " + count(d.droppedPackets, "packet", "packets") + " of other streams left out";
+    if (d.demuxerErrors > 0)
+        text += ", " + count(d.demuxerErrors, "error", "errors") + " the demuxer read past";
+    return text;
+}
+
 bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* input, MediaError* error) {
     // "file:" makes every name a file name: "12:30 news.mp4" is not a
-    // protocol, and an image sequence demuxer takes the name literally.
+    // protocol.
     const bool standardInput = IsStandardStream(path);
     input->url = standardInput ? "pipe:0" : "file:" + path;
     input->path = standardInput ? "standard input" : path;
@@ -338,11 +451,17 @@ bool OpenVideoInput(const std::string& path, VideoInputUse use, VideoInput* inpu
     input->use = use;
     input->packet.reset(av_packet_alloc());
     if (!input->packet) return FailedAv(error, kStepReading, "reading " + input->path, AVERROR(ENOMEM));
+    av_log_set_callback(CountDemuxerErrors);
+    input->demuxerErrorsAtOpen = g_demuxerErrors;
     if (!OpenContainer(input, error) || !OpenDecoder(input, error)) return false;
     FillInfo(input->format.get(), input->decoder.get(), input->info.streamIndex, &input->info);
+    // Every choice before the first frame (encoder, pixel format, sizes)
+    // rests on these; a file cut inside its header leaves them unknown.
+    if (input->info.width <= 0 || input->info.height <= 0 || input->info.pixelFormat == AV_PIX_FMT_NONE)
+        return Failed(error, kStepReading,
+                      "reading " + input->path + ": FFmpeg cannot tell the video's frame size and pixel format "
+                      "(a file cut short or damaged before its first picture?)");
     if (use != kSampleFrames) return true;
-    if (input->info.width <= 0 || input->info.height <= 0)
-        return Failed(error, kStepDecoding, "decoding " + input->path + ": the video has no frame size");
     return IndexFrames(input, error);
 }
 
@@ -351,10 +470,24 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
     const bool indexed = !input->index.framePts.empty();
     for (;;) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted"), -1;
+        input->damage.demuxerErrors = g_demuxerErrors - input->demuxerErrorsAtOpen;
         av_frame_unref(frame);
         int ret = avcodec_receive_frame(input->decoder.get(), frame);
         if (ret == 0) {
+            // The packet was damaged, though the decoder made a frame of it.
+            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) {
+                input->damage.damagedPackets++;
+                input->damage.concealedFrames++;
+            }
             frame->pts = frame->best_effort_timestamp;
+            // The last frames of an MPEG program stream can come without a
+            // timestamp: one frame after the previous one.
+            if (!indexed && frame->pts == AV_NOPTS_VALUE && input->lastFramePts != AV_NOPTS_VALUE) {
+                const int64_t step = FrameStep(input->info);
+                if (step > 0 && input->lastFramePts <= INT64_MAX - step) frame->pts = input->lastFramePts + step;
+            }
+            if (!indexed) CountMissingFrames(input, frame->pts);
+            input->lastFramePts = frame->pts;
             int64_t number = input->nextFrameNumber;
             if (indexed) {
                 number = IndexedFrameNumber(input->index, frame->pts);
@@ -364,9 +497,13 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
             input->nextFrameNumber = number + 1;
             return 1;
         }
-        if (ret == AVERROR_EOF) return 0;
+        if (ret == AVERROR_EOF) {
+            if (!indexed && input->demuxerEnded) CountMissingAtEnd(input);
+            return 0;
+        }
         if (ret == AVERROR_INVALIDDATA) {  // a damaged frame: later frames still decode
-            input->damagedPackets++;
+            input->damage.damagedPackets++;
+            input->damage.lostFrames++;
             continue;
         }
         if (ret != AVERROR(EAGAIN))
@@ -395,10 +532,12 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
         if (input->packet->stream_index == video) {
             const bool drain = input->drainAfterPts != AV_NOPTS_VALUE &&
                                PacketTime(input->packet.get()) == input->drainAfterPts;
+            const bool corrupt = input->packet->flags & AV_PKT_FLAG_CORRUPT;
             ret = avcodec_send_packet(input->decoder.get(), input->packet.get());
             av_packet_unref(input->packet.get());
+            if (corrupt || ret == AVERROR_INVALIDDATA) input->damage.damagedPackets++;
             if (ret == AVERROR_INVALIDDATA) {
-                input->damagedPackets++;
+                input->damage.lostFrames++;
             } else if (ret < 0) {
                 return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             }
@@ -410,6 +549,9 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
                     return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
             }
         } else if (input->otherPackets) {
+            // Copied as it is: the muxer may still take it, and what it
+            // refuses the sink leaves out.
+            if (input->packet->flags & AV_PKT_FLAG_CORRUPT) input->damage.damagedPackets++;
             bool ok = input->otherPackets(input->otherPacketsContext, input->packet.get(), error);
             av_packet_unref(input->packet.get());
             if (!ok) return -1;

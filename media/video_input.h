@@ -54,8 +54,29 @@ struct VideoStreamInfo {
     bool           alphaLost = false;      // the video's alpha channel has no decoder in this FFmpeg
 };
 
-// Receives a packet of a stream other than the video; may take its
-// reference. Returns false with *error to stop reading.
+// What reading found damaged. A damaged file still gives every frame the
+// decoder can make of it; these say what was lost on the way.
+struct InputDamage {
+    int64_t damagedPackets = 0;   // packets the demuxer found damaged, the decoder rejected or
+                                  // made a frame with damage of (one flagged twice counts twice)
+    int64_t lostFrames = 0;       // video packets the decoder rejected, and frames missing from
+                                  // the timestamps next to damage
+    int64_t concealedFrames = 0;  // frames decoded with damage the decoder patched over
+    int64_t demuxerErrors = 0;    // errors the demuxer reported and read past (a broken
+                                  // element skipped, a file that ends early)
+    int64_t droppedPackets = 0;   // damaged packets of other streams, left out of a copy
+                                  // (counted by the copy: reading hands every packet on)
+};
+
+// Whether anything was found damaged.
+bool AnyDamage(const InputDamage& damage);
+
+// "5 packets damaged, 3 frames lost, ...", for the end line.
+std::string DescribeDamage(const InputDamage& damage);
+
+// Receives a packet of a stream other than the video, damaged or not; may
+// take its reference.
+// Returns false with *error to stop reading.
 typedef bool (*OtherPacketSink)(void* context, AVPacket* packet, MediaError* error);
 
 // What the file is opened for.
@@ -99,9 +120,17 @@ struct VideoInput {
     bool             holdingPacket = false; // packet holds a video packet found by a seek, not yet decoded
     int64_t          drainAfterPts = AV_NOPTS_VALUE;  // drain the decoder once this packet is in
     bool             demuxerEnded = false;  // the decoder is being drained
-    int64_t          damagedPackets = 0;    // packets the decoder rejected as invalid data
+    InputDamage      damage;
+    int64_t          lastFramePts = AV_NOPTS_VALUE;  // of the frame decoded last
+    int64_t          demuxerErrorsAtOpen = 0;        // of every input read, before this one opened
+    int64_t          damageAtLastFrame = 0;          // damage.damagedPackets + demuxerErrors then
+    int64_t          lostAtLastFrame = 0;            // damage.lostFrames then
+    bool             endCounted = false;             // frames missing at the end are counted
+    int              framesSinceDamage = 0;          // frames decoded since it last grew
     OtherPacketSink  otherPackets = nullptr;
     void*            otherPacketsContext = nullptr;
+    AVIOContext*     io = nullptr;  // when set, read instead of the file at path (the caller owns
+                                    // it; path then only names it in messages)
 };
 
 // Opens path as a file (never as a URL or protocol, whatever it contains;

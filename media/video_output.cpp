@@ -274,6 +274,14 @@ bool OpenEncoder(VideoOutput* out, const EncoderPlan& plan, const VideoStreamInf
     return true;
 }
 
+// A failed write: the disk's own refusal said with what is full and where,
+// else the library's words.
+bool FailedWrite(const VideoOutput* out, int code, MediaError* error) {
+    const std::string disk = code < 0 && !IsStandardStream(out->path) ? DiskRefusal(out->path, AVUNERROR(code)) : "";
+    if (!disk.empty()) return Failed(error, kStepWriting, "writing " + out->name + ": " + disk);
+    return FailedAv(error, kStepWriting, "writing " + out->name, code);
+}
+
 bool WriteEncoded(VideoOutput* out, MediaError* error) {
     for (;;) {
         int ret = avcodec_receive_packet(out->encoder.get(), out->packet.get());
@@ -287,7 +295,7 @@ bool WriteEncoded(VideoOutput* out, MediaError* error) {
         ret = av_interleaved_write_frame(out->format.get(), out->packet.get());
         if (ret < 0) {
             if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
-            return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+            return FailedWrite(out, ret, error);
         }
     }
 }
@@ -298,6 +306,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
                      const VideoStreamInfo& video, const AVFrame* firstFrame, const VideoInput* copyFrom,
                      MediaError* error) {
     out->name = name;
+    out->path = path;
     out->packet.reset(av_packet_alloc());
     const std::string url = IsStandardStream(path) ? "pipe:1" : "file:" + path;
     AVFormatContext* format = nullptr;
@@ -343,7 +352,7 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
 
     if (!(plan.container->flags & AVFMT_NOFILE)) {
         ret = avio_open2(&out->format->pb, url.c_str(), AVIO_FLAG_WRITE, &out->format->interrupt_callback, nullptr);
-        if (ret < 0) return FailedAv(error, kStepWriting, "writing " + name, ret);
+        if (ret < 0) return FailedWrite(out, ret, error);
     }
     // A picture file is one picture: the image muxer takes the name as it
     // is instead of as a numbered pattern.
@@ -353,6 +362,10 @@ bool OpenVideoOutput(VideoOutput* out, const std::string& path, const std::strin
     av_dict_free(&options);
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
+        // Muxers flush their header (MP4 does): a disk that is full says so
+        // here, and the streams are not to blame.
+        const int written = out->format->pb && out->format->pb->error < 0 ? out->format->pb->error : ret;
+        if (!DiskRefusal(path, AVUNERROR(written)).empty()) return FailedWrite(out, written, error);
         return FailedAv(error, kStepWriting,
                         "writing " + name + ": the " + plan.container->name +
                             " container does not take these streams (.mkv holds nearly anything)",
@@ -367,6 +380,7 @@ bool AddCopiedStreams(VideoOutput* out, const VideoInput& input, const EncoderPl
                       MediaError* error) {
     const AVFormatContext* in = input.format.get();
     out->streamMap.assign(in->nb_streams, -1);
+    out->lastCopiedDts.assign(in->nb_streams, AV_NOPTS_VALUE);
     out->inputTimeBases.resize(in->nb_streams);
     for (unsigned i = 0; i < in->nb_streams; i++) {
         const AVStream* ist = in->streams[i];
@@ -456,10 +470,28 @@ bool CopyPacket(VideoOutput* out, AVPacket* packet, MediaError* error) {
     av_packet_rescale_ts(packet, out->inputTimeBases[index], ost->time_base);
     packet->stream_index = ost->index;
     packet->pos = -1;
+    // A damaged input can step a stream's clock back; the muxer refuses such
+    // a packet (and equal ones, but for subtitles and data or where the
+    // container allows) and would end the run.
+    int64_t& last = out->lastCopiedDts[index];
+    if (packet->dts != AV_NOPTS_VALUE && last != AV_NOPTS_VALUE) {
+        const AVMediaType type = ost->codecpar->codec_type;
+        const bool equalTaken = (out->format->oformat->flags & AVFMT_TS_NONSTRICT) ||
+                                type == AVMEDIA_TYPE_SUBTITLE || type == AVMEDIA_TYPE_DATA;
+        if (packet->dts < last || (packet->dts == last && !equalTaken)) {
+            out->refusedPackets++;
+            return true;
+        }
+    }
+    if (packet->dts != AV_NOPTS_VALUE) last = packet->dts;
     int ret = av_interleaved_write_frame(out->format.get(), packet);
+    if (ret == AVERROR_INVALIDDATA) {  // a damaged packet a bitstream filter refuses
+        out->refusedPackets++;
+        return true;
+    }
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
-        return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+        return FailedWrite(out, ret, error);
     }
     return true;
 }
@@ -467,12 +499,12 @@ bool CopyPacket(VideoOutput* out, AVPacket* packet, MediaError* error) {
 bool FinishVideoOutput(VideoOutput* out, MediaError* error) {
     if (!EncodeVideoFrame(out, nullptr, error)) return false;
     int ret = av_write_trailer(out->format.get());
-    if (ret < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret);
+    if (ret < 0) return FailedWrite(out, ret, error);
     if (out->format->pb) {
         avio_flush(out->format->pb);
         ret = out->format->pb->error;
         int closed = avio_closep(&out->format->pb);
-        if (ret < 0 || closed < 0) return FailedAv(error, kStepWriting, "writing " + out->name, ret < 0 ? ret : closed);
+        if (ret < 0 || closed < 0) return FailedWrite(out, ret < 0 ? ret : closed, error);
     }
     return true;
 }

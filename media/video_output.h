@@ -29,7 +29,11 @@ struct VideoOutput {
     int64_t          lastPts = AV_NOPTS_VALUE;  // in the encoder's time base, from ptsOrigin
     int64_t          reorderedFrames = 0;     // frames whose pts did not increase, moved on
     int64_t          roundedFrames = 0;       // frames whose pts the encoder's coarser time base rounded
+    std::vector<int64_t> lastCopiedDts;   // by input stream, in the output stream's time base
+    int64_t          refusedPackets = 0;      // copied packets the muxer would refuse (damaged, or
+                                              // a clock that steps back), left out
     std::string      name;               // OUTPUT, for messages
+    std::string      path;               // the file written
 };
 
 // Creates the file at path (always a file) in plan's container, with the

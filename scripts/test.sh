@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine if needed, builds everything and runs every test:
 # the native unit tests, the 32-bit and the 64-bit module and their dialog
-# under wine, the delbrin command end to end, then the unit tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a
-# minute. Ends with one line "N passed, N failed".
+# under wine, the delbrin command end to end, then the unit tests and the
+# command's end-to-end tests again with everything built with AddressSanitizer
+# and UndefinedBehaviorSanitizer, then each fuzz target for a minute. Ends
+# with one line "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,12 +38,13 @@ cmake --build build -j"$jobs"
 echo "== tests"
 run_ctest build
 
-echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "== unit tests and the command end to end under AddressSanitizer and UndefinedBehaviorSanitizer"
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DDELBRIN_WIN32=OFF -DDELBRIN_WIN64=OFF \
   -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build-sanitize -j"$jobs" --target core_tests cli_unit_tests tavrel_plugin_test
-run_ctest build-sanitize -L unit
+cmake --build build-sanitize -j"$jobs" --target core_tests cli_unit_tests delbrin cli_end_to_end_test \
+  input_faults_test tavrel_plugin_test
+run_ctest build-sanitize -L 'unit|end-to-end'
 
 echo "== fuzz targets, a minute each"
 cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
