@@ -215,11 +215,12 @@ void LimitReordering(const AVOutputFormat* container, EncoderPlan* plan) {
 void SayWhereAlphaIsLost(const InputTraits& input, EncoderPlan* plan) {
     if (!HasAlpha(input.pixelFormat) || input.opaque) return;
     const AVCodecID id = plan->codec->id;
-    const char* container = plan->container->name;
+    // A picture encoded on its own (preview's PNG) has no container.
+    const char* container = plan->container ? plan->container->name : nullptr;
     if (!HasAlpha(plan->pixelFormat))
         plan->notes.push_back(std::string("the input's alpha is dropped: ") + plan->codec->name +
                               " writes none here; --codec ffv1 (.mkv), prores_ks or qtrle (.mov) keep it");
-    else if ((id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9) && strcmp(container, "matroska") != 0 &&
+    else if ((id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9) && container && strcmp(container, "matroska") != 0 &&
              strcmp(container, "webm") != 0)
         plan->notes.push_back(std::string("the input's alpha is dropped: the ") + container + " container does not "
                               "store " + avcodec_get_name(id) + "'s alpha; .webm and .mkv do");
