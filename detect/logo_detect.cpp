@@ -700,7 +700,7 @@ struct Refinement {
     bool                   bySignature = false;
     LogoSignature          signature;      // the one this pass matches the samples against
     std::vector<LogoShown> answers;        // this pass's, per sample
-    std::vector<uint8_t>   shown;          // the last round's resolved presence
+    std::vector<uint8_t>   shown;          // the samples the signature's statistics were taken over
     int                    growths = 0, rounds = 0;
     bool                   active = true;
     bool                   ok = false;
@@ -784,6 +784,11 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         }
         f->bySignature = true;
         f->signature = std::move(next);
+        // The samples these statistics were taken over: when the signature
+        // finds the logo in just these, the region stands already.
+        f->shown.resize(pass.notes.size());
+        for (size_t k = 0; k < pass.notes.size(); k++)
+            f->shown[k] = pass.notes[k].run < kMaxRuns && (f->runs >> pass.notes[k].run & 1);
         return;
     }
     // The samples showing the logo by the signature this pass matched; the
