@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "output_file.h"
+#include "pixel_traits.h"
 #include "stop_request.h"
 
 namespace {
@@ -68,12 +69,12 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     info->timeBase = st->time_base;
     info->frameRate = av_guess_frame_rate(format, st, nullptr);
     info->sampleAspect = av_guess_sample_aspect_ratio(format, st, nullptr);
-    info->fieldOrder = par->field_order;
-    info->primaries = par->color_primaries;
-    info->transfer = par->color_trc;
-    info->matrix = par->color_space;
-    info->range = par->color_range;
-    info->chromaLocation = par->chroma_location;
+    info->fieldOrder = KnownOr(par->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN);
+    info->primaries = KnownOr(par->color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+    info->transfer = KnownOr(par->color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+    info->matrix = KnownOr(par->color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    info->range = KnownOr(par->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    info->chromaLocation = KnownOr(par->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     const uint8_t* matrix = StreamDisplayMatrix(st);
     info->hasDisplayMatrix = matrix != nullptr;
     if (matrix) {
@@ -479,6 +480,7 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
                 input->damage.damagedPackets++;
                 input->damage.concealedFrames++;
             }
+            KeepKnownColourTags(frame);
             frame->pts = frame->best_effort_timestamp;
             // The last frames of an MPEG program stream can come without a
             // timestamp: one frame after the previous one.
