@@ -40,13 +40,15 @@ float PatchShare(float alpha, float limit)
     return alpha >= end ? 1.0f : (alpha - limit) / (end - limit);
 }
 
-PixelRect PatchedBox(const LogoModel& logo, float limit)
+// The smallest box, in a width x height grid, holding every pixel whose
+// alpha is taken; empty when none is.
+template <typename Takes>
+static PixelRect BoxWhere(int32_t width, int32_t height, const std::vector<float>& alpha, Takes takes)
 {
-    const LogoPlane& luma = logo.planes[0];
-    int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = -1, y1 = -1;
-    for (int32_t y = 0; y < luma.box.height; y++)
-        for (int32_t x = 0; x < luma.box.width; x++)
-            if (PatchShare(luma.alpha[(size_t)y * luma.box.width + x], limit) > 0.0f) {
+    int32_t x0 = width, y0 = height, x1 = -1, y1 = -1;
+    for (int32_t y = 0; y < height; y++)
+        for (int32_t x = 0; x < width; x++)
+            if (takes(alpha[(size_t)y * width + x])) {
                 x0 = x < x0 ? x : x0;
                 x1 = x > x1 ? x : x1;
                 y0 = y < y0 ? y : y0;
@@ -54,7 +56,19 @@ PixelRect PatchedBox(const LogoModel& logo, float limit)
             }
     if (x1 < 0)
         return PixelRect{ 0, 0, 0, 0 };
-    return PixelRect{ luma.box.x + x0, luma.box.y + y0, x1 - x0 + 1, y1 - y0 + 1 };
+    return PixelRect{ x0, y0, x1 - x0 + 1, y1 - y0 + 1 };
+}
+
+PixelRect PatchedBox(const LogoModel& logo, float limit)
+{
+    const LogoPlane& luma = logo.planes[0];
+    PixelRect box = BoxWhere(luma.box.width, luma.box.height, luma.alpha,
+                             [limit](float a) { return PatchShare(a, limit) > 0.0f; });
+    if (IsEmptyRect(box))
+        return box;
+    box.x += luma.box.x;
+    box.y += luma.box.y;
+    return box;
 }
 
 static int32_t RoundAndClip(double v, int32_t maxValue)
@@ -92,23 +106,6 @@ void DeblendPlane(const LogoPlane& logo, float limit, const SamplePlane* patched
         }
 }
 
-// The smallest box holding every pixel with alpha above 0; empty when none.
-static PixelRect LogoBox(int32_t width, int32_t height, const std::vector<float>& alpha)
-{
-    int32_t x0 = width, y0 = height, x1 = -1, y1 = -1;
-    for (int32_t y = 0; y < height; y++)
-        for (int32_t x = 0; x < width; x++)
-            if (alpha[(size_t)y * width + x] > 0.0f) {
-                x0 = x < x0 ? x : x0;
-                x1 = x > x1 ? x : x1;
-                y0 = y < y0 ? y : y0;
-                y1 = y > y1 ? y : y1;
-            }
-    if (x1 < 0)
-        return PixelRect{ 0, 0, 0, 0 };
-    return PixelRect{ x0, y0, x1 - x0 + 1, y1 - y0 + 1 };
-}
-
 LogoModel LogoFromPixels(int32_t width, int32_t height, int32_t chromaShiftX, int32_t chromaShiftY, int32_t planeCount,
                          const std::vector<float>& alpha, const std::vector<float> colour[3])
 {
@@ -119,7 +116,7 @@ LogoModel LogoFromPixels(int32_t width, int32_t height, int32_t chromaShiftX, in
     logo.chromaShiftY = chromaShiftY;
     logo.planeCount = planeCount;
 
-    const PixelRect box = LogoBox(width, height, alpha);
+    const PixelRect box = BoxWhere(width, height, alpha, [](float a) { return a > 0.0f; });
     LogoPlane& luma = logo.planes[0];
     luma.box = box;
     luma.alpha.resize((size_t)box.width * (box.height > 0 ? box.height : 0));
