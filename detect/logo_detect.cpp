@@ -138,7 +138,7 @@ void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int3
         const float scale = kPlaneWeight[p];
         const int32_t pitch = sample.pitch[p];
         for (int32_t j = 0; j < r.height; j++) {
-            const uint8_t* row = sample.plane[p] + (size_t)(r.y + j) * pitch + r.x;
+            const uint8_t* row = sample.plane[p] + (size_t)(r.y - sample.top + j) * pitch + (r.x - sample.left);
             const uint8_t* below = r.y + j + 1 < height ? row + pitch : row;
             const size_t first = (size_t)j * r.width;
             float* value = &sums->value[first * kSamplePlanes + p];
@@ -818,20 +818,70 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     f->ok = f->result.score >= kMinScore && !(f->result.signature.edges.empty() && f->result.signature.still.empty());
 }
 
+// The part of every sample a batch reads, kept after the first reading so
+// that the readings after it need not read the source again while the
+// batch's windows stay inside it. It is kept only within the source's
+// keptBytes, whatever the number of samples; a batch needing more reads the
+// source every round.
+struct KeptSamples {
+    PixelRect            area = {0, 0, 0, 0};  // frame coordinates; empty while nothing is kept
+    std::vector<int64_t> frameNumbers;
+    std::vector<uint8_t> pixels;  // per sample, per plane, the area's rows
+};
+
+// The frame pixels a refinement's next reading looks at: its window, the
+// signature's, and the neighbours right of and below them that steps take.
+PixelRect ReadArea(const Refinement& f, int32_t width, int32_t height) {
+    PixelRect area = f.sums.window;
+    if (f.bySignature) area = Union(area, f.signature.window);
+    return ClipRectToFrame({area.x, area.y, area.width + 1, area.height + 1}, width, height);
+}
+
+bool Inside(const PixelRect& a, const PixelRect& b) {
+    return a.x >= b.x && a.y >= b.y && Right(a) <= Right(b) && Bottom(a) <= Bottom(b);
+}
+
+void KeepPart(const SamplePlanes& s, KeptSamples* kept) {
+    const PixelRect& a = kept->area;
+    kept->frameNumbers.push_back(s.frameNumber);
+    for (int p = 0; p < kSamplePlanes; p++)
+        for (int32_t j = 0; j < a.height; j++) {
+            const uint8_t* row = s.plane[p] + (size_t)(a.y - s.top + j) * s.pitch[p] + (a.x - s.left);
+            kept->pixels.insert(kept->pixels.end(), row, row + a.width);
+        }
+}
+
+// Hands the kept parts to visit as the samples they were taken from.
+void ReadKept(const KeptSamples& kept, const SampleVisitor& visit) {
+    const PixelRect& a = kept.area;
+    const size_t planeBytes = (size_t)a.width * a.height;
+    for (size_t k = 0; k < kept.frameNumbers.size(); k++) {
+        const uint8_t* first = &kept.pixels[k * kSamplePlanes * planeBytes];
+        SamplePlanes s = {kept.frameNumbers[k], {first, first + planeBytes, first + 2 * planeBytes},
+                          {a.width, a.width, a.width}};
+        s.left = a.x;
+        s.top = a.y;
+        if (!visit(s)) return;
+    }
+}
+
 // Passes over the samples until every refinement of the batch has ended.
 bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refinement>* batch) {
     const int32_t width = source.width, height = source.height;
+    KeptSamples kept;
     for (;;) {
         bool any = false;
+        PixelRect needed = {0, 0, 0, 0};
         for (Refinement& f : *batch) {
             if (!f.active) continue;
             any = true;
             StartSums(&f.sums, WindowAround(f.box, width, height));
             f.answers.assign(f.bySignature ? pass.notes.size() : 0, kLogoUnsure);
+            needed = Union(needed, ReadArea(f, width, height));
         }
         if (!any) return true;
         size_t k = 0;
-        bool ok = source.read([&](const SamplePlanes& s) {
+        auto visit = [&](const SamplePlanes& s) {
             if (k >= pass.notes.size()) return false;  // a reading must hand in the same samples
             const SampleNote& note = pass.notes[k];
             for (Refinement& f : *batch) {
@@ -847,9 +897,28 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
             }
             k++;
             return true;
-        });
-        if (!ok) return false;
-            for (Refinement& f : *batch)
+        };
+        if (!IsEmptyRect(kept.area) && Inside(needed, kept.area)) {
+            ReadKept(kept, visit);
+        } else {
+            // Kept with room around it when that fits: a region found again
+            // moves its window a little.
+            const double perPixel = (double)kSamplePlanes * pass.notes.size();
+            PixelRect area = Grow(needed, std::max(needed.width, needed.height) / 2, width, height);
+            const double budget = (double)source.keptBytes;
+            if ((double)area.width * area.height * perPixel > budget) area = needed;
+            if ((double)area.width * area.height * perPixel > budget) area = {0, 0, 0, 0};
+            kept = KeptSamples();
+            kept.area = area;
+            if (!IsEmptyRect(area)) kept.pixels.reserve((size_t)((double)area.width * area.height * perPixel));
+            bool ok = source.read([&](const SamplePlanes& s) {
+                if (!visit(s)) return false;
+                if (!IsEmptyRect(kept.area)) KeepPart(s, &kept);
+                return true;
+            });
+            if (!ok) return false;
+        }
+        for (Refinement& f : *batch)
             if (f.active) Advance(pass, width, height, &f);
     }
 }

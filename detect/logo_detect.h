@@ -3,8 +3,10 @@
 //
 // The analysis streams: it reads the samples several times over (each
 // reading a pass), keeps sums per pixel and a few numbers per sample, and
-// never holds a sample beyond the call that hands it in. Its memory is
-// therefore set by the frame's size, not by the number of samples.
+// never holds a whole sample beyond the call that hands it in; of the
+// samples it keeps only the candidates' windows, within a fixed budget
+// (SampleSource::keptBytes). Its memory is therefore set by the frame's size
+// and that budget, not by the number of samples.
 #ifndef DELBRIN_DETECT_LOGO_DETECT_H
 #define DELBRIN_DETECT_LOGO_DETECT_H
 
@@ -24,10 +26,14 @@ using SampleVisitor = std::function<bool(const SamplePlanes& sample)>;
 // ascending frame order, the same frames on every reading. read returns
 // false when reading failed; the analysis then stops at once. expected is
 // about how many samples a reading hands in (it sets the runs' length).
+// keptBytes bounds what the analysis keeps of the samples between readings:
+// the parts its candidates' windows look at, so that refining them needs
+// one reading rather than one a round; 0 reads the samples every round.
 struct SampleSource {
     int32_t                                   width = 0;
     int32_t                                   height = 0;
     int64_t                                   expected = 0;
+    int64_t                                   keptBytes = 48 << 20;
     std::function<bool(const SampleVisitor&)> read;
 };
 

@@ -26,7 +26,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
     for (const SignatureEdge& e : sig.edges) {
         const int32_t i = r.x + e.pixel % r.width, j = r.y + e.pixel / r.width;
         for (int p = 0; p < kSamplePlanes; p++) {
-            const uint8_t* at = frame.plane[p] + (size_t)j * frame.pitch[p] + i;
+            const uint8_t* at = frame.plane[p] + (size_t)(j - frame.top) * frame.pitch[p] + (i - frame.left);
             if (e.stepX[p] != 0) {
                 const float d = kPlaneWeight[p] * ((int)at[1] - (int)at[0]);
                 projected += (double)e.stepX[p] * d;
@@ -46,7 +46,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
         const int32_t i = r.x + s.pixel % r.width, j = r.y + s.pixel / r.width;
         float far = 0;
         for (int p = 0; p < kSamplePlanes; p++)
-            far = std::max(far, kPlaneWeight[p] * abs((int)frame.plane[p][(size_t)j * frame.pitch[p] + i] - (int)s.value[p]));
+            far = std::max(far, kPlaneWeight[p] * abs((int)frame.plane[p][(size_t)(j - frame.top) * frame.pitch[p] + (i - frame.left)] - (int)s.value[p]));
         stray += std::min(1.0f, far / sig.stillSpread);
     }
     const double edges = (double)sig.edges.size(), still = (double)sig.still.size();

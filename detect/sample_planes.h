@@ -19,6 +19,10 @@ struct SamplePlanes {
     int64_t        frameNumber;
     const uint8_t* plane[kSamplePlanes];  // Y, Cb, Cr
     int32_t        pitch[kSamplePlanes];  // bytes from one row to the next
+    // The frame pixel each plane's first byte holds: 0, 0 for a whole frame;
+    // a part of one kept between readings starts at its own corner.
+    int32_t        left = 0;
+    int32_t        top = 0;
 };
 
 #endif

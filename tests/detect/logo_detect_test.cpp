@@ -117,7 +117,7 @@ struct Detected {
     int           readings = 0;
 };
 
-Detected Detect(const SyntheticClip& clip, int failOnReading = -1) {
+Detected Detect(const SyntheticClip& clip, int failOnReading = -1, int64_t keptBytes = SampleSource().keptBytes) {
     Detected run;
     const Texture pan = MakeTexture(7, kW + 3 * clip.samples + 8, kH);
     std::vector<uint8_t> planes[3];
@@ -125,6 +125,7 @@ Detected Detect(const SyntheticClip& clip, int failOnReading = -1) {
     source.width = kW;
     source.height = kH;
     source.expected = clip.samples;
+    source.keptBytes = keptBytes;
     source.read = [&](const SampleVisitor& visit) {
         if (run.readings++ == failOnReading) return false;
         for (int n = 0; n < clip.samples; n++) {
@@ -203,6 +204,46 @@ TEST(LogoDetect, AFailedReadingStopsTheAnalysis) {
         const Detected run = Detect(clip, reading);
         EXPECT_FALSE(run.read) << "reading " << reading;
         EXPECT_EQ(run.readings, reading + 1);
+    }
+}
+
+// Keeping the candidates' windows between readings changes how often the
+// samples are read, not what is found: the same detection, to the bit, as
+// reading every sample in every round, whether the budget holds the windows
+// with room around them, just the windows, or nothing.
+TEST(LogoDetect, KeptWindowsFindWhatRereadingFinds) {
+    const SyntheticClip clips[] = {
+        {kNoise, 80, {{{150, 8, 32, 16}, 220, 90, 170, 1.0f, 0, 79}}},
+        {kPan, 80, {{{10, 80, 40, 18}, 235, 128, 128, 0.5f, 0, 79}}},
+        {kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}, {{120, 60, 50, 30}, 40, 150, 100, 0.6f, 0, 99}}},
+        {kNoiseSmooth, 80, {{{140, 70, 36, 20}, 210, 100, 160, 1.0f, 0, 79}}},
+        {kChromaOnly, 80, {{{20, 70, 36, 20}, 128, 200, 60, 1.0f, 0, 79}}},
+        {kNoise, 80, {}},
+    };
+    for (size_t c = 0; c < sizeof clips / sizeof clips[0]; c++) {
+        const Detected reread = Detect(clips[c], -1, 0);
+        for (int64_t budget : {int64_t(1) << 20, SampleSource().keptBytes}) {
+            SCOPED_TRACE(testing::Message() << "clip " << c << ", budget " << budget);
+            const Detected kept = Detect(clips[c], -1, budget);
+            ASSERT_TRUE(kept.read);
+            const LogoDetection& a = reread.detection;
+            const LogoDetection& b = kept.detection;
+            EXPECT_EQ(a.verdict, b.verdict);
+            EXPECT_EQ(a.frameNumbers, b.frameNumbers);
+            ASSERT_EQ(a.candidates.size(), b.candidates.size());
+            for (size_t i = 0; i < a.candidates.size(); i++) {
+                const LogoCandidate &x = a.candidates[i], &y = b.candidates[i];
+                EXPECT_EQ(x.region.x, y.region.x);
+                EXPECT_EQ(x.region.y, y.region.y);
+                EXPECT_EQ(x.region.width, y.region.width);
+                EXPECT_EQ(x.region.height, y.region.height);
+                EXPECT_EQ(x.score, y.score);
+                EXPECT_EQ(x.opacity, y.opacity);
+                EXPECT_EQ(x.present, y.present);
+            }
+            EXPECT_LE(kept.readings, reread.readings);
+            if (budget == SampleSource().keptBytes && a.verdict == kDetectFound) EXPECT_LT(kept.readings, reread.readings);
+        }
     }
 }
 
