@@ -319,8 +319,6 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
     printf("  ]\n}\n");
 }
 
-// The frame, patched by the filter with the border on, as the preview: what
-// `delbrin preview` writes for the Config line, without the feathering.
 // Learns the logo inside rect from frames spread over the video (only those
 // inside shown, when there are spans) and writes it to path as a mask
 // picture.
@@ -368,6 +366,8 @@ bool WriteLogoMask(VideoInput* input, PixelRect rect, const std::vector<FrameSpa
     return true;
 }
 
+// The frame, patched by the filter with the border on, as the preview: what
+// `delbrin preview` writes for the Config line, without the feathering.
 bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
                   const std::string& path, MediaError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
