@@ -431,7 +431,7 @@ int RunApply(const Options& options) {
     const std::string& inputName = options.positional[0];
     const std::string& output = options.positional[1];
     std::string message;
-    int code = CheckOutputName(inputName, output, options.force, &message);
+    int code = CheckOutputName(inputName, output, "OUTPUT", options.force, &message);
     if (code != kExitOk) return Fail(code, message);
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
