@@ -132,9 +132,12 @@ bool QueueOtherPacket(void* context, AVPacket* packet, MediaError* error) {
     return true;
 }
 
-void SayNotes(const std::vector<std::string>& notes, bool quiet) {
-    if (quiet) return;
-    for (const std::string& n : notes) fprintf(stderr, "delbrin: note: %s\n", n.c_str());
+// Says the notes the choices left (unless quiet) and clears them, so that
+// each is said once.
+void SayNotes(std::vector<std::string>* notes, bool quiet) {
+    if (!quiet)
+        for (const std::string& n : *notes) fprintf(stderr, "delbrin: note: %s\n", n.c_str());
+    notes->clear();
 }
 
 // Whether a frame with alpha shows none: every colour of a palette is
@@ -186,8 +189,7 @@ bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
     run->plan.notes.clear();
     if (!ChoosePixelFormat(run->options->encoder, traits, &run->plan, &usage))
         return Failed(error, kStepEncoding, usage);
-    SayNotes(run->plan.notes, run->options->quiet);
-    run->plan.notes.clear();
+    SayNotes(&run->plan.notes, run->options->quiet);
     return true;
 }
 
@@ -431,7 +433,7 @@ int RunApply(const Options& options) {
     const std::string& inputName = options.positional[0];
     const std::string& output = options.positional[1];
     std::string message;
-    int code = CheckOutputName(inputName, output, options.force, &message);
+    int code = CheckOutputName(inputName, output, "OUTPUT", options.force, &message);
     if (code != kExitOk) return Fail(code, message);
     const std::vector<PatchSettings> instances = MakeInstances(options, options.border);
 
@@ -452,8 +454,7 @@ int RunApply(const Options& options) {
     if (!ChooseContainer(output, &plan, &usage) || !ChooseEncoder(options.encoder, output, traits, &plan, &usage) ||
         !ChooseQuality(options.encoder, &plan, &usage))
         return Fail(kExitUsage, usage);
-    SayNotes(plan.notes, options.quiet);
-    plan.notes.clear();
+    SayNotes(&plan.notes, options.quiet);
     // Checked now so that a format that cannot be is a usage error; said
     // once the first frame has settled it.
     if (!ChoosePixelFormat(options.encoder, traits, &plan, &usage)) return Fail(kExitUsage, usage);

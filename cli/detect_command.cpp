@@ -27,7 +27,6 @@ extern "C" {
 #include "logo_mask.h"
 #include "logo_mask_file.h"
 #include "output_check.h"
-#include "output_file.h"
 #include "picture_file.h"
 #include "patch_settings.h"
 #include "script_line.h"
@@ -319,8 +318,6 @@ void PrintJson(const DetectOptions& options, const DetectReport& r, const PatchS
     printf("  ]\n}\n");
 }
 
-// The frame, patched by the filter with the border on, as the preview: what
-// `delbrin preview` writes for the Config line, without the feathering.
 // Learns the logo inside rect from frames spread over the video (only those
 // inside shown, when there are spans) and writes it to path as a mask
 // picture.
@@ -368,6 +365,8 @@ bool WriteLogoMask(VideoInput* input, PixelRect rect, const std::vector<FrameSpa
     return true;
 }
 
+// The frame, patched by the filter with the border on, as the preview: what
+// `delbrin preview` writes for the Config line, without the feathering.
 bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings& settings,
                   const std::string& path, MediaError* error) {
     // The border lies on the rectangle's outermost pixels, which feathering
@@ -517,21 +516,18 @@ int RunDetect(const Options& command) {
     if (previewPath == "-")
         return Fail(kExitUsage, "--preview - would mix the picture with the report on standard output; "
                                 "name a file");
-    if (!previewPath.empty() && SameFile(options.input, previewPath))
-        return Fail(kExitRefused, "the preview would overwrite INPUT; choose another name");
     if (rectGiven && (maskPath.empty() || command.instances.size() > 1 || options.ranges || !previewPath.empty() || json))
         return Fail(kExitUsage, "--rect goes with --mask alone: the logo is learned there, not searched for");
     if (maskPath == "-")
         return Fail(kExitUsage, "--mask - would mix the picture with the report on standard output; name a file");
-    if (!maskPath.empty() && SameFile(options.input, maskPath))
-        return Fail(kExitRefused, "the mask would overwrite INPUT; choose another name");
     if (!maskPath.empty() && maskPath == previewPath)
         return Fail(kExitUsage, "--mask and --preview name the same file");
     std::string refusal;
     if (!maskPath.empty())
-        if (int code = CheckOutputName(options.input, maskPath, command.force, &refusal)) return Fail(code, refusal);
+        if (int code = CheckOutputName(options.input, maskPath, "the mask", command.force, &refusal))
+            return Fail(code, refusal);
     if (!previewPath.empty()) {
-        if (int code = CheckOutputName(options.input, previewPath, command.force, &refusal))
+        if (int code = CheckOutputName(options.input, previewPath, "the preview", command.force, &refusal))
             return Fail(code, refusal);
     } else if (command.force && maskPath.empty()) {
         return Fail(kExitUsage, "--force belongs to --preview or --mask, neither of which is given; see delbrin detect --help");

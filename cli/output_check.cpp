@@ -5,11 +5,11 @@
 #include "output_file.h"
 #include "run_error.h"
 
-int CheckOutputName(const std::string& input, const std::string& output, bool force,
+int CheckOutputName(const std::string& input, const std::string& output, const std::string& what, bool force,
                     std::string* message) {
     if (IsStandardStream(output)) return kExitOk;
     if (input == output || SameFile(input, output)) {
-        *message = "OUTPUT is the same file as INPUT; write to another file";
+        *message = what + " would overwrite INPUT; choose another name";
         return kExitRefused;
     }
     if (!force && access(output.c_str(), F_OK) == 0) {

@@ -11,17 +11,14 @@
 #include "filter_setup.h"
 #include "frame_run.h"
 #include "output_check.h"
-#include "output_file.h"
 #include "picture_file.h"
 #include "stop_signal.h"
 #include "video_input.h"
 
 int RunPreview(const Options& options) {
     const std::string& input = options.positional[0];
-    if (SameFile(input, options.picturePath))
-        return Fail(kExitRefused, "the picture would overwrite INPUT; choose another -o");
     std::string refusal;
-    if (int code = CheckOutputName(input, options.picturePath, options.force, &refusal))
+    if (int code = CheckOutputName(input, options.picturePath, "the picture", options.force, &refusal))
         return Fail(code, refusal);
     const std::vector<PatchSettings> instances = MakeInstances(options, true);  // the border, to place them
     bool anyPatched = false;
