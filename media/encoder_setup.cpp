@@ -43,10 +43,10 @@ bool TakesQscale(const AVCodec* codec) {
     }
 }
 
-const AVOption* CrfOption(const AVCodec* codec) {
+// The encoder's own option of this name, null when it has none.
+const AVOption* PrivateOption(const AVCodec* codec, const char* name) {
     if (!codec->priv_class) return nullptr;
-    return av_opt_find(const_cast<const AVClass**>(&codec->priv_class), "crf", nullptr, 0,
-                       AV_OPT_SEARCH_FAKE_OBJ);
+    return av_opt_find(const_cast<const AVClass**>(&codec->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
 }
 
 bool IsLossless(const AVCodec* codec) {
@@ -114,8 +114,7 @@ bool IsFewColours(AVPixelFormat format) {
 // option of their own, the others from the context.
 void SetProfile(const AVCodec* codec, int profile, AVCodecContext* context, AVDictionary** options) {
     if (profile == kUnknownProfile) return;
-    if (codec->priv_class && av_opt_find(const_cast<const AVClass**>(&codec->priv_class), "profile", nullptr, 0,
-                                         AV_OPT_SEARCH_FAKE_OBJ))
+    if (PrivateOption(codec, "profile"))
         av_dict_set_int(options, "profile", profile, 0);
     else
         context->profile = profile;
@@ -357,7 +356,7 @@ bool ChooseEncoder(const EncoderRequest& request, const std::string& outputName,
 // --quality is the encoder's own number and is passed as it is.
 bool ChooseQuality(const EncoderRequest& request, EncoderPlan* plan, std::string* error) {
     const AVCodec* codec = plan->codec;
-    const AVOption* crf = CrfOption(codec);
+    const AVOption* crf = PrivateOption(codec, "crf");
     const bool qscale = !crf && TakesQscale(codec);
     const std::string name = codec->name;
 
@@ -490,8 +489,7 @@ void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDi
     SetProfile(plan.codec, plan.profile, context, options);
     // libvpx makes no alternate reference frames with transparency.
     if (HasAlpha(plan.pixelFormat) && (plan.codec->id == AV_CODEC_ID_VP8 || plan.codec->id == AV_CODEC_ID_VP9) &&
-        av_opt_find(const_cast<const AVClass**>(&plan.codec->priv_class), "auto-alt-ref", nullptr, 0,
-                    AV_OPT_SEARCH_FAKE_OBJ))
+        PrivateOption(plan.codec, "auto-alt-ref"))
         av_dict_set(options, "auto-alt-ref", "0", 0);
     if (plan.gopSize > 0) context->gop_size = plan.gopSize;
     if (plan.maxBFrames >= 0) context->max_b_frames = plan.maxBFrames;

@@ -15,8 +15,7 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
     const PictureColour source = ColourOf(from);
     PictureColour target = source;
     if (IsRgbFormat(from->format)) target.range = AVCOL_RANGE_MPEG;
-    if (IsFullRangeYuvName(format) || IsGrayFormat(format)) target.range = AVCOL_RANGE_JPEG;
-    if (IsRgbFormat(format)) target.range = AVCOL_RANGE_JPEG;
+    if (IsFullRangeYuvName(format) || IsGrayFormat(format) || IsRgbFormat(format)) target.range = AVCOL_RANGE_JPEG;
 
     if (!c->context || c->srcWidth != from->width || c->srcHeight != from->height ||
         c->srcFormat != from->format || c->dstWidth != width || c->dstHeight != height ||
@@ -51,12 +50,13 @@ bool ConvertFrame(FrameConverter* c, const AVFrame* from, AVFrame* to, int forma
     ret = av_frame_copy_props(to, from);
     if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
     sws_scale(c->context.get(), from->data, from->linesize, 0, from->height, to->data, to->linesize);
+    // The other tags came with the properties; the matrix changes only
+    // between RGB and YUV.
     to->color_range = target.range;
-    if (IsRgbFormat(format)) {
+    if (IsRgbFormat(format))
         to->colorspace = AVCOL_SPC_RGB;
-    } else if (IsRgbFormat(from->format) || from->colorspace == AVCOL_SPC_UNSPECIFIED) {
-        to->colorspace = IsRgbFormat(from->format) ? target.matrix : from->colorspace;
-    }
+    else if (IsRgbFormat(from->format))
+        to->colorspace = target.matrix;
     return true;
 }
 

@@ -2,8 +2,6 @@
 // for why the window's result equals the whole frame's.
 #include "region_patch.h"
 
-#include <string.h>
-
 #include <algorithm>
 
 extern "C" {
@@ -294,7 +292,6 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
 
     int ret = av_frame_make_writable(frame);
     if (ret < 0) return FailedAv(error, kStepFiltering, "filtering", ret);
-    if (patcher->working.size() < static_cast<size_t>(count)) patcher->working.resize(count);
 
     const PictureColour colour = ColourOf(frame);
     const bool hasAlpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
@@ -319,13 +316,12 @@ bool PatchFrameRegions(RegionPatcher* patcher, AVFrame* frame, const PatchSettin
         FrameView view = {patcher->bgra->data[0] + static_cast<ptrdiff_t>(wh - 1) * patcher->bgra->linesize[0],
                           ww, wh, -patcher->bgra->linesize[0]};
         for (int a : groups[g]) {
-            PatchSettings* s = &patcher->working[active[a].instance];
-            memcpy(s, &instances[active[a].instance], sizeof *s);
-            s->x = active[a].rect.x - w.x;
-            s->y = active[a].rect.y - w.y;
-            s->width = active[a].rect.width;
-            s->height = active[a].rect.height;
-            PatchFrame(s, view, frameNumber);
+            PatchSettings s = instances[active[a].instance];
+            s.x = active[a].rect.x - w.x;
+            s.y = active[a].rect.y - w.y;
+            s.width = active[a].rect.width;
+            s.height = active[a].rect.height;
+            PatchFrame(&s, view, frameNumber);
         }
 
         sws_scale(fromBgra, patcher->bgra->data, patcher->bgra->linesize, 0, wh, patcher->back->data,

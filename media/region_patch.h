@@ -111,7 +111,6 @@ struct RegionPatcher {
     std::vector<CachedContext> contexts;
     FramePtr bgra;
     FramePtr back;
-    std::vector<PatchSettings> working;  // the instances' copies, rectangle moved into a window
 };
 
 // Patches frame in place with every instance, in order, at frame number
