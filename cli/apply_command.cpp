@@ -291,6 +291,7 @@ void PatchStage(ApplyRun* run) {
     RegionPatcher patcher;
     Deblending deblending;
     FrameConverter toWork, toEncoder;
+    FrameConverter readColours, mapColours;  // to RGB32 for a palette output: before and after patching
     int width = 0, height = 0;  // the first frame's, the encoder's
     bool saidFixedPalette = false;
     StageItem item;
@@ -309,7 +310,7 @@ void PatchStage(ApplyRun* run) {
             const AVPixelFormat format = run->plan.pixelFormat;
             // The palette is taken before the patch changes the frame.
             const bool toPalette = format == AV_PIX_FMT_PAL8;
-            const FramePalette palette = toPalette ? PaletteOf(item.frame.get()) : FramePalette();
+            const FramePalette palette = toPalette ? PaletteOf(&readColours, item.frame.get()) : FramePalette();
             if (toPalette && !palette.own && !saidFixedPalette) {
                 saidFixedPalette = true;
                 if (!run->options->quiet)
@@ -326,7 +327,7 @@ void PatchStage(ApplyRun* run) {
             if (toPalette) {
                 FramePtr mapped(av_frame_alloc());
                 if (!mapped) return StageFailed(run, {kStepFiltering, "filtering: out of memory"});
-                if (!MapToPalette(item.frame.get(), palette, mapped.get(), &error)) return StageFailed(run, error);
+                if (!MapToPalette(&mapColours, item.frame.get(), palette, mapped.get(), &error)) return StageFailed(run, error);
                 item.frame = std::move(mapped);
             } else if (result->format != format || result->width != width || result->height != height) {
                 FramePtr converted(av_frame_alloc());

@@ -51,7 +51,7 @@ bool GivesPalette(int format) {
                                  !(d->flags & AV_PIX_FMT_FLAG_BITSTREAM));
 }
 
-FramePalette PaletteOf(const AVFrame* frame) {
+FramePalette PaletteOf(FrameConverter* converter, const AVFrame* frame) {
     FramePalette palette;
     if (!GivesPalette(frame->format)) {
         FixedPalette(&palette);
@@ -65,10 +65,9 @@ FramePalette PaletteOf(const AVFrame* frame) {
     }
     FramePtr converted;
     if (frame->format != AV_PIX_FMT_RGB32) {
-        FrameConverter converter;
         MediaError ignored;
         converted.reset(av_frame_alloc());
-        if (!converted || !ConvertFrame(&converter, frame, converted.get(), AV_PIX_FMT_RGB32, frame->width,
+        if (!converted || !ConvertFrame(converter, frame, converted.get(), AV_PIX_FMT_RGB32, frame->width,
                                         frame->height, &ignored)) {
             FixedPalette(&palette);
             return palette;
@@ -92,13 +91,13 @@ FramePalette PaletteOf(const AVFrame* frame) {
     return palette;
 }
 
-bool MapToPalette(const AVFrame* from, const FramePalette& palette, AVFrame* to, MediaError* error) {
+bool MapToPalette(FrameConverter* converter, const AVFrame* from, const FramePalette& palette, AVFrame* to,
+                  MediaError* error) {
     FramePtr converted;
     if (from->format != AV_PIX_FMT_RGB32) {
-        FrameConverter converter;
         converted.reset(av_frame_alloc());
         if (!converted) return FailedAv(error, kStepFiltering, "filtering", AVERROR(ENOMEM));
-        if (!ConvertFrame(&converter, from, converted.get(), AV_PIX_FMT_RGB32, from->width, from->height, error))
+        if (!ConvertFrame(converter, from, converted.get(), AV_PIX_FMT_RGB32, from->width, from->height, error))
             return false;
         from = converted.get();
     }

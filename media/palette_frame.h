@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "frame_convert.h"
 #include "media_error.h"
 
 // Colours as a palette picture holds them: native-endian 0xAARRGGBB, which
@@ -27,13 +28,15 @@ bool GivesPalette(int format);
 // The colours of a frame, before it is patched: a palette picture's
 // palette, else the distinct colours of an RGB picture; when the picture
 // has more than 256 or is of a format GivesPalette refuses, a fixed palette
-// of 8 reds, 8 greens and 4 blues, opaque.
-FramePalette PaletteOf(const AVFrame* frame);
+// of 8 reds, 8 greens and 4 blues, opaque. converter is kept from frame to
+// frame for the RGB formats that first become RGB32.
+FramePalette PaletteOf(FrameConverter* converter, const AVFrame* frame);
 
 // Writes *to as a palette picture of palette, with from's properties: each
 // pixel of from (any RGB format; converted through RGB32 when it is not
 // that) takes its own colour's index where the palette has the colour,
-// else the nearest colour's.
-bool MapToPalette(const AVFrame* from, const FramePalette& palette, AVFrame* to, MediaError* error);
+// else the nearest colour's. converter is kept from frame to frame.
+bool MapToPalette(FrameConverter* converter, const AVFrame* from, const FramePalette& palette, AVFrame* to,
+                  MediaError* error);
 
 #endif

@@ -48,12 +48,13 @@ TEST(PaletteFrame, FewColoursGoThroughUnchanged) {
         for (int colours : {1, 2, 200, 256})
             for (uint32_t seed = 1; seed <= 3; seed++) {
                 FramePtr frame = RandomFrame(format, colours, seed);
+                FrameConverter converter;
                 ASSERT_TRUE(GivesPalette(format));
-                const FramePalette palette = PaletteOf(frame.get());
+                const FramePalette palette = PaletteOf(&converter, frame.get());
                 ASSERT_TRUE(palette.own) << colours;
                 FramePtr mapped(av_frame_alloc());
                 MediaError error;
-                ASSERT_TRUE(MapToPalette(frame.get(), palette, mapped.get(), &error)) << error.message;
+                ASSERT_TRUE(MapToPalette(&converter, frame.get(), palette, mapped.get(), &error)) << error.message;
                 ASSERT_EQ(mapped->format, AV_PIX_FMT_PAL8);
                 for (int y = 0; y < frame->height; y++)
                     for (int x = 0; x < frame->width; x++)
@@ -64,11 +65,12 @@ TEST(PaletteFrame, FewColoursGoThroughUnchanged) {
 
 TEST(PaletteFrame, ManyColoursTakeTheNearestFixedColour) {
     FramePtr frame = RandomFrame(AV_PIX_FMT_RGB32, 5000, 7);
-    const FramePalette palette = PaletteOf(frame.get());
+    FrameConverter converter;
+    const FramePalette palette = PaletteOf(&converter, frame.get());
     EXPECT_FALSE(palette.own);
     FramePtr mapped(av_frame_alloc());
     MediaError error;
-    ASSERT_TRUE(MapToPalette(frame.get(), palette, mapped.get(), &error)) << error.message;
+    ASSERT_TRUE(MapToPalette(&converter, frame.get(), palette, mapped.get(), &error)) << error.message;
     auto distance = [](uint32_t a, uint32_t b) {
         int sum = 0;
         for (int s = 0; s < 32; s += 8) sum += (int((a >> s) & 255) - int((b >> s) & 255)) * (int((a >> s) & 255) - int((b >> s) & 255));
