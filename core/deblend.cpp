@@ -131,13 +131,7 @@ LogoModel LogoFromPixels(int32_t width, int32_t height, int32_t chromaShiftX, in
     // Each chroma sample covers the pixels of its cell of the grid; the
     // chroma box is the luma box rounded out to whole cells.
     const int32_t cellW = 1 << chromaShiftX, cellH = 1 << chromaShiftY;
-    PixelRect cbox{ 0, 0, 0, 0 };
-    if (!IsEmptyRect(box)) {
-        cbox.x = box.x >> chromaShiftX;
-        cbox.y = box.y >> chromaShiftY;
-        cbox.width = ((box.x + box.width - 1) >> chromaShiftX) - cbox.x + 1;
-        cbox.height = ((box.y + box.height - 1) >> chromaShiftY) - cbox.y + 1;
-    }
+    const PixelRect cbox = RectOnSubsampledPlane(box, chromaShiftX, chromaShiftY);
     for (int32_t p = 1; p < planeCount; p++) {
         LogoPlane& chroma = logo.planes[p];
         chroma.box = cbox;

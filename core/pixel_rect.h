@@ -32,4 +32,16 @@ inline PixelRect ClipRectToFrame(PixelRect r, int32_t frameWidth, int32_t frameH
     return PixelRect{ (int32_t)x0, (int32_t)y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0) };
 }
 
+// The samples of a plane subsampled by 2^shiftX across and 2^shiftY down
+// that cover r: r rounded out to whole cells of that plane's grid. Empty
+// stays empty.
+inline PixelRect RectOnSubsampledPlane(PixelRect r, int32_t shiftX, int32_t shiftY)
+{
+    if (r.width <= 0 || r.height <= 0)
+        return PixelRect{ 0, 0, 0, 0 };
+    const int32_t x0 = r.x >> shiftX, y0 = r.y >> shiftY;
+    const int32_t x1 = (r.x + r.width - 1) >> shiftX, y1 = (r.y + r.height - 1) >> shiftY;
+    return PixelRect{ x0, y0, x1 - x0 + 1, y1 - y0 + 1 };
+}
+
 #endif

@@ -32,13 +32,6 @@ const double kSameAlphaLeast = 0.06;
 // the last one taken again.
 const double kStillPicture = 1.0;
 
-PixelRect ToPlane(PixelRect r, int32_t shiftX, int32_t shiftY)
-{
-    const int32_t x0 = r.x >> shiftX, y0 = r.y >> shiftY;
-    const int32_t x1 = (r.x + r.width - 1) >> shiftX, y1 = (r.y + r.height - 1) >> shiftY;
-    return PixelRect{ x0, y0, x1 - x0 + 1, y1 - y0 + 1 };
-}
-
 PixelRect Widen(PixelRect r, int32_t by) { return PixelRect{ r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by }; }
 
 // Fills the samples marked unknown with the smoothest surface through the
@@ -178,7 +171,7 @@ void StartLogoLearning(LogoLearner* learner, PixelRect rect, int32_t frameWidth,
     const PixelRect area = ClipRectToFrame(Widen(learner->rect, kMargin), frameWidth, frameHeight);
     for (int32_t p = 0; p < planeCount; p++) {
         LogoLearner::PlaneSums& s = learner->planes[p];
-        s.area = p == 0 ? area : ToPlane(area, chromaShiftX, chromaShiftY);
+        s.area = p == 0 ? area : RectOnSubsampledPlane(area, chromaShiftX, chromaShiftY);
         s.sum.assign((size_t)s.area.width * s.area.height, 0.0);
         s.sumSquares.assign(s.sum.size(), 0.0);
     }
