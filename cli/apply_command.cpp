@@ -213,9 +213,8 @@ const int kOpaquePartMargin = 2;
 // Settings of an instance over rect (at least 1 x 1) without feathering,
 // patching the frames of rangeText (all when empty) at full strength.
 void PlainInstance(PixelRect rect, const std::string& rangeText, PatchSettings* settings) {
-    InitSettings(settings, nullptr);
-    int32_t numbers[kConfigNumberCount];
-    SaveConfigNumbers(settings, numbers);
+    ConfigCall call = DefaultConfigCall();
+    int32_t* numbers = call.numbers;
     numbers[kConfigX] = rect.x;
     numbers[kConfigY] = rect.y;
     numbers[kConfigWidth] = rect.width > 0 ? rect.width : 1;
@@ -224,7 +223,8 @@ void PlainInstance(PixelRect rect, const std::string& rangeText, PatchSettings* 
     // Fade length 1 with fading off: a range "s t" covers frames s to t.
     numbers[kConfigFadeOn] = 0;
     numbers[kConfigFadeFrames] = 1;
-    StoreConfig(settings, numbers, rangeText.c_str());
+    call.rangeText = rangeText;
+    SettingsFromCall(call, settings);
 }
 
 // Reads the mask for frames like the first one and sets up the frames to

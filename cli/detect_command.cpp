@@ -401,10 +401,8 @@ bool WritePreview(VideoInput* input, const DetectReport& r, const PatchSettings&
 // ranges when there are any.
 void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& rangeText,
                      PatchSettings* settings) {
-    memset(settings, 0, sizeof *settings);
-    InitSettings(settings, nullptr);
-    int32_t numbers[kConfigNumberCount];
-    SaveConfigNumbers(settings, numbers);
+    ConfigCall call = DefaultConfigCall();
+    int32_t* numbers = call.numbers;
     numbers[kConfigWidth] = logo.rectangle.width;
     numbers[kConfigHeight] = logo.rectangle.height;
     numbers[kConfigX] = logo.rectangle.x;
@@ -415,7 +413,8 @@ void SettingsForLogo(const FoundLogo& logo, int margin, const std::string& range
         numbers[kConfigFadeOn] = 0;
         numbers[kConfigFadeFrames] = 1;
     }
-    StoreConfig(settings, numbers, rangeText.c_str());
+    call.rangeText = rangeText;
+    SettingsFromCall(call, settings);
 }
 
 namespace {

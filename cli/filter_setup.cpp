@@ -10,9 +10,7 @@ std::vector<PatchSettings> MakeInstances(const Options& options, bool border) {
     std::vector<PatchSettings> instances(options.instances.size());
     for (size_t i = 0; i < instances.size(); i++) {
         PatchSettings* s = &instances[i];
-        memset(s, 0, sizeof *s);
-        InitSettings(s, nullptr);
-        StoreConfig(s, options.instances[i].call.numbers, options.instances[i].call.rangeText.c_str());
+        SettingsFromCall(options.instances[i].call, s);
         s->showBorder = border ? 1 : 0;
     }
     return instances;

@@ -63,6 +63,12 @@ ConfigCall DefaultConfigCall() {
     return call;
 }
 
+void SettingsFromCall(const ConfigCall& call, PatchSettings* settings) {
+    memset(settings, 0, sizeof *settings);
+    InitSettings(settings, nullptr);
+    StoreConfig(settings, call.numbers, call.rangeText.c_str());
+}
+
 bool ParseConfigCall(const char* text, ConfigCall* call, std::string* error) {
     const char* p = FindCallStart(text);
     if (!p) {

@@ -19,6 +19,10 @@ struct ConfigCall {
 // The numbers a fresh instance would save, and an empty range text.
 ConfigCall DefaultConfigCall();
 
+// The settings of an instance made as the host makes one and then replays
+// its Config line: zero-filled, the defaults, then the call.
+void SettingsFromCall(const ConfigCall& call, PatchSettings* settings);
+
 // Parses "Config(12 integers, "text")", optionally prefixed by the host's
 // object path (VirtualDub.video.filters.instance[0].) and followed by ";".
 // On failure returns false and says, in *error, which argument is wrong.
@@ -41,7 +45,7 @@ bool FindScriptConfigs(const char* script, std::vector<std::string>* calls, std:
 bool CheckRangeText(const char* text, std::string* reason);
 
 // The ranges the filter keeps from a text, for messages: "100 200, 300 400",
-// or "none (every frame)".
+// or "none (every frame is patched)".
 std::string DescribeKeptRanges(const char* text);
 
 // The plain options, each "--name value" (or "--border"), applied on top of

@@ -130,9 +130,7 @@ void RemakeSettings(Instance* instance, bool configChanged) {
         }
         call.rangeText = instance->ranges;
     }
-    memset(&instance->settings, 0, sizeof instance->settings);
-    InitSettings(&instance->settings, nullptr);
-    StoreConfig(&instance->settings, call.numbers, call.rangeText.c_str());
+    SettingsFromCall(call, &instance->settings);
 }
 
 // The frame number at the host's time; false when none can be told (a time or
