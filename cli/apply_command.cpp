@@ -165,22 +165,11 @@ bool Opaque(const AVFrame* frame) {
     return true;
 }
 
-InputTraits TraitsOf(const VideoStreamInfo& info) {
-    InputTraits traits;
-    traits.codecId = info.codecId;
-    traits.pixelFormat = info.pixelFormat;
-    traits.width = info.width;
-    traits.height = info.height;
-    traits.picture = info.picture;
-    traits.profile = info.profile;
-    return traits;
-}
-
 // The pixel format was chosen from what the container said about the video;
 // the first frame decides it (its format can differ, and a palette's alpha
 // shows only there), and the choice is said then.
 bool SettlePixelFormat(ApplyRun* run, const AVFrame* first, MediaError* error) {
-    InputTraits traits = TraitsOf(run->input->info);
+    InputTraits traits = InputTraitsOf(run->input->info);
     traits.pixelFormat = static_cast<AVPixelFormat>(first->format);
     traits.width = first->width;
     traits.height = first->height;
@@ -445,7 +434,7 @@ int RunApply(const Options& options) {
     const VideoStreamInfo& info = input.info;
     EncoderPlan plan;
     std::string usage;
-    InputTraits traits = TraitsOf(info);
+    InputTraits traits = InputTraitsOf(info);
     // Standard input cannot be read twice: its GOP is the encoder's own.
     if (info.codecId == AV_CODEC_ID_MPEG2VIDEO && !IsStandardStream(inputName)) {
         const GopStructure gop = ProbeGopStructure(inputName, info.streamIndex);

@@ -79,7 +79,7 @@ void ApplyFrom(AVIOContext* io, const Options& options, const std::vector<PatchS
     plan.container = av_guess_format("null", nullptr, nullptr);
     FUZZ_CHECK(plan.container);
     const VideoStreamInfo& info = input.info;
-    const InputTraits traits = {info.codecId, info.pixelFormat, info.width, info.height};
+    const InputTraits traits = InputTraitsOf(info);
     std::string usage;
     // rawvideo (asked for above) keeps the runs fast; every other choice is
     // the command's own.

@@ -505,3 +505,14 @@ void ApplyEncoderSettings(const EncoderPlan& plan, AVCodecContext* context, AVDi
 void AllowInputRange(const AVCodec* codec, AVCodecContext* context) {
     if (codec->id == AV_CODEC_ID_MJPEG) context->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
 }
+
+InputTraits InputTraitsOf(const VideoStreamInfo& info) {
+    InputTraits traits;
+    traits.codecId = info.codecId;
+    traits.pixelFormat = info.pixelFormat;
+    traits.width = info.width;
+    traits.height = info.height;
+    traits.picture = info.picture;
+    traits.profile = info.profile;
+    return traits;
+}

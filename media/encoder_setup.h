@@ -13,6 +13,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "video_input.h"
+
 // What the user asks for; empty names and unset numbers ask for the
 // defaults. At most one of crf and quality is set.
 struct EncoderRequest {
@@ -38,6 +40,10 @@ struct InputTraits {
     int           gopSize = 0;            // frames from one keyframe to the next, 0 when unknown
     int           maxBFrames = -1;        // the longest run of B-frames, -1 when unknown
 };
+
+// What the stream's description tells; the rest is learnt from frames and
+// packets by the caller.
+InputTraits InputTraitsOf(const VideoStreamInfo& info);
 
 // How an encoder's quality is set.
 enum QualityScale {

@@ -19,6 +19,7 @@ extern "C" {
 #include "output_file.h"
 #include "pixel_traits.h"
 #include "stop_request.h"
+#include "stream_side_data.h"
 
 namespace {
 
@@ -47,18 +48,6 @@ int FindVideoStream(const AVFormatContext* format) {
     return -1;
 }
 
-const uint8_t* StreamDisplayMatrix(const AVStream* st) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
-    const AVPacketSideData* sd = av_packet_side_data_get(
-        st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
-    return sd && sd->size >= 36 ? sd->data : nullptr;
-#else
-    size_t size = 0;
-    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    return data && size >= 36 ? data : nullptr;
-#endif
-}
-
 void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, VideoStreamInfo* info) {
     AVStream* st = format->streams[index];
     const AVCodecParameters* par = st->codecpar;
@@ -75,7 +64,7 @@ void FillInfo(AVFormatContext* format, AVCodecContext* decoder, int index, Video
     info->matrix = KnownOr(par->color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
     info->range = KnownOr(par->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     info->chromaLocation = KnownOr(par->chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
-    const uint8_t* matrix = StreamDisplayMatrix(st);
+    const uint8_t* matrix = StreamSideData(st, AV_PKT_DATA_DISPLAYMATRIX, 36);
     info->hasDisplayMatrix = matrix != nullptr;
     if (matrix) {
         double r = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
@@ -632,7 +621,7 @@ bool StoresDisplayMatrix(const std::string& path, int streamIndex) {
     InputFormatPtr format = OpenFileAgain(path);
     if (!format) return false;
     return streamIndex >= 0 && streamIndex < static_cast<int>(format->nb_streams) &&
-           StreamDisplayMatrix(format->streams[streamIndex]) != nullptr;
+           StreamSideData(format->streams[streamIndex], AV_PKT_DATA_DISPLAYMATRIX, 36) != nullptr;
 }
 
 GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {

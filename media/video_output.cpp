@@ -11,49 +11,11 @@ extern "C" {
 }
 
 #include "output_file.h"
-#include "stop_request.h"
 #include "pixel_traits.h"
+#include "stop_request.h"
+#include "stream_side_data.h"
 
 namespace {
-
-// Side data a re-encoded stream keeps: how to show it, not how it was coded.
-const AVPacketSideDataType kKeptVideoSideData[] = {
-    AV_PKT_DATA_DISPLAYMATRIX, AV_PKT_DATA_STEREO3D, AV_PKT_DATA_SPHERICAL,
-    AV_PKT_DATA_MASTERING_DISPLAY_METADATA, AV_PKT_DATA_CONTENT_LIGHT_LEVEL,
-};
-
-bool KeepsOnReencode(AVPacketSideDataType type) {
-    for (AVPacketSideDataType t : kKeptVideoSideData)
-        if (t == type) return true;
-    return false;
-}
-
-// Copies the stream side data of from to to: all of it, or what a re-encoded
-// stream keeps.
-bool CopyStreamSideData(const AVStream* from, AVStream* to, bool reencoded) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
-    const AVCodecParameters* par = from->codecpar;
-    for (int i = 0; i < par->nb_coded_side_data; i++) {
-        const AVPacketSideData& sd = par->coded_side_data[i];
-        if (reencoded && !KeepsOnReencode(sd.type)) continue;
-        if (av_packet_side_data_get(to->codecpar->coded_side_data, to->codecpar->nb_coded_side_data, sd.type))
-            continue;
-        AVPacketSideData* copy = av_packet_side_data_new(&to->codecpar->coded_side_data,
-                                                         &to->codecpar->nb_coded_side_data, sd.type, sd.size, 0);
-        if (!copy) return false;
-        memcpy(copy->data, sd.data, sd.size);
-    }
-#else
-    for (int i = 0; i < from->nb_side_data; i++) {
-        const AVPacketSideData& sd = from->side_data[i];
-        if (reencoded && !KeepsOnReencode(sd.type)) continue;
-        uint8_t* copy = av_stream_new_side_data(to, sd.type, sd.size);
-        if (!copy) return false;
-        memcpy(copy, sd.data, sd.size);
-    }
-#endif
-    return true;
-}
 
 // A re-encoded stream's metadata: the input's, less what described the old
 // encoding (Matroska's statistics, the encoder's name), and less the alpha
@@ -108,32 +70,6 @@ struct HdrMetadata {
     bool hasMastering = false;
     bool hasLight = false;
 };
-
-const uint8_t* StreamSideData(const AVStream* st, AVPacketSideDataType type, size_t size) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
-    const AVPacketSideData* sd =
-        av_packet_side_data_get(st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data, type);
-    return sd && sd->size >= size ? sd->data : nullptr;
-#else
-    size_t found = 0;
-    const uint8_t* data = av_stream_get_side_data(st, type, &found);
-    return data && found >= size ? data : nullptr;
-#endif
-}
-
-bool AddStreamSideData(AVStream* st, AVPacketSideDataType type, const void* data, size_t size) {
-#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
-    AVPacketSideData* sd =
-        av_packet_side_data_new(&st->codecpar->coded_side_data, &st->codecpar->nb_coded_side_data, type, size, 0);
-    if (!sd) return false;
-    memcpy(sd->data, data, size);
-#else
-    uint8_t* copy = av_stream_new_side_data(st, type, size);
-    if (!copy) return false;
-    memcpy(copy, data, size);
-#endif
-    return true;
-}
 
 // The stream's description where it has one, else the first frame's.
 HdrMetadata FindHdrMetadata(const AVStream* in, const AVFrame* first) {
