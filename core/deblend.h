@@ -64,11 +64,22 @@ float PatchShare(float alpha, float limit);
 PixelRect PatchedBox(const LogoModel& logo, float limit);
 
 // Removes the logo from one plane in place: each sample under the logo
-// becomes the inverted blend, rounded to the nearest sample and clipped to
-// the plane's range, mixed with the same sample of `patched` by PatchShare
-// (patched may be null when PatchedBox is empty). Samples where alpha is
-// 0 keep their bytes.
-void DeblendPlane(const LogoPlane& logo, float limit, const SamplePlane* patched, const SamplePlane& plane);
+// becomes the inverted blend, clipped to the plane's range, mixed with the
+// same sample of `patched` by PatchShare (patched may be null when
+// PatchedBox is empty), rounded to the nearest sample. Inverting multiplies
+// the input's noise by 1 / (1 - alpha); with noise (the spread of the
+// input's noise, in samples) above 0, each inverted sample is smoothed
+// toward its neighbours as far as the noise added outweighs the picture's
+// detail there, never across an edge of the picture; 0 leaves the inverted
+// samples as they are. Samples where alpha is 0 keep their bytes.
+void DeblendPlane(const LogoPlane& logo, float limit, float noise, const SamplePlane* patched, const SamplePlane& plane);
+
+// The spread of the noise a lossy encoder left in a plane, as the
+// de-blending's smoothing takes it, estimated from the samples in a ring
+// around box (which holds the logo) of this frame: the median size of a
+// sample less the mean of its 8 neighbours. 0 where the ring is flat, as on
+// a clean synthetic picture; a textured one reads as some noise.
+float NoiseAround(const SamplePlane& plane, PixelRect box);
 
 // The model of a frame-sized logo given per luma pixel (alpha, and the
 // colour's three components per pixel, components 1 and 2 in chroma

@@ -76,7 +76,7 @@ TEST(Deblend, RecoversThePictureToWithinRounding)
 
             LogoPlane logo = RandomLogo(PixelRect{ 3 + round % 5, 2, 25, 15 }, 0.0f, 0.8f, maxValue, &rng);
             Blend(logo, view);
-            DeblendPlane(logo, 0.85f, nullptr, view);
+            DeblendPlane(logo, 0.85f, 0.0f, nullptr, view);
 
             TestPlane before(37, 23, depth);
             before.bytes = original;
@@ -116,7 +116,7 @@ TEST(Deblend, PatchTakesOverWithoutASeam)
         WriteSample(view, x, 0, 100);  // the picture under the logo, before blending
     }
     Blend(logo, view);
-    DeblendPlane(logo, 0.85f, &patched, view);
+    DeblendPlane(logo, 0.85f, 0.0f, &patched, view);
     int32_t previous = ReadSample(view, 0, 0);
     EXPECT_NEAR(previous, 100, 1);
     for (int32_t x = 1; x < steps; x++) {
