@@ -94,6 +94,25 @@ static float AlphaAt(const LogoPlane& logo, int32_t x, int32_t y, float* colour)
     return logo.alpha[i] > 0.0f ? logo.alpha[i] : 0.0f;
 }
 
+// How much of the patch the sample at x, y takes: its own PatchShare, or
+// if more, the smaller share of two neighbours on opposite sides of it.
+// The alpha learned for an opaque logo dips below the limit along the
+// logo's own sharp edges, where the encoder's noise is larger; inverting
+// such a sample gives back the logo's colour magnified, not the picture.
+// A dip between two opaque samples is filled; the rim of a logo, which has
+// opaque samples on one side only, is not, so no sample outside the box of
+// those above the limit takes any of the patch.
+static float SampleShare(const LogoPlane& logo, float limit, int32_t x, int32_t y)
+{
+    float colour;
+    auto shareAt = [&](int32_t sx, int32_t sy) { return PatchShare(AlphaAt(logo, sx, sy, &colour), limit); };
+    float share = shareAt(x, y);
+    static const int32_t kSides[4][2] = { { 1, 0 }, { 0, 1 }, { 1, 1 }, { 1, -1 } };
+    for (const auto& d : kSides)
+        share = std::max(share, std::min(shareAt(x + d[0], y + d[1]), shareAt(x - d[0], y - d[1])));
+    return share;
+}
+
 // The inverted blend over an area of the plane (the samples as they are
 // where there is no logo), and at each sample (1 - alpha)^2: the inverse of
 // the square of the factor the inversion multiplies the input's noise by;
@@ -116,7 +135,7 @@ static RecoveredArea Recover(const LogoPlane& logo, float limit, PixelRect area,
             float colour = 0.0f;
             const double a = AlphaAt(logo, x, y, &colour);
             const double observed = ReadSample(plane, x, y);
-            if (PatchShare((float)a, limit) >= 1.0f) {
+            if (SampleShare(logo, limit, x, y) >= 1.0f) {
                 r.value.push_back((float)observed);
                 r.weight.push_back(0.0f);
                 continue;
@@ -191,7 +210,7 @@ void DeblendPlane(const LogoPlane& logo, float limit, float noise, const SampleP
             const float a = AlphaAt(logo, x, y, &colour);
             if (!(a > 0.0f))
                 continue;
-            const float share = PatchShare(a, limit);
+            const float share = SampleShare(logo, limit, x, y);
             double value = 0.0;
             if (share < 1.0f)
                 value = noise > 0.0f ? Smoothed(recovered, x, y, noise)

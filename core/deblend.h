@@ -58,15 +58,17 @@ enum { kDeblendLimitDefault = 85 };  // percent of alpha where the patch takes o
 // between.
 float PatchShare(float alpha, float limit);
 
-// The smallest box (luma pixels) holding every pixel the patch has a share
-// in (its alpha above limit); empty when there is none. A chroma sample's
-// alpha is the mean of its pixels', so none is above limit outside it.
+// The smallest box (luma pixels) holding every pixel whose alpha is above
+// limit; empty when there is none. A chroma sample's alpha is the mean of
+// its pixels', so none is above limit outside it.
 PixelRect PatchedBox(const LogoModel& logo, float limit);
 
 // Removes the logo from one plane in place: each sample under the logo
 // becomes the inverted blend, clipped to the plane's range, mixed with the
-// same sample of `patched` by PatchShare (patched may be null when
-// PatchedBox is empty), rounded to the nearest sample. Inverting multiplies
+// same sample of `patched` by its PatchShare, or the smaller one of two
+// neighbours on opposite sides of it if more (an opaque logo's learned
+// alpha may dip along its own sharp edges), rounded to the nearest sample;
+// patched may be null when PatchedBox is empty. Inverting multiplies
 // the input's noise by 1 / (1 - alpha); with noise (the spread of the
 // input's noise, in samples) above 0, each inverted sample is smoothed
 // toward its neighbours as far as the noise added outweighs the picture's

@@ -130,6 +130,34 @@ TEST(Deblend, PatchTakesOverWithoutASeam)
     }
 }
 
+// An opaque plate whose learned alpha dips below the limit along a line
+// (as it does along the logo's own sharp edges, where the encoder's noise is
+// larger) is the patch there too, not the logo's colour magnified; the
+// translucent samples beside it are still recovered.
+TEST(Deblend, DipsInAnOpaqueLogoAreThePatch)
+{
+    const int32_t w = 12, h = 8;
+    TestPlane picture(w, h, 8), patch(w, h, 8);
+    SamplePlane view = picture.View(), patched = patch.View();
+    LogoPlane logo{ PixelRect{ 0, 0, w, h }, {}, {} };
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            const bool opaque = x < 6, dip = x < 6 && y == 3;
+            logo.alpha.push_back(dip ? 0.78f : opaque ? 0.99f : 0.5f);
+            logo.colour.push_back(200.0f);
+            WriteSample(view, x, y, 100);
+            WriteSample(patched, x, y, 60);
+        }
+    Blend(logo, view);
+    DeblendPlane(logo, 0.85f, 0.0f, &patched, view);
+    for (int32_t y = 0; y < h; y++) {
+        for (int32_t x = 0; x < 6; x++)
+            EXPECT_EQ(ReadSample(view, x, y), 60) << x << "," << y;
+        for (int32_t x = 6; x < w; x++)
+            EXPECT_NEAR(ReadSample(view, x, y), 100, 1) << x << "," << y;
+    }
+}
+
 // A logo blended at full resolution and then subsampled, as an encoder
 // sees it, is the chroma model's blend: averaging alpha * colour and
 // (1 - alpha) * picture over a cell of flat picture gives the cell's alpha
