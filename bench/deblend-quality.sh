@@ -2,12 +2,15 @@
 # How well each way of removing a logo gives back the picture under it,
 # measured against the clean original in one run:
 #
-#   bench/deblend-quality.sh [BUILD] [KEEP_DIR]   (BUILD defaults to build)
+#   [PICTURES=skimage|mate] bench/deblend-quality.sh [BUILD] [KEEP_DIR]   (BUILD defaults to build)
 #
-# The clip: photographs shipped in a Debian package (the test pictures of
-# python3-skimage; the package file is fetched with `apt-get download` and
-# unpacked here, nothing is installed), each panned across a 1280x720 frame
-# (SCALE=1: 640x360) for 1.6 s, in turn, 25 frames a second. Logos drawn over it by ffmpeg's
+# The clip: photographs shipped in a Debian package (the package file is
+# fetched with `apt-get download` and unpacked here, nothing is installed),
+# each panned across a 1280x720 frame (SCALE=1: 640x360) for 1.6 s, in turn,
+# 25 frames a second. Two sets that share no picture, so that what was tuned
+# on one can be checked on the other: PICTURES=skimage (the default), the
+# test pictures of python3-skimage; PICTURES=mate, the nature photographs of
+# mate-backgrounds. Logos drawn over it by ffmpeg's
 # overlay (alpha blended in YUV, chroma with the subsampled alpha), each in a
 # clip of its own, encoded with libx264 at CRF 18 in yuv420p:
 #   plate      a dark plate of alpha 0.55 with white text of alpha 0.8
@@ -37,18 +40,28 @@ cd "$work"
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 s=${SCALE:-2}  # the frame is 640x360 times this
 fw=$((640 * s)) fh=$((360 * s))
-clean=clean-${fw}x$fh.mkv
+pictures=${PICTURES:-skimage}
+clean=clean-$pictures-${fw}x$fh.mkv
 ff() { ffmpeg -nostdin -hide_banner -v error -y "$@"; }
 
 # The photographs.
-if [ ! -d photos ]; then
-  apt-get download python3-skimage >/dev/null
-  dpkg-deb -x python3-skimage_*.deb package
-  mkdir photos
-  for f in astronaut.png coffee.png chelsea.png rocket.jpg motorcycle_left.png ihc.png retina.jpg \
-           hubble_deep_field.jpg motorcycle_right.png; do
-    cp package/usr/lib/python3/dist-packages/skimage/data/$f photos/
-  done
+case $pictures in
+  skimage)
+    package=python3-skimage from=usr/lib/python3/dist-packages/skimage/data
+    files="astronaut.png coffee.png chelsea.png rocket.jpg motorcycle_left.png ihc.png retina.jpg
+           hubble_deep_field.jpg motorcycle_right.png" ;;
+  mate)
+    package=mate-backgrounds from=usr/share/backgrounds/mate/nature
+    files="Aqua.jpg Blinds.jpg Dune.jpg FreshFlower.jpg Garden.jpg GreenMeadow.jpg LadyBird.jpg RainDrops.jpg
+           Storm.jpg" ;;
+  *) echo "PICTURES is skimage or mate" >&2; exit 2 ;;
+esac
+photos=photos-$pictures
+if [ ! -d "$photos" ]; then
+  apt-get download "$package" >/dev/null
+  dpkg-deb -x "$package"_*.deb "package-$pictures"
+  mkdir "$photos"
+  for f in $files; do cp "package-$pictures/$from/$f" "$photos/"; done
 fi
 
 # The clean clip: each picture scaled to cover 800x520 (times the scale)
@@ -56,7 +69,7 @@ fi
 # in a direction of its own.
 if [ ! -f "$clean" ]; then
   inputs=() chain="" n=0
-  for f in photos/*; do
+  for f in "$photos"/*; do
     case $((n % 4)) in
       0) x='(iw-ow)*t/1.6' y='(ih-oh)*t/1.6' ;;
       1) x='(iw-ow)*(1-t/1.6)' y='(ih-oh)*t/1.6' ;;

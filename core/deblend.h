@@ -58,17 +58,30 @@ enum { kDeblendLimitDefault = 85 };  // percent of alpha where the patch takes o
 // between.
 float PatchShare(float alpha, float limit);
 
-// The smallest box (luma pixels) holding every pixel the patch has a share
-// in (its alpha above limit); empty when there is none. A chroma sample's
-// alpha is the mean of its pixels', so none is above limit outside it.
+// The smallest box (luma pixels) holding every pixel whose alpha is above
+// limit; empty when there is none. A chroma sample's alpha is the mean of
+// its pixels', so none is above limit outside it.
 PixelRect PatchedBox(const LogoModel& logo, float limit);
 
 // Removes the logo from one plane in place: each sample under the logo
-// becomes the inverted blend, rounded to the nearest sample and clipped to
-// the plane's range, mixed with the same sample of `patched` by PatchShare
-// (patched may be null when PatchedBox is empty). Samples where alpha is
-// 0 keep their bytes.
-void DeblendPlane(const LogoPlane& logo, float limit, const SamplePlane* patched, const SamplePlane& plane);
+// becomes the inverted blend, clipped to the plane's range, mixed with the
+// same sample of `patched` by its PatchShare, or the smaller one of two
+// neighbours on opposite sides of it if more (an opaque logo's learned
+// alpha may dip along its own sharp edges), rounded to the nearest sample;
+// patched may be null when PatchedBox is empty. Inverting multiplies
+// the input's noise by 1 / (1 - alpha); with noise (the spread of the
+// input's noise, in samples) above 0, each inverted sample is smoothed
+// toward its neighbours as far as the noise added outweighs the picture's
+// detail there, never across an edge of the picture; 0 leaves the inverted
+// samples as they are. Samples where alpha is 0 keep their bytes.
+void DeblendPlane(const LogoPlane& logo, float limit, float noise, const SamplePlane* patched, const SamplePlane& plane);
+
+// The spread of the noise a lossy encoder left in a plane, as the
+// de-blending's smoothing takes it, estimated from the samples in a ring
+// around box (which holds the logo) of this frame: the median size of a
+// sample less the mean of its 8 neighbours. 0 where the ring is flat, as on
+// a clean synthetic picture; a textured one reads as some noise.
+float NoiseAround(const SamplePlane& plane, PixelRect box);
 
 // The model of a frame-sized logo given per luma pixel (alpha, and the
 // colour's three components per pixel, components 1 and 2 in chroma

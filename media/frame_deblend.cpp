@@ -72,7 +72,10 @@ bool DeblendFrame(const LogoModel& logo, const PatchSettings* opaquePart, Region
         return Failed(error, kStepFiltering, "filtering: the frame's size or planes changed from the first frame's");
     FramePlanes patchedPlanes{};
     if (patched) patchedPlanes = PlanesOf(patched.get());
-    for (int p = 0; p < planes.count; p++)
-        DeblendPlane(logo.planes[p], limit, patched ? &patchedPlanes.planes[p] : nullptr, planes.planes[p]);
+    for (int p = 0; p < planes.count; p++) {
+        // Measured before the plane changes: the ring is outside the logo.
+        const float noise = NoiseAround(planes.planes[p], logo.planes[p].box);
+        DeblendPlane(logo.planes[p], limit, noise, patched ? &patchedPlanes.planes[p] : nullptr, planes.planes[p]);
+    }
     return true;
 }

@@ -173,7 +173,7 @@ TEST(LogoMask, LearnsAKnownLogoOverRandomPictures)
                 Frame clean = f;
                 for (int q = 0; q < 3; q++) clean.planes[q].data = (uint8_t*)clean.store[q].data();
                 BlendLogo(truth, &f);
-                DeblendPlane(learned.planes[p], 0.85f, nullptr, f.planes[p]);
+                DeblendPlane(learned.planes[p], 0.85f, 0.0f, nullptr, f.planes[p]);
                 const LogoPlane& tp = truth.planes[p];
                 for (int32_t y = tp.box.y; y < tp.box.y + tp.box.height; y++)
                     for (int32_t x = tp.box.x; x < tp.box.x + tp.box.width; x++) {
