@@ -81,7 +81,7 @@ FootageClip DrawClip(uint32_t seed, int number, const std::vector<std::string>& 
     if (d.chance(0.2)) c.bars = c.height * d.whole(10, 15) / 200 * 2;
     c.fades = d.chance(0.25);
     if (d.chance(0.15)) c.blackFrom = d.uniform(1.5, c.seconds - 3), c.blackTo = c.blackFrom + d.uniform(0.5, 1.5);
-    c.stillThird = d.chance(0.1);
+    const bool stillThird = d.chance(0.1);
 
     char name[64];
     if (d.chance(0.15)) {
@@ -105,7 +105,9 @@ FootageClip DrawClip(uint32_t seed, int number, const std::vector<std::string>& 
             const int shown = (int)(frames * d.uniform(0.15, 0.95));
             const int gap = (int)(kFootageRate * d.uniform(1.5, 3));
             if (d.chance(0.5) && shown + gap < frames) {
-                const int first = d.whole(0, frames - shown - gap), before = d.whole(1, shown - 1);
+                // Each side of the break at least a second, or half of it.
+                const int least = std::min(kFootageRate, shown / 2);
+                const int first = d.whole(0, frames - shown - gap), before = d.whole(least, shown - least);
                 c.shown = {{first, first + before - 1}, {first + before + gap, first + shown + gap - 1}};
             } else {
                 const int first = d.whole(0, frames - shown);
@@ -113,6 +115,9 @@ FootageClip DrawClip(uint32_t seed, int number, const std::vector<std::string>& 
             }
         }
     }
+    // A logo over a part of the picture that holds still cannot be told
+    // from it: the still third goes only to clips without one.
+    c.stillThird = stillThird && c.logo == kLogoNone;
     snprintf(name, sizeof name, "unseen-%u-%03d", seed, number);
     c.name = name;
     return c;
@@ -240,7 +245,11 @@ int main(int argc, char** argv) {
         } else {
             const std::string made = c.name + (c.codec == kMpeg2 ? ".mpg" : ".mp4");
             const FootageCommands commands = FootageCommandsFor(c, "logo.png", made);
-            fprintf(wrongFile, "%s: %s\n  %s\n", c.name.c_str(), said.c_str(), Describe(c).c_str());
+            std::string shown = c.shown.empty() ? "all" : "";
+            for (const Span& s : c.shown)
+                shown += (shown.empty() ? "" : ", ") + std::to_string(s.first) + "-" + std::to_string(s.last);
+            fprintf(wrongFile, "%s: %s\n  %s; %d frames, the logo in %s\n", c.name.c_str(), said.c_str(),
+                    Describe(c).c_str(), FrameCount(c), shown.c_str());
             if (!commands.logo.empty()) fprintf(wrongFile, "  %s\n", commands.logo.c_str());
             fprintf(wrongFile, "  %s\n  delbrin detect %s --ranges\n\n", commands.clip.c_str(), made.c_str());
             fflush(wrongFile);

@@ -360,6 +360,28 @@ std::vector<Footage> FootageTable() {
         add(c);
     }
     {
+        // A slideshow with fades; the logo leaves for good over the last cuts.
+        FootageClip c = WithLogo(Pan("cuts-red-text-fades-576", "Wood.jpg", 1024, 576), kLogoRedText, 147, 66, 831, 495,
+                                 1.0, {{5, 78}, {122, 145}});
+        c.motion = kCuts, c.zoom = 1.3, c.fades = true;
+        c.pictures = {kNature + "Wood.jpg", kNature + "FreshFlower.jpg", kNature + "LadyBird.jpg"};
+        add(c, kFound, true);
+    }
+    {
+        // Small coloured text over a grained slideshow: the ranges must not fall apart at the cuts.
+        FootageClip c = WithLogo(Pan("cuts-grain-small-text-720", "Storm.jpg", 1280, 720), kLogoRedText, 39, 17, 48, 668,
+                                 0.85, {{0, 113}});
+        c.motion = kCuts, c.zoom = 1.3, c.grain = 8;
+        c.pictures = {kNature + "Storm.jpg", kNature + "GreenMeadow.jpg", kNature + "Blinds.jpg",
+                      kNature + "TwoWings.jpg"};
+        add(c, kFound, true);
+    }
+    {
+        FootageClip c = Pan("storm-bars-alone-1080-mpeg2", "Storm.jpg", 1920, 1080);
+        c.bars = 130, c.codec = kMpeg2, c.seconds = 5;
+        add(c, kNothing);
+    }
+    {
         FootageClip c = Pan("wood-slow-pan-alone", "Wood.jpg", 1024, 576);
         c.zoom = 2, c.x1 = 0.49, c.y0 = c.y1 = 0.4;  // 500 pixels in 150 frames
         add(c, kNothing);
@@ -399,6 +421,9 @@ TEST_F(DetectTest, FootageClips) {
         options.ranges = true;
         DetectReport report;
         const int code = AnalyseVideo(options, &report);
+        // The clip itself: every frame made, interlaced ones too, which a
+        // wrong frame rate would halve.
+        EXPECT_EQ(report.frameCount, FrameCount(c));
         const char* verdicts[] = {"found", "nothing", "too-short", "static", "too-small"};
         const DetectVerdict wanted[] = {kDetectFound, kDetectNothing, kDetectStatic, kDetectTooShort};
         // A known fault is reported, not failed on.
