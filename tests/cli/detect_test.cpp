@@ -275,7 +275,7 @@ TEST_F(DetectTest, GeneratedClips) {
 // letterbox bars, a black stretch and a still third; some woven into
 // interlaced fields; logos as broadcasters lay them (see footage_clip.h);
 // x264 at CRF 20 and 30 and low-rate MPEG-2, 576 to 1080 lines. Rows
-// marked `known` are faults of the analysis not mended yet: they are
+// added as `known` are faults of the analysis not mended yet: they are
 // checked and reported like the others, but do not fail the test.
 const std::string kNature = "/usr/share/backgrounds/mate/nature/";
 

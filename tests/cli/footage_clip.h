@@ -105,7 +105,6 @@ struct Judgement {
     bool       iouHeld;
     bool       covers;
     RangeCheck ranges;
-    bool       held() const { return iouHeld && covers && ranges.missed == 0; }
 };
 Judgement JudgeFound(const FootageClip& c, const PixelRect& truth, const PixelRect& region,
                      const PixelRect& rectangle, const PatchSettings& proposed, int near);
