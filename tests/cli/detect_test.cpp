@@ -431,7 +431,11 @@ TEST_F(DetectTest, FootageClips) {
         if (report.verdict != wanted[f.expect]) faults.push_back(std::string("verdict ") + verdicts[report.verdict]);
         if (f.expect != kFound || report.logos.empty()) {
             if ((code != 0) != (f.expect != kFound)) faults.push_back("exit code " + std::to_string(code));
-            if (f.expect != kFound && !report.logos.empty()) faults.push_back("a logo proposed");
+            if (f.expect != kFound && !report.logos.empty()) {
+                const PixelRect& r = report.logos[0].region;
+                faults.push_back("a logo proposed at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
+                                 std::to_string(r.width) + "x" + std::to_string(r.height));
+            }
             printf("%-30s %-8s\n", c.name.c_str(), verdicts[report.verdict]);
         } else {
             PixelRect truth;
