@@ -18,9 +18,9 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   # the frei0r effect, and the hosts its tests run it in
   frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad
-  # detect's test clips: pictures to pan, zoom and cut, and a font for logos
-  # (the de-blending benchmark draws its logos' text with it too)
-  ukui-wallpapers fonts-dejavu-core
+  # detect's test clips: photographs to pan, zoom and cut, and a font for
+  # logos (the de-blending benchmark draws its logos' text with it too)
+  mate-backgrounds fonts-dejavu-core
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # the dialog template keeps its class names as written
