@@ -64,25 +64,21 @@ const int   kMaxRounds = 4;        // signature rounds before the set of showing
 const int   kMaxGrowths = 3;       // times a region running out of its window may grow it
 const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
 
-int32_t Right(const PixelRect& r) { return r.x + r.width; }
-int32_t Bottom(const PixelRect& r) { return r.y + r.height; }
-
+// r with `by` pixels more on every side, within a width x height area.
 PixelRect Grow(const PixelRect& r, int32_t by, int32_t width, int32_t height) {
-    int32_t x0 = std::max(0, r.x - by), y0 = std::max(0, r.y - by);
-    int32_t x1 = std::min(width, Right(r) + by), y1 = std::min(height, Bottom(r) + by);
-    return {x0, y0, x1 - x0, y1 - y0};
+    return ClipRectToFrame({r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by}, width, height);
 }
 
 PixelRect Union(const PixelRect& a, const PixelRect& b) {
     if (IsEmptyRect(a)) return b;
     int32_t x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
-    int32_t x1 = std::max(Right(a), Right(b)), y1 = std::max(Bottom(a), Bottom(b));
-    return {x0, y0, x1 - x0, y1 - y0};
+    int64_t x1 = std::max(RectRight(a), RectRight(b)), y1 = std::max(RectBottom(a), RectBottom(b));
+    return {x0, y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0)};
 }
 
 double Overlap(const PixelRect& a, const PixelRect& b) {
-    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
-    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
     if (w <= 0 || h <= 0) return 0;
     double inter = (double)w * h;
     return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
@@ -90,8 +86,8 @@ double Overlap(const PixelRect& a, const PixelRect& b) {
 
 // The share of a's area that lies inside b.
 double ShareInside(const PixelRect& a, const PixelRect& b) {
-    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
-    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
     return w <= 0 || h <= 0 ? 0 : (double)w * h / ((double)a.width * a.height);
 }
 
@@ -133,7 +129,7 @@ void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int3
     sums->weight += w;
     // The window's last column and row take their steps from the pixels just
     // outside when there are any; at the frame's edge the step is 0.
-    const int32_t stepsX = Right(r) < width ? r.width : r.width - 1;
+    const int32_t stepsX = RectRight(r) < width ? r.width : r.width - 1;
     for (int p = 0; p < kSamplePlanes; p++) {
         const float scale = kPlaneWeight[p];
         const int32_t pitch = sample.pitch[p];
@@ -333,8 +329,8 @@ bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_
     const PixelRect& r = s.window;
     const PixelRect around = Grow(box, 3, r.width, r.height);
     std::vector<float> ring, inside;
-    for (int32_t j = around.y; j < Bottom(around); j++)
-        for (int32_t i = around.x; i < Right(around); i++) {
+    for (int32_t j = around.y; j < RectBottom(around); j++)
+        for (int32_t i = around.x; i < RectRight(around); i++) {
             int32_t nearest = 4;  // Chebyshev distance to the patch, capped
             for (int32_t dy = -3; dy <= 3; dy++)
                 for (int32_t dx = -3; dx <= 3; dx++) {
@@ -368,7 +364,7 @@ std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> 
     std::vector<uint8_t> enclosed(patches.size(), 0);
     for (size_t k = 0; k < patches.size(); k++) {
         const PixelRect& b = patches[k].box;
-        bool escapes = b.x == 0 || b.y == 0 || Right(b) == r.width || Bottom(b) == r.height;
+        bool escapes = b.x == 0 || b.y == 0 || RectRight(b) == r.width || RectBottom(b) == r.height;
         enclosed[k] = !escapes && patches[k].area >= 4 && b.width <= kMaxExtent * frameWidth &&
                       b.height <= kMaxExtent * frameHeight &&
                       SharpPatch(s, labels, (int32_t)k, b, sharpness * movingVariance, contrast);
@@ -512,8 +508,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
     // which stray from the logo's by about the picture's deviation or more;
     // half of that tells the two apart.
     sig.stillSpread = std::max(kStillTolerance, 0.5f * sqrtf(movingVariance));
-    for (int32_t j = around.y; j < Bottom(around); j++)
-        for (int32_t i = around.x; i < Right(around); i++) {
+    for (int32_t j = around.y; j < RectBottom(around); j++)
+        for (int32_t i = around.x; i < RectRight(around); i++) {
             const size_t p = (size_t)j * r.width + i;
             const float* meanX = &s.meanStepX[p * kSamplePlanes];
             const float* meanY = &s.meanStepY[p * kSamplePlanes];
@@ -542,8 +538,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
 // How much a region looks like a logo, by where it sits: corners first,
 // then the middles of the edges, the frame's centre last.
 double PlacePreference(const PixelRect& r, int32_t width, int32_t height) {
-    double dx = std::min(r.x, width - Right(r)) / (double)width;
-    double dy = std::min(r.y, height - Bottom(r)) / (double)height;
+    double dx = std::min<int64_t>(r.x, width - RectRight(r)) / (double)width;
+    double dy = std::min<int64_t>(r.y, height - RectBottom(r)) / (double)height;
     double nearX = std::max(0.0, 1.0 - dx / 0.25), nearY = std::max(0.0, 1.0 - dy / 0.25);
     return 0.2 + 0.8 * std::max(nearX, nearY) + 0.5 * nearX * nearY;
 }
@@ -574,7 +570,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     std::vector<float> ring;
     for (int32_t j = 0; j < window.height; j++)
         for (int32_t i = 0; i < window.width; i++)
-            if (i < aroundGrown.x || i >= Right(aroundGrown) || j < aroundGrown.y || j >= Bottom(aroundGrown))
+            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
     if (found.moving < kMinRunVariance) return found;
@@ -584,8 +580,8 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     std::vector<int32_t> labels;
     std::vector<Component> parts = Components(closed, window.width, window.height, nullptr, &labels);
     std::vector<uint8_t> reaches(parts.size(), 0);
-    for (int32_t j = around.y; j < Bottom(around); j++)
-        for (int32_t i = around.x; i < Right(around); i++) {
+    for (int32_t j = around.y; j < RectBottom(around); j++)
+        for (int32_t i = around.x; i < RectRight(around); i++) {
             int32_t label = labels[(size_t)j * window.width + i];
             if (label >= 0) reaches[label] = 1;
         }
@@ -595,8 +591,8 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     if (IsEmptyRect(region)) return found;
     found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
     found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
-                (Right(region) > window.width - 2 && Right(window) < width) ||
-                (Bottom(region) > window.height - 2 && Bottom(window) < height);
+                (RectRight(region) > window.width - 2 && RectRight(window) < width) ||
+                (RectBottom(region) > window.height - 2 && RectBottom(window) < height);
     return found;
 }
 
@@ -715,8 +711,8 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
     for (size_t r = 0; r < share.size(); r++) {
         if (pass.runWeight[r] <= 0) continue;
         int64_t marked = 0;
-        for (int32_t j = box.y; j < Bottom(box); j++)
-            for (int32_t i = box.x; i < Right(box); i++) marked += pass.runMarks[(size_t)j * width + i] >> r & 1;
+        for (int32_t j = box.y; j < RectBottom(box); j++)
+            for (int32_t i = box.x; i < RectRight(box); i++) marked += pass.runMarks[(size_t)j * width + i] >> r & 1;
         share[r] = (double)marked / ((double)box.width * box.height);
         best = std::max(best, share[r]);
     }
@@ -739,8 +735,8 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const double scale = width / 480.0;
     double edgeMass = 0, stillMass = 0;
     std::vector<float> opacity;
-    for (int32_t j = inside.y; j < Bottom(inside); j++)
-        for (int32_t i = inside.x; i < Right(inside); i++) {
+    for (int32_t j = inside.y; j < RectBottom(inside); j++)
+        for (int32_t i = inside.x; i < RectRight(inside); i++) {
             size_t p = (size_t)j * window.width + i;
             const float* meanX = &stats.meanStepX[p * kSamplePlanes];
             const float* meanY = &stats.meanStepY[p * kSamplePlanes];
@@ -838,7 +834,7 @@ PixelRect ReadArea(const Refinement& f, int32_t width, int32_t height) {
 }
 
 bool Inside(const PixelRect& a, const PixelRect& b) {
-    return a.x >= b.x && a.y >= b.y && Right(a) <= Right(b) && Bottom(a) <= Bottom(b);
+    return a.x >= b.x && a.y >= b.y && RectRight(a) <= RectRight(b) && RectBottom(a) <= RectBottom(b);
 }
 
 void KeepPart(const SamplePlanes& s, KeptSamples* kept) {
