@@ -37,7 +37,13 @@ const float kFullChange = 6.0f;    // mean absolute change of a sample that show
 const float kMinMoving = 6.0f;     // samples' worth of change below which the clip is still
 const float kRunWeight = 8.0f;     // least weight of a run of samples
 const int   kMaxRuns = 16;         // runs are told apart by the bits of a 16-bit mask
-const float kMinRunVariance = 20;  // a run whose typical pixel varies less shows no movement
+// A run whose typical pixel varies less (a deviation of 2 levels) shows no
+// movement; a run of a slow picture goes on until it does.
+const float kMinRunVariance = 4;
+// The picture around a logo varies at least this much (a deviation of 1.4
+// levels, above what a codec leaves on a still picture) over the samples
+// that tell its region: a slow pan over a smooth picture barely does more.
+const float kMinRingVariance = 2;
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
 const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
 const float kMovingSide = 0.25f;   // least variance of its other side, as a share of the moving picture's
@@ -156,6 +162,17 @@ void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int3
     }
 }
 
+// A pixel's variance over the summed samples, over the planes together;
+// inverse is 1 / the sums' weight.
+float PixelVariance(const WindowSums& sums, size_t q, float inverse) {
+    float squares = 0;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        const float m = sums.value[q * kSamplePlanes + p] * inverse;
+        squares += m * m;
+    }
+    return std::max(0.0f, sums.square[q] * inverse - squares);
+}
+
 void FinishStats(const WindowSums& sums, WindowStats* stats) {
     const PixelRect& r = sums.window;
     const size_t n = (size_t)r.width * r.height;
@@ -166,13 +183,8 @@ void FinishStats(const WindowSums& sums, WindowStats* stats) {
     stats->energyX.resize(n);
     stats->energyY.resize(n);
     for (size_t q = 0; q < n; q++) {
-        float squares = 0;
-        for (int p = 0; p < kSamplePlanes; p++) {
-            float m = sums.value[q * kSamplePlanes + p] * inverse;
-            stats->mean[q * kSamplePlanes + p] = m;
-            squares += m * m;
-        }
-        stats->variance[q] = std::max(0.0f, sums.square[q] * inverse - squares);
+        for (int p = 0; p < kSamplePlanes; p++) stats->mean[q * kSamplePlanes + p] = sums.value[q * kSamplePlanes + p] * inverse;
+        stats->variance[q] = PixelVariance(sums, q, inverse);
         stats->energyX[q] = sums.stepX[q] * inverse;
         stats->energyY[q] = sums.stepY[q] * inverse;
     }
@@ -488,13 +500,26 @@ std::vector<Component> FirstCandidates(const std::vector<float>& often, float ru
 // The variance of the moving part of the picture: most pictures hold still
 // parts too (a studio's walls, black bars, the flat areas of a graphic), so
 // not the median but a high share.
-float TypicalVariance(const WindowStats& stats) {
-    std::vector<float> some;
-    for (size_t p = 0; p < stats.variance.size(); p += 7) some.push_back(stats.variance[p]);
+float HighShare(std::vector<float> some) {
     if (some.empty()) return 0;
     size_t at = some.size() * 9 / 10;
     std::nth_element(some.begin(), some.begin() + at, some.end());
     return some[at];
+}
+
+float TypicalVariance(const WindowStats& stats) {
+    std::vector<float> some;
+    for (size_t p = 0; p < stats.variance.size(); p += 7) some.push_back(stats.variance[p]);
+    return HighShare(std::move(some));
+}
+
+// The same straight from the sums, without their statistics.
+float TypicalVariance(const WindowSums& sums) {
+    if (sums.weight <= 0) return 0;
+    const float inverse = (float)(1.0 / sums.weight);
+    std::vector<float> some;
+    for (size_t p = 0; p < sums.square.size(); p += 7) some.push_back(PixelVariance(sums, p, inverse));
+    return HighShare(std::move(some));
 }
 
 // The signature of the logo inside `around` (window coordinates): its
@@ -573,7 +598,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
             if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
-    if (found.moving < kMinRunVariance) return found;
+    if (found.moving < kMinRingVariance) return found;
 
     std::vector<uint8_t> closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
     CloseMarks(&closed, window.width, window.height, kCloseRadius);
@@ -622,16 +647,14 @@ struct FirstPass {
 void CloseRun(const WindowSums& sums, int32_t width, int32_t height, FirstPass* pass) {
     const uint16_t bit = (uint16_t)(1u << pass->runWeight.size());
     float weight = 0;
-    if (sums.weight > 0) {
+    const float moving = TypicalVariance(sums);
+    if (moving >= kMinRunVariance) {
         WindowStats stats;
         FinishStats(sums, &stats);
-        const float moving = TypicalVariance(stats);
-        if (moving >= kMinRunVariance) {
-            weight = (float)sums.weight;
-            std::vector<uint8_t> marks = SteadyPixels(stats, moving, width, height, false);
-            for (size_t p = 0; p < marks.size(); p++)
-                if (marks[p]) pass->runMarks[p] |= bit;
-        }
+        weight = (float)sums.weight;
+        std::vector<uint8_t> marks = SteadyPixels(stats, moving, width, height, false);
+        for (size_t p = 0; p < marks.size(); p++)
+            if (marks[p]) pass->runMarks[p] |= bit;
     }
     pass->runWeight.push_back(weight);
 }
@@ -657,7 +680,10 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
         pass->notes.push_back({s.frameNumber, weight, (int32_t)pass->runWeight.size()});
         if (weight > 0) AddSample(&sums, s, width, height, weight);
         inRun++;
-        if (pass->runWeight.size() + 1 < kMaxRuns && inRun >= runLength && sums.weight >= kRunWeight) {
+        // A run of a slow picture goes on until the picture has moved
+        // enough in it to tell what holds still.
+        if (pass->runWeight.size() + 1 < kMaxRuns && inRun >= runLength && sums.weight >= kRunWeight &&
+            TypicalVariance(sums) >= kMinRunVariance) {
             CloseRun(sums, width, height, pass);
             StartSums(&sums, frame);
             inRun = 0;
