@@ -63,6 +63,7 @@ const float kStillWorth = 10.0f;   // score of a still pixel, against a steady s
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
+const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
@@ -759,23 +760,29 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const PixelRect& region = found.region;
     const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
     const double scale = width / 480.0;
-    double edgeMass = 0, stillMass = 0;
+    double stepsX = 0, stepsY = 0, stillMass = 0;
     std::vector<float> opacity;
     for (int32_t j = inside.y; j < RectBottom(inside); j++)
         for (int32_t i = inside.x; i < RectRight(inside); i++) {
             size_t p = (size_t)j * window.width + i;
             const float* meanX = &stats.meanStepX[p * kSamplePlanes];
             const float* meanY = &stats.meanStepY[p * kSamplePlanes];
-            if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) edgeMass += sqrtf(SquaredSize(meanX));
-            if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) edgeMass += sqrtf(SquaredSize(meanY));
+            if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) stepsX += sqrtf(SquaredSize(meanX));
+            if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) stepsY += sqrtf(SquaredSize(meanY));
             if (found.outline[p] || found.still[p])
                 opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
         }
     const double dimming = Median(opacity);
+    const double edgeMass = stepsX + stepsY;
+    // A logo's outline turns, so its steady steps run across as well as
+    // down. Steps that all run one way are an edge of the picture lying
+    // along its motion (a horizon under a sideways pan), and count for
+    // nothing.
+    const bool turns = std::min(stepsX, stepsY) >= kLeastCrossing * edgeMass;
     c->region = region;
     c->opacity = dimming;
-    c->score = (edgeMass / scale + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
+    c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
                sqrt(showingShare) * std::min(1.0, dimming / kClearOpacity);
     c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
 }
@@ -785,7 +792,11 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     WindowStats stats;
     FinishStats(f->sums, &stats);
     RegionFound found = FindRegion(stats, f->box, width, height);
-    if (found.region.width < 3 || found.region.height < 3 || TooLarge(found.region, width, height)) {
+    // A logo keeps off the frame's sides; a region that reaches one is a
+    // part of the picture that holds still (a still third, a bar's edge).
+    const PixelRect& r = found.region;
+    if (r.width < 3 || r.height < 3 || TooLarge(r, width, height) || r.x == 0 || r.y == 0 || RectRight(r) == width ||
+        RectBottom(r) == height) {
         f->active = false;
         return;
     }
