@@ -206,6 +206,10 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     EXPECT_EQ(Detect({kPan, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kNoise, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlowPan, 80, {}}).detection.verdict, kDetectNothing);
+    // A still block flush with the frame's side is a part of the picture
+    // held still (a still third, a bar), not a logo.
+    EXPECT_EQ(Detect({kNoise, 80, {{{0, 40, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kNoise, 80, {{{170, 88, 22, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kStill, 80, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 0, 79}}}).detection.verdict, kDetectStatic);
     EXPECT_EQ(Detect({kNoise, 8, {}}).detection.verdict, kDetectTooShort);
 }
