@@ -88,9 +88,7 @@ PixelRect ToFrame(PixelRect r, int factor) {
 }
 
 PixelRect AddMargin(PixelRect r, int margin, int32_t width, int32_t height) {
-    int32_t x0 = std::max(0, r.x - margin), y0 = std::max(0, r.y - margin);
-    int32_t x1 = std::min(width, r.x + r.width + margin), y1 = std::min(height, r.y + r.height + margin);
-    return {x0, y0, x1 - x0, y1 - y0};
+    return ClipRectToFrame({r.x - margin, r.y - margin, r.width + 2 * margin, r.height + 2 * margin}, width, height);
 }
 
 // Where a logo appears or leaves between two samples: decodes the frames in

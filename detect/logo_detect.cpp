@@ -37,7 +37,13 @@ const float kFullChange = 6.0f;    // mean absolute change of a sample that show
 const float kMinMoving = 6.0f;     // samples' worth of change below which the clip is still
 const float kRunWeight = 8.0f;     // least weight of a run of samples
 const int   kMaxRuns = 16;         // runs are told apart by the bits of a 16-bit mask
-const float kMinRunVariance = 20;  // a run whose typical pixel varies less shows no movement
+// A run whose typical pixel varies less (a deviation of 2 levels) shows no
+// movement; a run of a slow picture goes on until it does.
+const float kMinRunVariance = 4;
+// The picture around a logo varies at least this much (a deviation of 1.4
+// levels, above what a codec leaves on a still picture) over the samples
+// that tell its region: a slow pan over a smooth picture barely does more.
+const float kMinRingVariance = 2;
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
 const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
 const float kMovingSide = 0.25f;   // least variance of its other side, as a share of the moving picture's
@@ -57,6 +63,7 @@ const float kStillWorth = 10.0f;   // score of a still pixel, against a steady s
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
+const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
@@ -64,25 +71,21 @@ const int   kMaxRounds = 4;        // signature rounds before the set of showing
 const int   kMaxGrowths = 3;       // times a region running out of its window may grow it
 const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
 
-int32_t Right(const PixelRect& r) { return r.x + r.width; }
-int32_t Bottom(const PixelRect& r) { return r.y + r.height; }
-
+// r with `by` pixels more on every side, within a width x height area.
 PixelRect Grow(const PixelRect& r, int32_t by, int32_t width, int32_t height) {
-    int32_t x0 = std::max(0, r.x - by), y0 = std::max(0, r.y - by);
-    int32_t x1 = std::min(width, Right(r) + by), y1 = std::min(height, Bottom(r) + by);
-    return {x0, y0, x1 - x0, y1 - y0};
+    return ClipRectToFrame({r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by}, width, height);
 }
 
 PixelRect Union(const PixelRect& a, const PixelRect& b) {
     if (IsEmptyRect(a)) return b;
     int32_t x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
-    int32_t x1 = std::max(Right(a), Right(b)), y1 = std::max(Bottom(a), Bottom(b));
-    return {x0, y0, x1 - x0, y1 - y0};
+    int64_t x1 = std::max(RectRight(a), RectRight(b)), y1 = std::max(RectBottom(a), RectBottom(b));
+    return {x0, y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0)};
 }
 
 double Overlap(const PixelRect& a, const PixelRect& b) {
-    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
-    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
     if (w <= 0 || h <= 0) return 0;
     double inter = (double)w * h;
     return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
@@ -90,8 +93,8 @@ double Overlap(const PixelRect& a, const PixelRect& b) {
 
 // The share of a's area that lies inside b.
 double ShareInside(const PixelRect& a, const PixelRect& b) {
-    int64_t w = std::min(Right(a), Right(b)) - std::max(a.x, b.x);
-    int64_t h = std::min(Bottom(a), Bottom(b)) - std::max(a.y, b.y);
+    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
+    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
     return w <= 0 || h <= 0 ? 0 : (double)w * h / ((double)a.width * a.height);
 }
 
@@ -133,7 +136,7 @@ void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int3
     sums->weight += w;
     // The window's last column and row take their steps from the pixels just
     // outside when there are any; at the frame's edge the step is 0.
-    const int32_t stepsX = Right(r) < width ? r.width : r.width - 1;
+    const int32_t stepsX = RectRight(r) < width ? r.width : r.width - 1;
     for (int p = 0; p < kSamplePlanes; p++) {
         const float scale = kPlaneWeight[p];
         const int32_t pitch = sample.pitch[p];
@@ -160,6 +163,17 @@ void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int3
     }
 }
 
+// A pixel's variance over the summed samples, over the planes together;
+// inverse is 1 / the sums' weight.
+float PixelVariance(const WindowSums& sums, size_t q, float inverse) {
+    float squares = 0;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        const float m = sums.value[q * kSamplePlanes + p] * inverse;
+        squares += m * m;
+    }
+    return std::max(0.0f, sums.square[q] * inverse - squares);
+}
+
 void FinishStats(const WindowSums& sums, WindowStats* stats) {
     const PixelRect& r = sums.window;
     const size_t n = (size_t)r.width * r.height;
@@ -170,13 +184,8 @@ void FinishStats(const WindowSums& sums, WindowStats* stats) {
     stats->energyX.resize(n);
     stats->energyY.resize(n);
     for (size_t q = 0; q < n; q++) {
-        float squares = 0;
-        for (int p = 0; p < kSamplePlanes; p++) {
-            float m = sums.value[q * kSamplePlanes + p] * inverse;
-            stats->mean[q * kSamplePlanes + p] = m;
-            squares += m * m;
-        }
-        stats->variance[q] = std::max(0.0f, sums.square[q] * inverse - squares);
+        for (int p = 0; p < kSamplePlanes; p++) stats->mean[q * kSamplePlanes + p] = sums.value[q * kSamplePlanes + p] * inverse;
+        stats->variance[q] = PixelVariance(sums, q, inverse);
         stats->energyX[q] = sums.stepX[q] * inverse;
         stats->energyY[q] = sums.stepY[q] * inverse;
     }
@@ -333,8 +342,8 @@ bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_
     const PixelRect& r = s.window;
     const PixelRect around = Grow(box, 3, r.width, r.height);
     std::vector<float> ring, inside;
-    for (int32_t j = around.y; j < Bottom(around); j++)
-        for (int32_t i = around.x; i < Right(around); i++) {
+    for (int32_t j = around.y; j < RectBottom(around); j++)
+        for (int32_t i = around.x; i < RectRight(around); i++) {
             int32_t nearest = 4;  // Chebyshev distance to the patch, capped
             for (int32_t dy = -3; dy <= 3; dy++)
                 for (int32_t dx = -3; dx <= 3; dx++) {
@@ -368,7 +377,7 @@ std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> 
     std::vector<uint8_t> enclosed(patches.size(), 0);
     for (size_t k = 0; k < patches.size(); k++) {
         const PixelRect& b = patches[k].box;
-        bool escapes = b.x == 0 || b.y == 0 || Right(b) == r.width || Bottom(b) == r.height;
+        bool escapes = b.x == 0 || b.y == 0 || RectRight(b) == r.width || RectBottom(b) == r.height;
         enclosed[k] = !escapes && patches[k].area >= 4 && b.width <= kMaxExtent * frameWidth &&
                       b.height <= kMaxExtent * frameHeight &&
                       SharpPatch(s, labels, (int32_t)k, b, sharpness * movingVariance, contrast);
@@ -492,13 +501,26 @@ std::vector<Component> FirstCandidates(const std::vector<float>& often, float ru
 // The variance of the moving part of the picture: most pictures hold still
 // parts too (a studio's walls, black bars, the flat areas of a graphic), so
 // not the median but a high share.
-float TypicalVariance(const WindowStats& stats) {
-    std::vector<float> some;
-    for (size_t p = 0; p < stats.variance.size(); p += 7) some.push_back(stats.variance[p]);
+float HighShare(std::vector<float> some) {
     if (some.empty()) return 0;
     size_t at = some.size() * 9 / 10;
     std::nth_element(some.begin(), some.begin() + at, some.end());
     return some[at];
+}
+
+float TypicalVariance(const WindowStats& stats) {
+    std::vector<float> some;
+    for (size_t p = 0; p < stats.variance.size(); p += 7) some.push_back(stats.variance[p]);
+    return HighShare(std::move(some));
+}
+
+// The same straight from the sums, without their statistics.
+float TypicalVariance(const WindowSums& sums) {
+    if (sums.weight <= 0) return 0;
+    const float inverse = (float)(1.0 / sums.weight);
+    std::vector<float> some;
+    for (size_t p = 0; p < sums.square.size(); p += 7) some.push_back(PixelVariance(sums, p, inverse));
+    return HighShare(std::move(some));
 }
 
 // The signature of the logo inside `around` (window coordinates): its
@@ -512,8 +534,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
     // which stray from the logo's by about the picture's deviation or more;
     // half of that tells the two apart.
     sig.stillSpread = std::max(kStillTolerance, 0.5f * sqrtf(movingVariance));
-    for (int32_t j = around.y; j < Bottom(around); j++)
-        for (int32_t i = around.x; i < Right(around); i++) {
+    for (int32_t j = around.y; j < RectBottom(around); j++)
+        for (int32_t i = around.x; i < RectRight(around); i++) {
             const size_t p = (size_t)j * r.width + i;
             const float* meanX = &s.meanStepX[p * kSamplePlanes];
             const float* meanY = &s.meanStepY[p * kSamplePlanes];
@@ -542,8 +564,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
 // How much a region looks like a logo, by where it sits: corners first,
 // then the middles of the edges, the frame's centre last.
 double PlacePreference(const PixelRect& r, int32_t width, int32_t height) {
-    double dx = std::min(r.x, width - Right(r)) / (double)width;
-    double dy = std::min(r.y, height - Bottom(r)) / (double)height;
+    double dx = std::min<int64_t>(r.x, width - RectRight(r)) / (double)width;
+    double dy = std::min<int64_t>(r.y, height - RectBottom(r)) / (double)height;
     double nearX = std::max(0.0, 1.0 - dx / 0.25), nearY = std::max(0.0, 1.0 - dy / 0.25);
     return 0.2 + 0.8 * std::max(nearX, nearY) + 0.5 * nearX * nearY;
 }
@@ -574,18 +596,18 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     std::vector<float> ring;
     for (int32_t j = 0; j < window.height; j++)
         for (int32_t i = 0; i < window.width; i++)
-            if (i < aroundGrown.x || i >= Right(aroundGrown) || j < aroundGrown.y || j >= Bottom(aroundGrown))
+            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
-    if (found.moving < kMinRunVariance) return found;
+    if (found.moving < kMinRingVariance) return found;
 
     std::vector<uint8_t> closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
     CloseMarks(&closed, window.width, window.height, kCloseRadius);
     std::vector<int32_t> labels;
     std::vector<Component> parts = Components(closed, window.width, window.height, nullptr, &labels);
     std::vector<uint8_t> reaches(parts.size(), 0);
-    for (int32_t j = around.y; j < Bottom(around); j++)
-        for (int32_t i = around.x; i < Right(around); i++) {
+    for (int32_t j = around.y; j < RectBottom(around); j++)
+        for (int32_t i = around.x; i < RectRight(around); i++) {
             int32_t label = labels[(size_t)j * window.width + i];
             if (label >= 0) reaches[label] = 1;
         }
@@ -595,8 +617,8 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     if (IsEmptyRect(region)) return found;
     found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
     found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
-                (Right(region) > window.width - 2 && Right(window) < width) ||
-                (Bottom(region) > window.height - 2 && Bottom(window) < height);
+                (RectRight(region) > window.width - 2 && RectRight(window) < width) ||
+                (RectBottom(region) > window.height - 2 && RectBottom(window) < height);
     return found;
 }
 
@@ -626,16 +648,14 @@ struct FirstPass {
 void CloseRun(const WindowSums& sums, int32_t width, int32_t height, FirstPass* pass) {
     const uint16_t bit = (uint16_t)(1u << pass->runWeight.size());
     float weight = 0;
-    if (sums.weight > 0) {
+    const float moving = TypicalVariance(sums);
+    if (moving >= kMinRunVariance) {
         WindowStats stats;
         FinishStats(sums, &stats);
-        const float moving = TypicalVariance(stats);
-        if (moving >= kMinRunVariance) {
-            weight = (float)sums.weight;
-            std::vector<uint8_t> marks = SteadyPixels(stats, moving, width, height, false);
-            for (size_t p = 0; p < marks.size(); p++)
-                if (marks[p]) pass->runMarks[p] |= bit;
-        }
+        weight = (float)sums.weight;
+        std::vector<uint8_t> marks = SteadyPixels(stats, moving, width, height, false);
+        for (size_t p = 0; p < marks.size(); p++)
+            if (marks[p]) pass->runMarks[p] |= bit;
     }
     pass->runWeight.push_back(weight);
 }
@@ -661,7 +681,10 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
         pass->notes.push_back({s.frameNumber, weight, (int32_t)pass->runWeight.size()});
         if (weight > 0) AddSample(&sums, s, width, height, weight);
         inRun++;
-        if (pass->runWeight.size() + 1 < kMaxRuns && inRun >= runLength && sums.weight >= kRunWeight) {
+        // A run of a slow picture goes on until the picture has moved
+        // enough in it to tell what holds still.
+        if (pass->runWeight.size() + 1 < kMaxRuns && inRun >= runLength && sums.weight >= kRunWeight &&
+            TypicalVariance(sums) >= kMinRunVariance) {
             CloseRun(sums, width, height, pass);
             StartSums(&sums, frame);
             inRun = 0;
@@ -715,8 +738,8 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
     for (size_t r = 0; r < share.size(); r++) {
         if (pass.runWeight[r] <= 0) continue;
         int64_t marked = 0;
-        for (int32_t j = box.y; j < Bottom(box); j++)
-            for (int32_t i = box.x; i < Right(box); i++) marked += pass.runMarks[(size_t)j * width + i] >> r & 1;
+        for (int32_t j = box.y; j < RectBottom(box); j++)
+            for (int32_t i = box.x; i < RectRight(box); i++) marked += pass.runMarks[(size_t)j * width + i] >> r & 1;
         share[r] = (double)marked / ((double)box.width * box.height);
         best = std::max(best, share[r]);
     }
@@ -737,23 +760,29 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const PixelRect& region = found.region;
     const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
     const double scale = width / 480.0;
-    double edgeMass = 0, stillMass = 0;
+    double stepsX = 0, stepsY = 0, stillMass = 0;
     std::vector<float> opacity;
-    for (int32_t j = inside.y; j < Bottom(inside); j++)
-        for (int32_t i = inside.x; i < Right(inside); i++) {
+    for (int32_t j = inside.y; j < RectBottom(inside); j++)
+        for (int32_t i = inside.x; i < RectRight(inside); i++) {
             size_t p = (size_t)j * window.width + i;
             const float* meanX = &stats.meanStepX[p * kSamplePlanes];
             const float* meanY = &stats.meanStepY[p * kSamplePlanes];
-            if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) edgeMass += sqrtf(SquaredSize(meanX));
-            if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) edgeMass += sqrtf(SquaredSize(meanY));
+            if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) stepsX += sqrtf(SquaredSize(meanX));
+            if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) stepsY += sqrtf(SquaredSize(meanY));
             if (found.outline[p] || found.still[p])
                 opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
         }
     const double dimming = Median(opacity);
+    const double edgeMass = stepsX + stepsY;
+    // A logo's outline turns, so its steady steps run across as well as
+    // down. Steps that all run one way are an edge of the picture lying
+    // along its motion (a horizon under a sideways pan), and count for
+    // nothing.
+    const bool turns = std::min(stepsX, stepsY) >= kLeastCrossing * edgeMass;
     c->region = region;
     c->opacity = dimming;
-    c->score = (edgeMass / scale + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
+    c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
                sqrt(showingShare) * std::min(1.0, dimming / kClearOpacity);
     c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
 }
@@ -763,7 +792,11 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     WindowStats stats;
     FinishStats(f->sums, &stats);
     RegionFound found = FindRegion(stats, f->box, width, height);
-    if (found.region.width < 3 || found.region.height < 3 || TooLarge(found.region, width, height)) {
+    // A logo keeps off the frame's sides; a region that reaches one is a
+    // part of the picture that holds still (a still third, a bar's edge).
+    const PixelRect& r = found.region;
+    if (r.width < 3 || r.height < 3 || TooLarge(r, width, height) || r.x == 0 || r.y == 0 || RectRight(r) == width ||
+        RectBottom(r) == height) {
         f->active = false;
         return;
     }
@@ -838,7 +871,7 @@ PixelRect ReadArea(const Refinement& f, int32_t width, int32_t height) {
 }
 
 bool Inside(const PixelRect& a, const PixelRect& b) {
-    return a.x >= b.x && a.y >= b.y && Right(a) <= Right(b) && Bottom(a) <= Bottom(b);
+    return a.x >= b.x && a.y >= b.y && RectRight(a) <= RectRight(b) && RectBottom(a) <= RectBottom(b);
 }
 
 void KeepPart(const SamplePlanes& s, KeptSamples* kept) {

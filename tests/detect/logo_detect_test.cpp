@@ -21,6 +21,7 @@ enum Backdrop {
     kNoiseSmooth, // noise for the first half, then a flat, slowly brightening picture
     kChromaOnly,  // flat luma, noise in chroma only
     kStill,       // one picture throughout
+    kSlowPan,     // a smooth picture sliding by 1 pixel a sample: it hardly changes from one to the next
 };
 
 struct Logo {
@@ -42,9 +43,9 @@ struct Texture {
     std::vector<uint8_t> y;
 };
 
-Texture MakeTexture(uint32_t seed, int32_t w, int32_t h) {
+Texture MakeTexture(uint32_t seed, int32_t w, int32_t h, float finest = 0.2f, float amplitude = 17) {
     std::mt19937 random(seed);
-    std::uniform_real_distribution<float> phase(0, 6.2832f), freq(0.02f, 0.2f);
+    std::uniform_real_distribution<float> phase(0, 6.2832f), freq(0.02f, finest);
     float fx[6], fy[6], ph[6];
     for (int k = 0; k < 6; k++) fx[k] = freq(random), fy[k] = freq(random), ph[k] = phase(random);
     Texture t = {w, h, std::vector<uint8_t>((size_t)w * h)};
@@ -52,13 +53,13 @@ Texture MakeTexture(uint32_t seed, int32_t w, int32_t h) {
         for (int32_t i = 0; i < w; i++) {
             float v = 0;
             for (int k = 0; k < 6; k++) v += sinf(fx[k] * i + fy[k] * j + ph[k]);
-            t.y[(size_t)j * w + i] = (uint8_t)std::min(235.0f, std::max(16.0f, 128 + 17 * v));
+            t.y[(size_t)j * w + i] = (uint8_t)std::min(235.0f, std::max(16.0f, 128 + amplitude * v));
         }
     return t;
 }
 
 // Draws sample n of the clip into planes.
-void Draw(const SyntheticClip& clip, const Texture& pan, int n, std::vector<uint8_t> planes[3]) {
+void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, int n, std::vector<uint8_t> planes[3]) {
     std::mt19937 random(1000 + n);
     std::uniform_int_distribution<int> level(40, 215);
     for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
@@ -90,6 +91,9 @@ void Draw(const SyntheticClip& clip, const Texture& pan, int n, std::vector<uint
                         planes[2][(size_t)b * kW + a] = v;
                     }
             }
+    } else if (clip.backdrop == kSlowPan) {
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
         const int32_t shift = clip.backdrop == kPan ? 3 * n : 0;
         for (int32_t j = 0; j < kH; j++)
@@ -120,6 +124,7 @@ struct Detected {
 Detected Detect(const SyntheticClip& clip, int failOnReading = -1, int64_t keptBytes = SampleSource().keptBytes) {
     Detected run;
     const Texture pan = MakeTexture(7, kW + 3 * clip.samples + 8, kH);
+    const Texture smooth = MakeTexture(11, kW + clip.samples + 8, kH, 0.05f, 4);
     std::vector<uint8_t> planes[3];
     SampleSource source;
     source.width = kW;
@@ -129,7 +134,7 @@ Detected Detect(const SyntheticClip& clip, int failOnReading = -1, int64_t keptB
     source.read = [&](const SampleVisitor& visit) {
         if (run.readings++ == failOnReading) return false;
         for (int n = 0; n < clip.samples; n++) {
-            Draw(clip, pan, n, planes);
+            Draw(clip, pan, smooth, n, planes);
             SamplePlanes s = {n * 10, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
             if (!visit(s)) break;
         }
@@ -185,6 +190,12 @@ TEST(LogoDetect, LogoOverASmoothPictureStillCounts) {
     ExpectFound({kNoiseSmooth, 80, {{{140, 70, 36, 20}, 210, 100, 160, 1.0f, 0, 79}}}, 0.9);
 }
 
+TEST(LogoDetect, LogoOverASlowPanOfASmoothPicture) {
+    // Over a run of samples the picture around the plate barely varies (a
+    // deviation of a level or two); over the clip it moves.
+    ExpectFound({kSlowPan, 80, {{{12, 80, 40, 16}, 230, 128, 128, 1.0f, 0, 79}}}, 0.9);
+}
+
 TEST(LogoDetect, LogoOfItsSurroundingsLumaFoundByChroma) {
     ExpectFound({kChromaOnly, 80, {{{20, 70, 36, 20}, 128, 200, 60, 1.0f, 0, 79}}}, 0.9);
 }
@@ -194,6 +205,11 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // throughout is a still clip.
     EXPECT_EQ(Detect({kPan, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kNoise, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kSlowPan, 80, {}}).detection.verdict, kDetectNothing);
+    // A still block flush with the frame's side is a part of the picture
+    // held still (a still third, a bar), not a logo.
+    EXPECT_EQ(Detect({kNoise, 80, {{{0, 40, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kNoise, 80, {{{170, 88, 22, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kStill, 80, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 0, 79}}}).detection.verdict, kDetectStatic);
     EXPECT_EQ(Detect({kNoise, 8, {}}).detection.verdict, kDetectTooShort);
 }
