@@ -311,7 +311,7 @@ std::vector<Footage> FootageTable() {
     {
         FootageClip c = WithLogo(Pan("garden-zoom-plate-720-grain", "Garden.jpg", 1280, 720), kLogoPlateWithText, 150, 56, 40, 30, 0.6);
         c.motion = kZoom, c.zoom = 1.1, c.grain = 10, c.codec = kCrf30;
-        add(c, kFound, true);
+        add(c);
     }
     {
         // A slideshow with an ad break (the logo leaves for 60 frames), 576i MPEG-2.
@@ -327,7 +327,7 @@ std::vector<Footage> FootageTable() {
         FootageClip c = WithLogo(Pan("dune-bars-bug-15pc-720", "Dune.jpg", 1280, 720), kLogoBug, 56, 40, 1180, 110, 1.0,
                                  {{190, 227}});
         c.bars = 90, c.seconds = 10;
-        add(c, kFound, true);
+        add(c);
     }
     {
         FootageClip c = WithLogo(Pan("storm-plate-1080-grain", "Storm.jpg", 1920, 1080), kLogoPlateWithText, 200, 76, 1680, 54, 0.5);
