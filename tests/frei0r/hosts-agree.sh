@@ -93,10 +93,10 @@ for i in "${!configs[@]}"; do
   compare "ffmpeg, separate parameters" ffmpeg-params.raw
 
   melt -silent -quiet -profile profile clip.mkv -filter frei0r.tavrel "14=$config" \
-    -consumer avformat:melt-config.raw f=rawvideo vcodec=rawvideo pix_fmt=bgra an=1 2>/dev/null
+    -consumer avformat:melt-config.raw real_time=0 f=rawvideo vcodec=rawvideo pix_fmt=bgra an=1 2>/dev/null
   compare "melt, Config line" melt-config.raw
   melt -silent -quiet -profile profile clip.mkv -filter frei0r.tavrel "${separate_mlt[@]}" \
-    -consumer avformat:melt-params.raw f=rawvideo vcodec=rawvideo pix_fmt=bgra an=1 2>/dev/null
+    -consumer avformat:melt-params.raw real_time=0 f=rawvideo vcodec=rawvideo pix_fmt=bgra an=1 2>/dev/null
   compare "melt, separate parameters" melt-params.raw
 
   if [ $run_gst = 1 ]; then
