@@ -32,6 +32,19 @@ inline PixelRect ClipRectToFrame(PixelRect r, int32_t frameWidth, int32_t frameH
     return PixelRect{ (int32_t)x0, (int32_t)y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0) };
 }
 
+// How far two rectangles are the same: the area they share over the area
+// they cover together, 0 when they share none, 1 when equal.
+inline double RectIou(PixelRect a, PixelRect b)
+{
+    int64_t x0 = a.x > b.x ? a.x : b.x, y0 = a.y > b.y ? a.y : b.y;
+    int64_t x1 = RectRight(a) < RectRight(b) ? RectRight(a) : RectRight(b);
+    int64_t y1 = RectBottom(a) < RectBottom(b) ? RectBottom(a) : RectBottom(b);
+    if (IsEmptyRect(a) || IsEmptyRect(b) || x1 <= x0 || y1 <= y0)
+        return 0;
+    double shared = (double)(x1 - x0) * (double)(y1 - y0);
+    return shared / ((double)a.width * a.height + (double)b.width * b.height - shared);
+}
+
 // The samples of a plane subsampled by 2^shiftX across and 2^shiftY down
 // that cover r: r rounded out to whole cells of that plane's grid. Empty
 // stays empty.

@@ -83,14 +83,6 @@ PixelRect Union(const PixelRect& a, const PixelRect& b) {
     return {x0, y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0)};
 }
 
-double Overlap(const PixelRect& a, const PixelRect& b) {
-    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
-    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
-    if (w <= 0 || h <= 0) return 0;
-    double inter = (double)w * h;
-    return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
-}
-
 // The share of a's area that lies inside b.
 double ShareInside(const PixelRect& a, const PixelRect& b) {
     int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
@@ -491,7 +483,7 @@ std::vector<Component> FirstCandidates(const std::vector<float>& often, float ru
             // A group already taken stands for this one, unless it is this
             // one grown into the marks around it.
             bool known = false;
-            for (const Component& t : taken) known |= Overlap(t.box, c.box) > 0 && t.area < 2 * c.area;
+            for (const Component& t : taken) known |= RectIou(t.box, c.box) > 0 && t.area < 2 * c.area;
             if (!known) taken.push_back(c);
         }
     }
@@ -1014,7 +1006,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     for (LogoCandidate& c : found) {
         bool repeated = false;
         for (const LogoCandidate& kept : result->candidates)
-            repeated |= Overlap(c.region, kept.region) > 0.3 || ShareInside(c.region, kept.region) > 0.5;
+            repeated |= RectIou(c.region, kept.region) > 0.3 || ShareInside(c.region, kept.region) > 0.5;
         if (!repeated && (int)result->candidates.size() < maxCandidates) result->candidates.push_back(std::move(c));
     }
     result->verdict = result->candidates.empty() ? kDetectNothing : kDetectFound;

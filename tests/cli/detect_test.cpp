@@ -195,7 +195,7 @@ Checked CheckFound(const DetectReport& report, int margin, PixelRect truth, doub
                    std::vector<Span> shown, int ends, int near) {
     const FoundLogo& best = report.logos[0];
     Checked checked;
-    checked.iou = Iou(best.region, truth);
+    checked.iou = RectIou(best.region, truth);
     EXPECT_GE(checked.iou, leastIou) << "found " << best.region.x << "," << best.region.y << " " << best.region.width
                                      << "x" << best.region.height << ", truth " << truth.x << "," << truth.y << " "
                                      << truth.width << "x" << truth.height;

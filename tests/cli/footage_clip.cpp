@@ -212,14 +212,6 @@ bool LogoTruth(const FootageClip& c, const std::string& logoPath, PixelRect* box
     return VisibleBox(logoPath, c.w, c.h, c.x, c.y, c.opacity, 8, box);
 }
 
-double Iou(const PixelRect& a, const PixelRect& b) {
-    const int w = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
-    const int h = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
-    if (w <= 0 || h <= 0) return 0;
-    const double inter = (double)w * h;
-    return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
-}
-
 bool Covers(const PixelRect& outer, const PixelRect& inner) {
     return outer.x <= inner.x && outer.y <= inner.y && outer.x + outer.width >= inner.x + inner.width &&
            outer.y + outer.height >= inner.y + inner.height;
@@ -228,7 +220,7 @@ bool Covers(const PixelRect& outer, const PixelRect& inner) {
 Judgement JudgeFound(const FootageClip& c, const PixelRect& truth, const PixelRect& region, const PixelRect& rectangle,
                      const PatchSettings& proposed, int near) {
     Judgement j;
-    j.iou = Iou(region, truth);
+    j.iou = RectIou(region, truth);
     j.iouHeld = j.iou >= (IsOpaque(c) ? 0.9 : 0.8);
     j.covers = Covers(rectangle, truth);
     j.ranges = CheckRanges(c.shown, FrameCount(c), proposed, near);

@@ -84,7 +84,6 @@ bool VisibleBox(const std::string& picture, int w, int h, int x, int y, double o
 // picture by at least 3 % of its range.
 bool LogoTruth(const FootageClip& c, const std::string& logoPath, PixelRect* box);
 
-double Iou(const PixelRect& a, const PixelRect& b);
 bool   Covers(const PixelRect& outer, const PixelRect& inner);
 
 // The proposed settings (their ranges read by the filter core) against the

@@ -144,14 +144,6 @@ Detected Detect(const SyntheticClip& clip, int failOnReading = -1, int64_t keptB
     return run;
 }
 
-double Iou(const PixelRect& a, const PixelRect& b) {
-    int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
-    int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
-    if (w <= 0 || h <= 0) return 0;
-    double inter = (double)w * h;
-    return inter / ((double)a.width * a.height + (double)b.width * b.height - inter);
-}
-
 // The best candidate is the logo: its region, and every sample showing it
 // counted as present (a few samples too many are allowed, none too few).
 void ExpectFound(const SyntheticClip& clip, double leastIou) {
@@ -160,7 +152,7 @@ void ExpectFound(const SyntheticClip& clip, double leastIou) {
     ASSERT_EQ(run.detection.verdict, kDetectFound);
     const LogoCandidate& best = run.detection.candidates[0];
     const Logo& logo = clip.logos[0];
-    EXPECT_GE(Iou(best.region, logo.box), leastIou)
+    EXPECT_GE(RectIou(best.region, logo.box), leastIou)
         << best.region.x << "," << best.region.y << " " << best.region.width << "x" << best.region.height;
     ASSERT_EQ(best.present.size(), (size_t)clip.samples);
     int extra = 0;
