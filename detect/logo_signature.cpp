@@ -56,11 +56,12 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
     };
     // Steps: the frame's steps projected on the learned ones and on the ones
     // foretold for its picture's level around the logo; the energy of those
-    // foretold, and the frame's own in the same steps.
+    // foretold, and the frame's own in the same steps (in the planes the
+    // learned ones have a step in, and in all).
     float change[kSamplePlanes];
     RingLevel(sig.ring, level, change);
     for (int p = 0; p < kSamplePlanes; p++) change[p] -= sig.ringLevel[p];
-    double learned = 0, projected = 0, foretold = 0, frameEnergy = 0;
+    double learned = 0, learnedEnergy = 0, projected = 0, foretold = 0, frameEnergy = 0;
     for (const SignatureEdge& e : sig.edges) {
         const int32_t i = r.x + e.pixel % r.width, j = r.y + e.pixel / r.width;
         const bool steadyX = e.stepX[0] != 0 || e.stepX[1] != 0 || e.stepX[2] != 0;
@@ -71,6 +72,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
                 const float d = kPlaneWeight[p] * ((int)at[1] - (int)at[0]);
                 const float expected = e.stepX[p] + e.throughX * change[p];
                 learned += (double)e.stepX[p] * d;
+                if (e.stepX[p] != 0) learnedEnergy += (double)d * d;
                 projected += (double)expected * d;
                 foretold += (double)expected * expected;
                 frameEnergy += (double)d * d;
@@ -79,6 +81,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
                 const float d = kPlaneWeight[p] * ((int)at[frame.pitch[p]] - (int)at[0]);
                 const float expected = e.stepY[p] + e.throughY * change[p];
                 learned += (double)e.stepY[p] * d;
+                if (e.stepY[p] != 0) learnedEnergy += (double)d * d;
                 projected += (double)expected * d;
                 foretold += (double)expected * expected;
                 frameEnergy += (double)d * d;
@@ -101,7 +104,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
     const double energy = sig.edgeEnergy;
     LogoMatch match;
     match.asLearned = Decide(edges, still, energy > 0 ? learned / energy : 0, stillScore, energy > 0,
-                             frameEnergy < kFlatShare * energy, false);
+                             learnedEnergy < kFlatShare * energy, false);
     // A logo of the picture's colour there leaves hardly any steps: they
     // cannot tell.
     const bool tells = foretold > 0 && foretold >= kFaintShare * energy;
