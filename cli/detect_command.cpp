@@ -50,7 +50,8 @@ const char kHelp[] =
     "             two; frames numbered from 0 as `delbrin apply` numbers them)\n"
     "             and put them into the Config line, each range widened by two\n"
     "             frames on both sides and covered from its first to its last\n"
-    "             frame (fade length 1, fading off)\n"
+    "             frame (fade length 1, fading off); a break of under 25 frames\n"
+    "             between two showings is covered too\n"
     "  --preview  write a frame showing the logo, with the rectangle's dotted\n"
     "             border drawn by the filter (feathering off so that it shows);\n"
     "             an existing OUT.png is replaced only with --force\n"
@@ -134,9 +135,28 @@ bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, i
     return true;
 }
 
+// A broadcaster does not take its logo off for a moment: a stretch of
+// fewer frames than this between two showings is the match missing frames
+// that show it (over a picture of the logo's own colour, after a cut the
+// codec smears), and is taken as shown. A second of 25 frames; an ad break
+// lasts longer.
+const int64_t kShortestBreak = 25;
+
+// Joins the spans whose break is shorter than kShortestBreak.
+void JoinShortBreaks(std::vector<FrameSpan>* spans) {
+    std::vector<FrameSpan> joined;
+    for (const FrameSpan& s : *spans) {
+        if (!joined.empty() && s.first - joined.back().last - 1 < kShortestBreak)
+            joined.back().last = s.last;
+        else
+            joined.push_back(s);
+    }
+    *spans = std::move(joined);
+}
+
 // The spans of frames the candidate shows in, from its samples, each change
-// found to the frame. The frames before the first sample and after the last
-// take the state of their nearest sample.
+// found to the frame, short breaks joined. The frames before the first
+// sample and after the last take the state of their nearest sample.
 bool ShownSpans(VideoInput* input, const LogoDetection& detection, const LogoCandidate& logo, int factor,
                 std::vector<FrameSpan>* spans, MediaError* error) {
     const std::vector<int64_t>& frames = detection.frameNumbers;
@@ -156,6 +176,7 @@ bool ShownSpans(VideoInput* input, const LogoDetection& detection, const LogoCan
         }
     }
     if (start >= 0) spans->push_back({start, input->index.frameCount - 1});
+    JoinShortBreaks(spans);
     return true;
 }
 

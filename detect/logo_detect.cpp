@@ -522,6 +522,18 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
     LogoSignature sig;
     const PixelRect& r = s.window;
     sig.window = r;
+    // The picture's level around the logo is read two pixels out, beyond
+    // the codec's ringing around its outline.
+    const PixelRect ring = Grow(around, 2, r.width, r.height);
+    sig.ring = {ring.x + r.x, ring.y + r.y, ring.width, ring.height};
+    RingLevel(sig.ring, [&](int32_t x, int32_t y, int p) {
+        return s.mean[((size_t)(y - r.y) * r.width + (x - r.x)) * kSamplePlanes + p];
+    }, sig.ringLevel);
+    // The share of the picture a pixel lets through: its deviation against
+    // the moving picture's.
+    auto through = [&](size_t p) {
+        return movingVariance > 0 ? std::min(1.0f, sqrtf(s.variance[p] / movingVariance)) : 1.0f;
+    };
     // Where the logo is gone its pixels take the moving picture's values,
     // which stray from the logo's by about the picture's deviation or more;
     // half of that tells the two apart.
@@ -534,11 +546,13 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
             const bool steadyX = i + 1 < r.width && SteadyStep(meanX, s.energyX[p]);
             const bool steadyY = j + 1 < r.height && SteadyStep(meanY, s.energyY[p]);
             if (steadyX || steadyY) {
-                SignatureEdge edge = {(int32_t)p, {0, 0, 0}, {0, 0, 0}};
+                SignatureEdge edge = {(int32_t)p, {0, 0, 0}, {0, 0, 0}, 0, 0};
                 for (int q = 0; q < kSamplePlanes; q++) {
                     if (steadyX) edge.stepX[q] = meanX[q];
                     if (steadyY) edge.stepY[q] = meanY[q];
                 }
+                if (steadyX) edge.throughX = through(p + 1) - through(p);
+                if (steadyY) edge.throughY = through(p + r.width) - through(p);
                 sig.edges.push_back(edge);
                 sig.edgeEnergy += (steadyX ? SquaredSize(meanX) : 0) + (steadyY ? SquaredSize(meanY) : 0);
             }
@@ -714,7 +728,8 @@ struct Refinement {
     uint16_t               runs = 0;       // until there is a signature: the runs whose samples count
     bool                   bySignature = false;
     LogoSignature          signature;      // the one this pass matches the samples against
-    std::vector<LogoShown> answers;        // this pass's, per sample
+    std::vector<LogoShown> answers;        // this pass's, per sample: showing the steps learned
+    std::vector<LogoShown> shows;          // and showing the logo over whatever picture
     std::vector<uint8_t>   shown;          // the samples the signature's statistics were taken over
     int                    growths = 0, rounds = 0;
     bool                   active = true;
@@ -839,7 +854,9 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     }
     if (showingWeight < kMinShowing || longest < kMinShownShare * f->shown.size()) return;
     ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
-    f->result.present = f->shown;
+    // The statistics are taken over the samples showing the steps learned;
+    // the logo shows in those and in any showing it over another picture.
+    f->result.present = ResolvePresence(f->shows);
     f->ok = f->result.score >= kMinScore && !(f->result.signature.edges.empty() && f->result.signature.still.empty());
 }
 
@@ -902,6 +919,7 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
             any = true;
             StartSums(&f.sums, WindowAround(f.box, width, height));
             f.answers.assign(f.bySignature ? pass.notes.size() : 0, kLogoUnsure);
+            f.shows.assign(f.answers.size(), kLogoUnsure);
             needed = Union(needed, ReadArea(f, width, height));
         }
         if (!any) return true;
@@ -913,7 +931,9 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
                 if (!f.active) continue;
                 bool use;
                 if (f.bySignature) {
-                    f.answers[k] = MatchLogo(f.signature, s).shown;
+                    const LogoMatch match = MatchLogo(f.signature, s);
+                    f.answers[k] = match.asLearned;
+                    f.shows[k] = match.shown;
                     use = f.answers[k] == kLogoShown;
                 } else {
                     use = note.run < kMaxRuns && (f.runs >> note.run & 1);

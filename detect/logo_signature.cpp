@@ -12,29 +12,78 @@ const float kAbsentScore = 0.25f; // score below which it does not
 // A frame whose steps at the logo's edges hold less energy than this share
 // of the logo's own is flat there.
 const float kFlatShare = 0.15f;
+// Steps foretold with less energy than this share of the logo's own are a
+// logo of the picture's colour there, which the frame's steps cannot tell.
+const float kFaintShare = 0.15f;
 const float kStillDecide = 0.25f; // least share of still pixels in a signature they decide alone
 const float kStillKept = 0.7f;    // still score of pixels that keep their values
 const float kStillLost = 0.3f;    // and of pixels that have plainly lost them
+
+// What a frame's steps and still pixels tell, decided. edgeScore is the
+// frame's steps projected on the ones looked for, 1 when they are alike;
+// tells is false when those steps are too faint to tell anything, flat true
+// when the frame has hardly any steps there. With stepsOverrule, steps that
+// plainly show the logo outweigh still pixels that have lost their values.
+LogoShown Decide(double edges, double still, double edgeScore, double stillScore, bool tells, bool flat,
+                 bool stepsOverrule) {
+    // An opaque logo keeps its pixels' values over any picture, dark or
+    // bright, flat or busy, while its outline's steps change with the
+    // picture: where it has still pixels enough, they decide. A nearly
+    // opaque plate lets a little of the picture through, so over a picture
+    // of another level its pixels stray while its steps stay.
+    if (still >= kStillDecide * (edges + still)) {
+        if (stillScore >= kStillKept) return kLogoShown;
+        if (stepsOverrule && edges > 0 && tells && !flat && edgeScore >= kShownScore) return kLogoShown;
+        if (stillScore < kStillLost) return kLogoAbsent;
+    }
+    if (edges > 0 && !tells) return kLogoUnsure;
+    // A logo leaves its steps on any picture but one of its own colour; a
+    // frame with hardly any steps where they are looked for does not show it.
+    if (edges > 0 && flat) return kLogoAbsent;
+    const double score = (edges * edgeScore + still * stillScore) / (edges + still);
+    if (score >= kShownScore) return kLogoShown;
+    if (score < kAbsentScore) return kLogoAbsent;
+    return kLogoUnsure;
+}
 
 }  // namespace
 
 LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
     const PixelRect& r = sig.window;
-    // Steps: the frame's steps projected on the mean ones, 1 when they are
-    // alike; and the frame's own energy in the same steps.
-    double projected = 0, frameEnergy = 0;
+    auto level = [&](int32_t x, int32_t y, int p) {
+        return kPlaneWeight[p] *
+               ((float)frame.plane[p][(size_t)(y - frame.top) * frame.pitch[p] + (x - frame.left)] - 128.0f);
+    };
+    // Steps: the frame's steps projected on the learned ones and on the ones
+    // foretold for its picture's level around the logo; the energy of those
+    // foretold, and the frame's own in the same steps (in the planes the
+    // learned ones have a step in, and in all).
+    float change[kSamplePlanes];
+    RingLevel(sig.ring, level, change);
+    for (int p = 0; p < kSamplePlanes; p++) change[p] -= sig.ringLevel[p];
+    double learned = 0, learnedEnergy = 0, projected = 0, foretold = 0, frameEnergy = 0;
     for (const SignatureEdge& e : sig.edges) {
         const int32_t i = r.x + e.pixel % r.width, j = r.y + e.pixel / r.width;
+        const bool steadyX = e.stepX[0] != 0 || e.stepX[1] != 0 || e.stepX[2] != 0;
+        const bool steadyY = e.stepY[0] != 0 || e.stepY[1] != 0 || e.stepY[2] != 0;
         for (int p = 0; p < kSamplePlanes; p++) {
             const uint8_t* at = frame.plane[p] + (size_t)(j - frame.top) * frame.pitch[p] + (i - frame.left);
-            if (e.stepX[p] != 0) {
+            if (steadyX) {
                 const float d = kPlaneWeight[p] * ((int)at[1] - (int)at[0]);
-                projected += (double)e.stepX[p] * d;
+                const float expected = e.stepX[p] + e.throughX * change[p];
+                learned += (double)e.stepX[p] * d;
+                if (e.stepX[p] != 0) learnedEnergy += (double)d * d;
+                projected += (double)expected * d;
+                foretold += (double)expected * expected;
                 frameEnergy += (double)d * d;
             }
-            if (e.stepY[p] != 0) {
+            if (steadyY) {
                 const float d = kPlaneWeight[p] * ((int)at[frame.pitch[p]] - (int)at[0]);
-                projected += (double)e.stepY[p] * d;
+                const float expected = e.stepY[p] + e.throughY * change[p];
+                learned += (double)e.stepY[p] * d;
+                if (e.stepY[p] != 0) learnedEnergy += (double)d * d;
+                projected += (double)expected * d;
+                foretold += (double)expected * expected;
                 frameEnergy += (double)d * d;
             }
         }
@@ -50,24 +99,20 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
         stray += std::min(1.0f, far / sig.stillSpread);
     }
     const double edges = (double)sig.edges.size(), still = (double)sig.still.size();
-    if (edges + still <= 0) return {0, kLogoUnsure};
-    const double edgeScore = sig.edgeEnergy > 0 ? projected / sig.edgeEnergy : 0;
+    if (edges + still <= 0) return {kLogoUnsure, kLogoUnsure};
     const double stillScore = still > 0 ? 1.0 - stray / still : 0;
-    const float score = (float)((edges * edgeScore + still * stillScore) / (edges + still));
-
-    // An opaque logo keeps its pixels' values over any picture, dark or
-    // bright, flat or busy, while its outline's steps change with the
-    // picture: where it has still pixels enough, they decide.
-    if (still >= kStillDecide * (edges + still)) {
-        if (stillScore >= kStillKept) return {score, kLogoShown};
-        if (stillScore < kStillLost) return {score, kLogoAbsent};
-    }
-    // A translucent logo leaves its steps on any picture but one of its own
-    // colour; a frame with hardly any steps there does not show it.
-    if (edges > 0 && frameEnergy < kFlatShare * sig.edgeEnergy) return {score, kLogoAbsent};
-    if (score >= kShownScore) return {score, kLogoShown};
-    if (score < kAbsentScore) return {score, kLogoAbsent};
-    return {score, kLogoUnsure};
+    const double energy = sig.edgeEnergy;
+    LogoMatch match;
+    match.asLearned = Decide(edges, still, energy > 0 ? learned / energy : 0, stillScore, energy > 0,
+                             learnedEnergy < kFlatShare * energy, false);
+    // A logo of the picture's colour there leaves hardly any steps: they
+    // cannot tell.
+    const bool tells = foretold > 0 && foretold >= kFaintShare * energy;
+    match.shown = match.asLearned == kLogoShown
+                      ? kLogoShown
+                      : Decide(edges, still, tells ? projected / foretold : 0, stillScore, tells,
+                               frameEnergy < kFlatShare * foretold, true);
+    return match;
 }
 
 std::vector<uint8_t> ResolvePresence(const std::vector<LogoShown>& answers) {

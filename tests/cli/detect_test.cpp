@@ -374,7 +374,7 @@ std::vector<Footage> FootageTable() {
         c.motion = kCuts, c.zoom = 1.3, c.grain = 8;
         c.pictures = {kNature + "Storm.jpg", kNature + "GreenMeadow.jpg", kNature + "Blinds.jpg",
                       kNature + "TwoWings.jpg"};
-        add(c, kFound, true);
+        add(c);
     }
     {
         FootageClip c = Pan("storm-bars-alone-1080-mpeg2", "Storm.jpg", 1920, 1080);

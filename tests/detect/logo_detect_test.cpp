@@ -22,6 +22,8 @@ enum Backdrop {
     kChromaOnly,  // flat luma, noise in chroma only
     kStill,       // one picture throughout
     kSlowPan,     // a smooth picture sliding by 1 pixel a sample: it hardly changes from one to the next
+    kBrightNoise, // kNoise of bright levels only
+    kDarkNoise,   // and of dark ones
 };
 
 struct Logo {
@@ -61,10 +63,12 @@ Texture MakeTexture(uint32_t seed, int32_t w, int32_t h, float finest = 0.2f, fl
 // Draws sample n of the clip into planes.
 void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, int n, std::vector<uint8_t> planes[3]) {
     std::mt19937 random(1000 + n);
-    std::uniform_int_distribution<int> level(40, 215);
+    std::uniform_int_distribution<int> level(clip.backdrop == kBrightNoise ? 150 : clip.backdrop == kDarkNoise ? 16 : 40,
+                                             clip.backdrop == kBrightNoise ? 235 : clip.backdrop == kDarkNoise ? 100 : 215);
     for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
     const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
-    if (clip.backdrop == kNoise || (clip.backdrop == kNoiseSmooth && !smooth)) {
+    if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise ||
+        (clip.backdrop == kNoiseSmooth && !smooth)) {
         // Blocks of 4x4 of one level: noise with some extent, as a picture has.
         for (int32_t j = 0; j < kH; j += 4)
             for (int32_t i = 0; i < kW; i += 4) {
@@ -252,6 +256,35 @@ TEST(LogoDetect, KeptWindowsFindWhatRereadingFinds) {
             EXPECT_LE(kept.readings, reread.readings);
             if (budget == SampleSource().keptBytes && a.verdict == kDetectFound) EXPECT_LT(kept.readings, reread.readings);
         }
+    }
+}
+
+// A logo's outline steps run from the picture to the logo: learned over
+// bright pictures they are turned round over dark ones, while the steps
+// inside it stay; and a nearly opaque plate's pixels, which hold still over
+// pictures alike, take on some of a darker picture. Matched against the
+// signature learned over bright pictures, every frame of the logo over
+// pictures bright, dark or between shows it, and none of the same pictures
+// without it does.
+TEST(LogoPresence, ALogoShowsOverPicturesOfAnyLevel) {
+    const Logo logos[] = {{{151, 9, 31, 15}, 128, 150, 110, 0.7f, 0, 79}, {{21, 73, 31, 15}, 180, 90, 170, 0.8f, 0, 79}};
+    for (const Logo& logo : logos) {
+        const Detected learned = Detect({kBrightNoise, 80, {logo}});
+        ASSERT_EQ(learned.detection.verdict, kDetectFound);
+        const LogoSignature& signature = learned.detection.candidates[0].signature;
+        const Texture none = {1, 1, {0}};
+        std::vector<uint8_t> planes[3];
+        for (Backdrop backdrop : {kBrightNoise, kDarkNoise, kNoise})
+            for (bool shows : {true, false}) {
+                SyntheticClip clip = {backdrop, 20, {}};
+                if (shows) clip.logos.push_back(logo);
+                for (int n = 0; n < clip.samples; n++) {
+                    Draw(clip, none, none, n, planes);
+                    const SamplePlanes frame = {n, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
+                    EXPECT_EQ((int)MatchLogo(signature, frame).shown, (int)(shows ? kLogoShown : kLogoAbsent))
+                        << "opacity " << lrintf(100 * logo.alpha) << " %, backdrop " << backdrop << ", sample " << n;
+                }
+            }
     }
 }
 
