@@ -50,7 +50,7 @@ const char kHelp[] =
     "             two; frames numbered from 0 as `delbrin apply` numbers them)\n"
     "             and put them into the Config line, each range widened by two\n"
     "             frames on both sides and covered from its first to its last\n"
-    "             frame (fade length 1, fading off); a break of under 25 frames\n"
+    "             frame (fade length 1, fading off); a break of under a second\n"
     "             between two showings is covered too\n"
     "  --preview  write a frame showing the logo, with the rectangle's dotted\n"
     "             border drawn by the filter (feathering off so that it shows);\n"
@@ -135,18 +135,22 @@ bool FindChange(VideoInput* input, const LogoSignature& signature, int factor, i
     return true;
 }
 
-// A broadcaster does not take its logo off for a moment: a stretch of
-// fewer frames than this between two showings is the match missing frames
-// that show it (over a picture of the logo's own colour, after a cut the
-// codec smears), and is taken as shown. A second of 25 frames; an ad break
-// lasts longer.
-const int64_t kShortestBreak = 25;
+// A broadcaster does not take its logo off for a moment: a break of less
+// than a second between two showings is the match missing frames that show
+// it (over a picture of the logo's own colour, after a cut the codec
+// smears), and is taken as shown. An ad break lasts longer. A second is 25
+// frames when the file gives no rate.
+int64_t FramesInASecond(const VideoInput& input) {
+    const AVRational rate = input.info.frameRate;
+    if (rate.num <= 0 || rate.den <= 0) return 25;
+    return std::max<int64_t>(1, (rate.num + rate.den / 2) / rate.den);
+}
 
-// Joins the spans whose break is shorter than kShortestBreak.
-void JoinShortBreaks(std::vector<FrameSpan>* spans) {
+// Joins the spans whose break is shorter than `shortest` frames.
+void JoinShortBreaks(int64_t shortest, std::vector<FrameSpan>* spans) {
     std::vector<FrameSpan> joined;
     for (const FrameSpan& s : *spans) {
-        if (!joined.empty() && s.first - joined.back().last - 1 < kShortestBreak)
+        if (!joined.empty() && s.first - joined.back().last - 1 < shortest)
             joined.back().last = s.last;
         else
             joined.push_back(s);
@@ -176,7 +180,7 @@ bool ShownSpans(VideoInput* input, const LogoDetection& detection, const LogoCan
         }
     }
     if (start >= 0) spans->push_back({start, input->index.frameCount - 1});
-    JoinShortBreaks(spans);
+    JoinShortBreaks(FramesInASecond(*input), spans);
     return true;
 }
 
