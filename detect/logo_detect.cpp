@@ -34,6 +34,7 @@ namespace {
 // Tuning, in 8-bit levels unless said otherwise.
 const float kNoiseChange = 1.5f;   // mean absolute change between samples that is only noise
 const float kFullChange = 6.0f;    // mean absolute change of a sample that shows a new picture
+const float kBlockNoise = 2.5f;    // the same in blocks' means: a codec's flicker over a still picture
 const float kMinMoving = 6.0f;     // samples' worth of change below which the clip is still
 const float kRunWeight = 8.0f;     // least weight of a run of samples
 const int   kMaxRuns = 16;         // runs are told apart by the bits of a 16-bit mask
@@ -451,6 +452,42 @@ float MeanAbsoluteChange(const SamplePlanes& sample, const std::vector<uint8_t>&
     return (float)change;
 }
 
+// The means of a sample's blocks of 4 x 4 pixels, plane after plane, each
+// kept as the sum of the block's rows 0 and 2 (8 pixels, plenty for a
+// mean). Grain and a codec's noise, which change from pixel to pixel,
+// mostly cancel in them; a picture that moves changes them.
+struct BlockMeans {
+    int32_t               across = 0, down = 0;
+    std::vector<uint16_t> sums;
+};
+
+void MeasureBlocks(const SamplePlanes& sample, int32_t width, int32_t height, BlockMeans* blocks) {
+    const int32_t across = width / 4, down = height / 4;
+    blocks->across = across;
+    blocks->down = down;
+    blocks->sums.assign((size_t)kSamplePlanes * across * down, 0);
+    for (int p = 0; p < kSamplePlanes; p++)
+        for (int32_t y = 0; y < down * 4; y += 2) {
+            const uint8_t* row = sample.plane[p] + (size_t)y * sample.pitch[p];
+            uint16_t* sums = &blocks->sums[((size_t)p * down + y / 4) * across];
+            for (int32_t x = 0; x < across * 4; x++) sums[x / 4] += row[x];
+        }
+}
+
+// The mean absolute change of the blocks' means between two samples, chroma
+// counting half as much as luma.
+float BlockChange(const BlockMeans& a, const BlockMeans& b) {
+    const size_t count = (size_t)a.across * a.down;
+    if (count == 0) return 0;
+    double change = 0;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        uint64_t sum = 0;
+        for (size_t k = p * count; k < (p + 1) * count; k++) sum += (uint32_t)abs((int)a.sums[k] - (int)b.sums[k]);
+        change += (p == 0 ? 1.0 : 0.5) * sum / (8.0 * count);
+    }
+    return (float)change;
+}
+
 void KeepPicture(const SamplePlanes& sample, int32_t width, int32_t height, std::vector<uint8_t>* kept) {
     kept->resize((size_t)kSamplePlanes * width * height);
     for (int p = 0; p < kSamplePlanes; p++)
@@ -574,6 +611,7 @@ struct RegionFound {
     bool                 cut = false;   // it runs into a side of the window that is not the frame's
     std::vector<uint8_t> still;         // window pixels whose values hold still
     std::vector<uint8_t> outline;       // and the ones on the quiet side of a steady step
+    std::vector<uint8_t> marked;        // every steady pixel: these, and those the picture shows through dimmed
     float                moving = 0;
 };
 
@@ -594,6 +632,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     if (found.moving < kMinRingVariance) return found;
 
     std::vector<uint8_t> closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
+    found.marked = closed;
     CloseMarks(&closed, window.width, window.height, kCloseRadius);
     std::vector<int32_t> labels;
     std::vector<Component> parts = Components(closed, window.width, window.height, nullptr, &labels);
@@ -660,16 +699,25 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     // logo shown in a sixth of the clip fills runs of its own.
     const int64_t runLength = std::max<int64_t>(kMinDetectSamples, source.expected / kMaxRuns);
     std::vector<uint8_t> reference;
+    // Whether the picture moves at all is told from the blocks' means, where
+    // grain over a still picture does not pass for movement. The samples'
+    // weights keep to the pixels: the statistics are taken over them.
+    BlockMeans blocks, blockReference;
     WindowSums sums;
     StartSums(&sums, frame);
     int64_t inRun = 0;
     bool ok = source.read([&](const SamplePlanes& s) {
-        float weight = 1;  // the first sample shows a new picture
+        float weight = 1, moved = 1;  // the first sample shows a new picture
+        MeasureBlocks(s, width, height, &blocks);
         if (!reference.empty()) {
             const float change = MeanAbsoluteChange(s, reference, width, height);
             weight = std::min(1.0f, std::max(0.0f, (change - kNoiseChange) / (kFullChange - kNoiseChange)));
+            const float blockChange = BlockChange(blocks, blockReference);
+            moved = std::min(1.0f, std::max(0.0f, (blockChange - kBlockNoise) / (kFullChange - kBlockNoise)));
         }
         if (weight >= 1) KeepPicture(s, width, height, &reference);
+        if (moved >= 1) std::swap(blocks, blockReference);
+        pass->moving += moved;
         pass->notes.push_back({s.frameNumber, weight, (int32_t)pass->runWeight.size()});
         if (weight > 0) AddSample(&sums, s, width, height, weight);
         inRun++;
@@ -687,7 +735,6 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     CloseRun(sums, width, height, pass);
     // The first sample counts as a new picture only when the picture moves
     // at all: a still clip's one picture is not movement.
-    for (const SampleNote& n : pass->notes) pass->moving += n.weight;
     if (pass->moving <= 1) pass->moving = 0;
     return true;
 }
@@ -761,7 +808,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
             const float* meanY = &stats.meanStepY[p * kSamplePlanes];
             if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) stepsX += sqrtf(SquaredSize(meanX));
             if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) stepsY += sqrtf(SquaredSize(meanY));
-            if (found.outline[p] || found.still[p])
+            if (found.marked[p])
                 opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
         }

@@ -22,6 +22,7 @@ enum Backdrop {
     kChromaOnly,  // flat luma, noise in chroma only
     kStill,       // one picture throughout
     kSlowPan,     // a smooth picture sliding by 1 pixel a sample: it hardly changes from one to the next
+    kStillGrain,  // one picture throughout under grain that changes every sample
 };
 
 struct Logo {
@@ -96,8 +97,11 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
         const int32_t shift = clip.backdrop == kPan ? 3 * n : 0;
+        std::uniform_int_distribution<int> grain(-4, 4);
         for (int32_t j = 0; j < kH; j++)
-            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = pan.y[(size_t)j * pan.w + i + shift];
+            for (int32_t i = 0; i < kW; i++)
+                planes[0][(size_t)j * kW + i] = (uint8_t)(pan.y[(size_t)j * pan.w + i + shift] +
+                                                          (clip.backdrop == kStillGrain ? grain(random) : 0));
     }
     for (const Logo& l : clip.logos) {
         if (n < l.first || n > l.last) continue;
@@ -176,6 +180,13 @@ TEST(LogoDetect, LogoInAFifthOfTheSamples) {
     ExpectFound({kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
 }
 
+TEST(LogoDetect, TranslucentPlateOfThePicturesMidLevel) {
+    // Over pictures both darker and brighter than the plate its outline
+    // changes sign and is not steady: the plate shows as a patch the
+    // picture passes through dimmed, with its own steady bar inside.
+    ExpectFound({kNoise, 80, {{{60, 70, 40, 20}, 128, 128, 128, 0.7f, 0, 79}}}, 0.8);
+}
+
 TEST(LogoDetect, LogoOverASmoothPictureStillCounts) {
     // The second half has no edges at all; the plate shows throughout and
     // must be present in every sample.
@@ -203,6 +214,8 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     EXPECT_EQ(Detect({kNoise, 80, {{{0, 40, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kNoise, 80, {{{170, 88, 22, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kStill, 80, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 0, 79}}}).detection.verdict, kDetectStatic);
+    // Grain changes every pixel of every sample, but not the picture.
+    EXPECT_EQ(Detect({kStillGrain, 80, {}}).detection.verdict, kDetectStatic);
     EXPECT_EQ(Detect({kNoise, 8, {}}).detection.verdict, kDetectTooShort);
 }
 
