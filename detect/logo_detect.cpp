@@ -34,6 +34,7 @@ namespace {
 // Tuning, in 8-bit levels unless said otherwise.
 const float kNoiseChange = 1.5f;   // mean absolute change between samples that is only noise
 const float kFullChange = 6.0f;    // mean absolute change of a sample that shows a new picture
+const float kBlockNoise = 2.5f;    // the same in blocks' means: a codec's flicker over a still picture
 const float kMinMoving = 6.0f;     // samples' worth of change below which the clip is still
 const float kRunWeight = 8.0f;     // least weight of a run of samples
 const int   kMaxRuns = 16;         // runs are told apart by the bits of a 16-bit mask
@@ -44,6 +45,9 @@ const float kMinRunVariance = 4;
 // levels, above what a codec leaves on a still picture) over the samples
 // that tell its region: a slow pan over a smooth picture barely does more.
 const float kMinRingVariance = 2;
+// Below that, the picture around is blank when nearly all of it lies within
+// this many levels of one colour; a logo on it differs by twice as much.
+const float kBlankSpread = 6;
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
 const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
 const float kMovingSide = 0.25f;   // least variance of its other side, as a share of the moving picture's
@@ -64,6 +68,7 @@ const float kStillTolerance = 6;   // least spread of a still pixel's value betw
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
+const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
@@ -451,6 +456,42 @@ float MeanAbsoluteChange(const SamplePlanes& sample, const std::vector<uint8_t>&
     return (float)change;
 }
 
+// The means of a sample's blocks of 4 x 4 pixels, plane after plane, each
+// kept as the sum of the block's rows 0 and 2 (8 pixels, plenty for a
+// mean). Grain and a codec's noise, which change from pixel to pixel,
+// mostly cancel in them; a picture that moves changes them.
+struct BlockMeans {
+    int32_t               across = 0, down = 0;
+    std::vector<uint16_t> sums;
+};
+
+void MeasureBlocks(const SamplePlanes& sample, int32_t width, int32_t height, BlockMeans* blocks) {
+    const int32_t across = width / 4, down = height / 4;
+    blocks->across = across;
+    blocks->down = down;
+    blocks->sums.assign((size_t)kSamplePlanes * across * down, 0);
+    for (int p = 0; p < kSamplePlanes; p++)
+        for (int32_t y = 0; y < down * 4; y += 2) {
+            const uint8_t* row = sample.plane[p] + (size_t)y * sample.pitch[p];
+            uint16_t* sums = &blocks->sums[((size_t)p * down + y / 4) * across];
+            for (int32_t x = 0; x < across * 4; x++) sums[x / 4] += row[x];
+        }
+}
+
+// The mean absolute change of the blocks' means between two samples, chroma
+// counting half as much as luma.
+float BlockChange(const BlockMeans& a, const BlockMeans& b) {
+    const size_t count = (size_t)a.across * a.down;
+    if (count == 0) return 0;
+    double change = 0;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        uint64_t sum = 0;
+        for (size_t k = p * count; k < (p + 1) * count; k++) sum += (uint32_t)abs((int)a.sums[k] - (int)b.sums[k]);
+        change += (p == 0 ? 1.0 : 0.5) * sum / (8.0 * count);
+    }
+    return (float)change;
+}
+
 void KeepPicture(const SamplePlanes& sample, int32_t width, int32_t height, std::vector<uint8_t>* kept) {
     kept->resize((size_t)kSamplePlanes * width * height);
     for (int p = 0; p < kSamplePlanes; p++)
@@ -588,8 +629,72 @@ struct RegionFound {
     bool                 cut = false;   // it runs into a side of the window that is not the frame's
     std::vector<uint8_t> still;         // window pixels whose values hold still
     std::vector<uint8_t> outline;       // and the ones on the quiet side of a steady step
+    std::vector<uint8_t> marked;        // every steady pixel: these, and those the picture shows through dimmed
+    bool                 blank = false; // the picture around does not move: the region stands out of a blank
     float                moving = 0;
 };
+
+// Where the picture around a box does not move, only its having no
+// picture at all can tell a logo there: a blank stretch (a flat sky, a wall
+// of one colour) in which the pan or the cuts would carry off anything of
+// the picture, while the logo stays. The surroundings (the window outside
+// `aroundGrown`) are blank when nearly all their mean values lie within a
+// few levels of one colour. Then the window's pixels that differ from that
+// colour by twice as much are marked, and those of them that also hold
+// still within those few levels are still (the samples may yet hold some
+// without the logo); where the logo is gone they take the blank's colour,
+// so their distance from it stands for the moving picture's variance.
+// Returns whether the surroundings are blank.
+bool BlankAround(const WindowStats& s, PixelRect aroundGrown, std::vector<uint8_t>* marks, RegionFound* found) {
+    const PixelRect& r = s.window;
+    const size_t n = (size_t)r.width * r.height;
+    std::vector<float> level[kSamplePlanes];
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++)
+            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
+                for (int p = 0; p < kSamplePlanes; p++) level[p].push_back(s.mean[((size_t)j * r.width + i) * kSamplePlanes + p]);
+    if (level[0].size() < 16) return false;
+    float colour[kSamplePlanes];
+    for (int p = 0; p < kSamplePlanes; p++) colour[p] = Median(level[p]);
+    std::vector<float> apart(n);
+    for (size_t q = 0; q < n; q++) {
+        float d = 0;
+        for (int p = 0; p < kSamplePlanes; p++) d += (s.mean[q * kSamplePlanes + p] - colour[p]) * (s.mean[q * kSamplePlanes + p] - colour[p]);
+        apart[q] = d;
+    }
+    std::vector<float> ringApart, logoApart;
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++)
+            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
+                ringApart.push_back(apart[(size_t)j * r.width + i]);
+    if (HighShare(ringApart) > kBlankSpread * kBlankSpread) return false;
+    marks->assign(n, 0);
+    found->still.assign(n, 0);
+    found->outline.assign(n, 0);
+    for (size_t q = 0; q < n; q++) {
+        (*marks)[q] = apart[q] >= 4 * kBlankSpread * kBlankSpread;
+        found->still[q] = (*marks)[q] && s.variance[q] < kBlankSpread * kBlankSpread;
+        if ((*marks)[q]) logoApart.push_back(apart[q]);
+    }
+    found->blank = true;
+    found->moving = std::max(found->moving, Median(logoApart));
+    return true;
+}
+
+// Whether the pixels 2 to 3 pixels outside a box (window coordinates)
+// mostly hold still: a logo on a blank has the blank around it (and now and
+// then something of the picture passing by), while a part of the moving
+// picture that differs from a blank beside it runs on into the picture.
+bool StillAround(const WindowStats& s, PixelRect box) {
+    const PixelRect& r = s.window;
+    const PixelRect outer = Grow(box, 3, r.width, r.height), inner = Grow(box, 1, r.width, r.height);
+    std::vector<float> ring;
+    for (int32_t j = outer.y; j < RectBottom(outer); j++)
+        for (int32_t i = outer.x; i < RectRight(outer); i++)
+            if (i < inner.x || i >= RectRight(inner) || j < inner.y || j >= RectBottom(inner))
+                ring.push_back(s.variance[(size_t)j * r.width + i]);
+    return !ring.empty() && Median(std::move(ring)) < kBlankSpread * kBlankSpread;
+}
 
 // The region of steady pixels that reaches into `box` (frame coordinates).
 RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, int32_t height) {
@@ -605,9 +710,13 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
             if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
-    if (found.moving < kMinRingVariance) return found;
-
-    std::vector<uint8_t> closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
+    std::vector<uint8_t> closed;
+    if (found.moving >= kMinRingVariance) {
+        closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
+    } else if (!BlankAround(stats, aroundGrown, &closed, &found)) {
+        return found;
+    }
+    found.marked = closed;
     CloseMarks(&closed, window.width, window.height, kCloseRadius);
     std::vector<int32_t> labels;
     std::vector<Component> parts = Components(closed, window.width, window.height, nullptr, &labels);
@@ -620,7 +729,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     PixelRect region = {0, 0, 0, 0};
     for (size_t k = 0; k < parts.size(); k++)
         if (reaches[k]) region = Union(region, parts[k].box);
-    if (IsEmptyRect(region)) return found;
+    if (IsEmptyRect(region) || (found.blank && !StillAround(stats, region))) return found;
     found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
     found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
                 (RectRight(region) > window.width - 2 && RectRight(window) < width) ||
@@ -674,16 +783,25 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     // logo shown in a sixth of the clip fills runs of its own.
     const int64_t runLength = std::max<int64_t>(kMinDetectSamples, source.expected / kMaxRuns);
     std::vector<uint8_t> reference;
+    // Whether the picture moves at all is told from the blocks' means, where
+    // grain over a still picture does not pass for movement. The samples'
+    // weights keep to the pixels: the statistics are taken over them.
+    BlockMeans blocks, blockReference;
     WindowSums sums;
     StartSums(&sums, frame);
     int64_t inRun = 0;
     bool ok = source.read([&](const SamplePlanes& s) {
-        float weight = 1;  // the first sample shows a new picture
+        float weight = 1, moved = 1;  // the first sample shows a new picture
+        MeasureBlocks(s, width, height, &blocks);
         if (!reference.empty()) {
             const float change = MeanAbsoluteChange(s, reference, width, height);
             weight = std::min(1.0f, std::max(0.0f, (change - kNoiseChange) / (kFullChange - kNoiseChange)));
+            const float blockChange = BlockChange(blocks, blockReference);
+            moved = std::min(1.0f, std::max(0.0f, (blockChange - kBlockNoise) / (kFullChange - kBlockNoise)));
         }
         if (weight >= 1) KeepPicture(s, width, height, &reference);
+        if (moved >= 1) std::swap(blocks, blockReference);
+        pass->moving += moved;
         pass->notes.push_back({s.frameNumber, weight, (int32_t)pass->runWeight.size()});
         if (weight > 0) AddSample(&sums, s, width, height, weight);
         inRun++;
@@ -701,7 +819,6 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     CloseRun(sums, width, height, pass);
     // The first sample counts as a new picture only when the picture moves
     // at all: a still clip's one picture is not movement.
-    for (const SampleNote& n : pass->notes) pass->moving += n.weight;
     if (pass->moving <= 1) pass->moving = 0;
     return true;
 }
@@ -756,6 +873,25 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
     return runs;
 }
 
+// How far the marked pixels inside r spread across the straight line they
+// lie along most, against how far along it: the ratio of the least to the
+// most second moment of their places, about 0 for pixels on one line and
+// (h / w)^2 for pixels filling a w x h box.
+double Breadth(const std::vector<uint8_t>& marked, PixelRect r, int32_t pitch) {
+    double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (int32_t j = r.y; j < RectBottom(r); j++)
+        for (int32_t i = r.x; i < RectRight(r); i++)
+            if (marked[(size_t)j * pitch + i]) {
+                n++, sx += i, sy += j;
+                sxx += (double)i * i, syy += (double)j * j, sxy += (double)i * j;
+            }
+    if (n < 2) return 0;
+    const double cxx = sxx / n - (sx / n) * (sx / n), cyy = syy / n - (sy / n) * (sy / n);
+    const double cxy = sxy / n - (sx / n) * (sy / n);
+    const double half = (cxx + cyy) / 2, apart = sqrt(std::max(0.0, half * half - (cxx * cyy - cxy * cxy)));
+    return half + apart > 0 ? (half - apart) / (half + apart) : 0;
+}
+
 // The score: the steady edges' strength and the still pixels inside the
 // region, counted as on a frame 480 pixels wide; weighed by where the
 // region sits, how often it shows and how much it dims the picture beneath
@@ -776,17 +912,21 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
             const float* meanY = &stats.meanStepY[p * kSamplePlanes];
             if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) stepsX += sqrtf(SquaredSize(meanX));
             if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) stepsY += sqrtf(SquaredSize(meanY));
-            if (found.outline[p] || found.still[p])
+            if (found.marked[p] && !found.blank)
                 opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
         }
-    const double dimming = Median(opacity);
+    // Over a blank picture that does not move, how much of it the logo
+    // hides cannot be told: it counts as opaque.
+    const double dimming = found.blank ? 1.0 : Median(opacity);
     const double edgeMass = stepsX + stepsY;
     // A logo's outline turns, so its steady steps run across as well as
-    // down. Steps that all run one way are an edge of the picture lying
-    // along its motion (a horizon under a sideways pan), and count for
-    // nothing.
-    const bool turns = std::min(stepsX, stepsY) >= kLeastCrossing * edgeMass;
+    // down, and spread both ways. Steps that all run one way, or that all
+    // lie along one straight line, are an edge of the picture lying along
+    // its motion (a horizon under a sideways pan, a slope under a diagonal
+    // one), and count for nothing.
+    const bool turns = std::min(stepsX, stepsY) >= kLeastCrossing * edgeMass &&
+                       Breadth(found.marked, inside, window.width) >= kLeastBreadth;
     c->region = region;
     c->opacity = dimming;
     c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *

@@ -399,7 +399,7 @@ std::vector<Footage> FootageTable() {
     {
         FootageClip c = Pan("dune-still-grain", "Dune.jpg", 1024, 576);
         c.motion = kStillPicture, c.grain = 4;
-        add(c, kStatic, true);
+        add(c, kStatic);
     }
     return t;
 }

@@ -24,6 +24,9 @@ enum Backdrop {
     kSlowPan,     // a smooth picture sliding by 1 pixel a sample: it hardly changes from one to the next
     kBrightNoise, // kNoise of bright levels only
     kDarkNoise,   // and of dark ones
+    kStillGrain,  // one picture throughout under grain that changes every sample
+    kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
+    kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
 };
 
 struct Logo {
@@ -95,13 +98,37 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                         planes[2][(size_t)b * kW + a] = v;
                     }
             }
+    } else if (clip.backdrop == kBlankCorner) {
+        for (int32_t j = 0; j < kH; j += 4)
+            for (int32_t i = 0; i < kW; i += 4) {
+                const uint8_t y = i < 72 && j < 48 ? 100 : (uint8_t)level(random);
+                for (int32_t b = j; b < std::min(kH, j + 4); b++)
+                    for (int32_t a = i; a < std::min(kW, i + 4); a++) planes[0][(size_t)b * kW + a] = y;
+            }
+    } else if (clip.backdrop == kSlope) {
+        // Above the line through (60, 30) along (4, 3), flat at the panned
+        // picture's mean level; below it the panned picture, darkened
+        // toward a stretch of the line 50 pixels long, so that only there
+        // the line is a steady step.
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                const int32_t across = 3 * (i - 60) - 4 * (j - 30), along = 4 * (i - 60) + 3 * (j - 30);
+                float dark = 0;
+                if (across <= 0 && across > -60 && along >= 0 && along <= 250)
+                    dark = 0.6f * (1 + across / 60.0f) * std::min(1.0f, std::min(along, 250 - along) / 60.0f);
+                planes[0][(size_t)j * kW + i] =
+                    across > 0 ? 128 : (uint8_t)lrintf(pan.y[(size_t)j * pan.w + i + 3 * n] * (1 - dark));
+            }
     } else if (clip.backdrop == kSlowPan) {
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
         const int32_t shift = clip.backdrop == kPan ? 3 * n : 0;
+        std::uniform_int_distribution<int> grain(-4, 4);
         for (int32_t j = 0; j < kH; j++)
-            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = pan.y[(size_t)j * pan.w + i + shift];
+            for (int32_t i = 0; i < kW; i++)
+                planes[0][(size_t)j * kW + i] = (uint8_t)(pan.y[(size_t)j * pan.w + i + shift] +
+                                                          (clip.backdrop == kStillGrain ? grain(random) : 0));
     }
     for (const Logo& l : clip.logos) {
         if (n < l.first || n > l.last) continue;
@@ -180,6 +207,20 @@ TEST(LogoDetect, LogoInAFifthOfTheSamples) {
     ExpectFound({kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
 }
 
+TEST(LogoDetect, TranslucentPlateOfThePicturesMidLevel) {
+    // Over pictures both darker and brighter than the plate its outline
+    // changes sign and is not steady: the plate shows as a patch the
+    // picture passes through dimmed, with its own steady bar inside.
+    ExpectFound({kNoise, 80, {{{60, 70, 40, 20}, 128, 128, 128, 0.7f, 0, 79}}}, 0.8);
+}
+
+TEST(LogoDetect, LogoOnABlankThePictureAroundNeverLeaves) {
+    // Nothing around the plate moves, but a blank holds nothing of the
+    // picture: anything of it would be carried off.
+    ExpectFound({kBlankCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
+    ExpectFound({kBlankCorner, 100, {{{20, 14, 30, 14}, 40, 128, 128, 1.0f, 20, 79}}}, 0.9);
+}
+
 TEST(LogoDetect, LogoOverASmoothPictureStillCounts) {
     // The second half has no edges at all; the plate shows throughout and
     // must be present in every sample.
@@ -202,11 +243,18 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     EXPECT_EQ(Detect({kPan, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kNoise, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlowPan, 80, {}}).detection.verdict, kDetectNothing);
+    // A blank with nothing on it; a flat part beside the moving picture,
+    // which is darker along a straight stretch of their border: neither
+    // the stretch nor the darker picture is a logo on the blank.
+    EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
     // A still block flush with the frame's side is a part of the picture
     // held still (a still third, a bar), not a logo.
     EXPECT_EQ(Detect({kNoise, 80, {{{0, 40, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kNoise, 80, {{{170, 88, 22, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kStill, 80, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 0, 79}}}).detection.verdict, kDetectStatic);
+    // Grain changes every pixel of every sample, but not the picture.
+    EXPECT_EQ(Detect({kStillGrain, 80, {}}).detection.verdict, kDetectStatic);
     EXPECT_EQ(Detect({kNoise, 8, {}}).detection.verdict, kDetectTooShort);
 }
 
