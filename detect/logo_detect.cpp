@@ -21,6 +21,13 @@
 // Finally score the regions by the strength of their steady edges and still
 // pixels, where they sit, how often they show and how much they hide of the
 // picture beneath.
+//
+// A faint logo (a soft watermark) steps by a few levels, less than the
+// picture beneath, and marks itself in hardly any run. Pass 1 also sums
+// every sample; steps whose mean stands out from their spread over all the
+// samples, near others running the other way (an outline turns), propose
+// candidates of their own, and a candidate that shows no clear logo is
+// refined again with such steps counting.
 #include "logo_detect.h"
 
 #include <math.h>
