@@ -27,6 +27,14 @@
 // every sample; steps whose mean stands out from their spread over all the
 // samples, near others running the other way (an outline turns), propose
 // candidates of their own, and a candidate that shows no clear logo is
+// refined again with such steps counting. Near the frame's sides only: the
+// middle of a zoom holds its steps as steadily.
+//
+// A faint logo (a soft watermark) steps by a few levels, less than the
+// picture beneath, and marks itself in hardly any run. Pass 1 also sums
+// every sample; steps whose mean stands out from their spread over all the
+// samples, near others running the other way (an outline turns), propose
+// candidates of their own, and a candidate that shows no clear logo is
 // refined again with such steps counting.
 #include "logo_detect.h"
 
@@ -701,6 +709,14 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     return found;
 }
 
+// Whether a region keeps a quarter of the frame from every side. A faint
+// logo is told by its steps alone, and the middle of a zoom, where the
+// picture hardly moves, holds its steps as steadily; logos sit nearer a side.
+bool InMiddle(const PixelRect& r, int32_t width, int32_t height) {
+    return std::min<int64_t>(r.x, width - RectRight(r)) >= 0.25 * width &&
+           std::min<int64_t>(r.y, height - RectBottom(r)) >= 0.25 * height;
+}
+
 bool TooLarge(const PixelRect& r, int32_t width, int32_t height) {
     return r.width > kMaxExtent * width || r.height > kMaxExtent * height;
 }
@@ -810,7 +826,7 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     for (const Component& c : Components(marks, width, height, nullptr, &labels)) {
         const PixelRect& b = c.box;
         if (c.area < kMinArea || b.width < 3 || b.height < 3 || TooLarge(b, width, height) || b.x == 0 || b.y == 0 ||
-            RectRight(b) == width || RectBottom(b) == height)
+            RectRight(b) == width || RectBottom(b) == height || InMiddle(b, width, height))
             continue;
         bool known = false;
         for (const Component& t : pass->firsts) known |= RectIou(t.box, b) > 0;
@@ -943,10 +959,11 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     if (f->faint) {
         // A faint region's steps are weak evidence by themselves: one whose
         // steps all run one way is an edge of the picture or a bar's, which
-        // would otherwise grow along it window after window.
+        // would otherwise grow along it window after window; one in the
+        // middle of the frame may be the middle of a zoom.
         double stepsX = 0, stepsY = 0;
         SteadyStepMass(stats, {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height}, &stepsX, &stepsY);
-        if (!Turns(stepsX, stepsY)) {
+        if (!Turns(stepsX, stepsY) || InMiddle(r, width, height)) {
             f->active = false;
             return;
         }
