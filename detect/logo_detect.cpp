@@ -21,6 +21,14 @@
 // Finally score the regions by the strength of their steady edges and still
 // pixels, where they sit, how often they show and how much they hide of the
 // picture beneath.
+//
+// A faint logo (a soft watermark) steps by a few levels, less than the
+// picture beneath, and marks itself in hardly any run. Pass 1 also sums
+// every sample; steps whose mean stands out from their spread over all the
+// samples, near others running the other way (an outline turns), propose
+// candidates of their own, and a candidate that shows no clear logo is
+// refined again with such steps counting. Near the frame's sides only: the
+// middle of a zoom holds its steps as steadily.
 #include "logo_detect.h"
 
 #include <math.h>
@@ -57,19 +65,26 @@ const float kSharpDimmed = 0.8f;   // the same for a dimmed patch
 const float kDimmedContrast = 2.5f; // and at least this many times the dimmed patch's own
 const float kEdgeMin = 6.0f;       // least mean step of a steady edge
 const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
+const float kFaintEdgeMin = 2.0f;  // least mean step of a faint logo's steady edge
+const float kFaintSignificance = 50.0f; // least mean^2 / (its variance / samples) of a faint step
+const float kFaintQuietSide = 0.95f;   // kQuietSide for a faint logo, which dims the picture little
 // Shares of the runs' weight a candidate pixel is marked in, tried in turn;
 // the lowest lets a logo shown in a sixth of the clip mark itself.
 const float kMarkedShares[] = {0.1f, 0.2f, 0.35f, 0.5f, 0.7f, 0.85f};
 const int   kCloseRadius = 2;      // pixels joined across gaps this wide
+const int   kFaintCloseRadius = 4; // the same for a faint logo
+const int   kTurnRadius = 7;       // steps across and down this near each other make an outline that turns
 const int   kMinArea = 12;         // pixels of a candidate
 const float kMaxExtent = 0.45f;    // of the frame's width or height
 const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
+const float kFaintShownShare = 0.85f; // least share of the samples a fainter logo counts fully in
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
+const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
 const int   kMaxRounds = 4;        // signature rounds before the set of showing samples must settle
@@ -116,6 +131,10 @@ struct WindowStats {
     std::vector<float> meanStepY;
     std::vector<float> energyX;    // the mean of the steps squared, summed over the planes
     std::vector<float> energyY;
+    double             weight = 0;     // the samples' the sums were taken over
+    // Whether a step too small to count as steady by itself counts when it
+    // holds over the samples (a faint logo's).
+    bool               faintSteps = false;
 };
 
 void StartSums(WindowSums* sums, PixelRect window) {
@@ -160,6 +179,16 @@ void AddSample(WindowSums* sums, const SamplePlanes& sample, int32_t width, int3
     }
 }
 
+void AddSums(WindowSums* sums, const WindowSums& more) {
+    sums->weight += more.weight;
+    for (size_t k = 0; k < more.value.size(); k++) sums->value[k] += more.value[k];
+    for (size_t q = 0; q < more.square.size(); q++) {
+        sums->square[q] += more.square[q];
+        sums->stepX[q] += more.stepX[q];
+        sums->stepY[q] += more.stepY[q];
+    }
+}
+
 // A pixel's variance over the summed samples, over the planes together;
 // inverse is 1 / the sums' weight.
 float PixelVariance(const WindowSums& sums, size_t q, float inverse) {
@@ -176,6 +205,7 @@ void FinishStats(const WindowSums& sums, WindowStats* stats) {
     const size_t n = (size_t)r.width * r.height;
     const float inverse = sums.weight > 0 ? (float)(1.0 / sums.weight) : 0;
     stats->window = r;
+    stats->weight = sums.weight;
     stats->mean.resize(n * kSamplePlanes);
     stats->variance.resize(n);
     stats->energyX.resize(n);
@@ -217,11 +247,48 @@ bool SteadyStep(const float* meanStep, float energy) {
     return size >= kEdgeMin * kEdgeMin && size >= kEdgeCoherence * energy;
 }
 
+// A faint logo's steps are small (a soft watermark moves the mean by a few
+// levels a pixel) and the picture's own steps beneath hold much of their
+// energy, but the mean holds over every sample while the picture's steps
+// come and go: the mean is significant against its spread over `weight`
+// samples (mean^2 >> variance / samples), so the evidence grows with the
+// samples rather than being a fixed share.
+bool FaintStep(const float* meanStep, float energy, double weight) {
+    const float size = SquaredSize(meanStep);
+    return size >= kFaintEdgeMin * kFaintEdgeMin && size * weight >= kFaintSignificance * std::max(0.0f, energy - size);
+}
+
+// Whether the step at pixel p is steady by the window's rule.
+bool StepHolds(const WindowStats& s, const float* meanStep, float energy) {
+    return SteadyStep(meanStep, energy) || (s.faintSteps && FaintStep(meanStep, energy, s.weight));
+}
+
 float Median(std::vector<float> values) {
     if (values.empty()) return 0;
     size_t mid = values.size() / 2;
     std::nth_element(values.begin(), values.begin() + mid, values.end());
     return values[mid];
+}
+
+// The sizes of the steady steps inside a part of the window, those to the
+// right and those downward.
+void SteadyStepMass(const WindowStats& stats, const PixelRect& inside, double* stepsX, double* stepsY) {
+    const PixelRect& window = stats.window;
+    for (int32_t j = inside.y; j < RectBottom(inside); j++)
+        for (int32_t i = inside.x; i < RectRight(inside); i++) {
+            size_t p = (size_t)j * window.width + i;
+            const float* meanX = &stats.meanStepX[p * kSamplePlanes];
+            const float* meanY = &stats.meanStepY[p * kSamplePlanes];
+            if (i + 1 < window.width && StepHolds(stats, meanX, stats.energyX[p])) *stepsX += sqrtf(SquaredSize(meanX));
+            if (j + 1 < window.height && StepHolds(stats, meanY, stats.energyY[p])) *stepsY += sqrtf(SquaredSize(meanY));
+        }
+}
+
+// A logo's outline turns, so its steady steps run across as well as down.
+// Steps that all run one way are an edge of the picture lying along its
+// motion (a horizon under a sideways pan), and count for nothing.
+bool Turns(double stepsX, double stepsY) {
+    return std::min(stepsX, stepsY) >= kLeastCrossing * (stepsX + stepsY);
 }
 
 // Binary dilation or erosion by a square of side 2 * radius + 1, one axis
@@ -271,6 +338,14 @@ void DropLoneMarks(std::vector<uint8_t>* marks, int32_t w, int32_t h) {
                 }
             (*marks)[p] = joined;
         }
+}
+
+// Where marks of both kinds lie within kTurnRadius: an outline that turns.
+std::vector<uint8_t> NearBoth(std::vector<uint8_t> across, std::vector<uint8_t> down, int32_t w, int32_t h) {
+    SpreadMarks(&across, w, h, kTurnRadius, true);
+    SpreadMarks(&down, w, h, kTurnRadius, true);
+    for (size_t p = 0; p < across.size(); p++) across[p] = across[p] && down[p];
+    return across;
 }
 
 // Closing: growing then shrinking by the radius joins marks across small
@@ -393,9 +468,10 @@ void MarkQuietSide(const WindowStats& s, size_t a, size_t b, float movingVarianc
                    std::vector<uint8_t>* marks) {
     const float va = s.variance[a], vb = s.variance[b];
     const float moves = kMovingSide * movingVariance;
-    if (va <= kQuietSide * vb && vb >= moves)
+    const float quiet = s.faintSteps ? kFaintQuietSide : kQuietSide;
+    if (va <= quiet * vb && vb >= moves)
         (*marks)[a] = 1;
-    else if (vb <= kQuietSide * va && va >= moves)
+    else if (vb <= quiet * va && va >= moves)
         (*marks)[b] = 1;
 }
 
@@ -414,6 +490,10 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
     const size_t n = (size_t)r.width * r.height;
     std::vector<uint8_t> marks(n, 0), still(n, 0), dim(n, 0);
     const float outlineMoving = local ? movingVariance : 0;
+    // Faint steps are small enough that an edge of the picture holding
+    // still along its motion passes too: their quiet sides are marked apart,
+    // across and down, and count only where the outline turns.
+    std::vector<uint8_t> faintAcross(s.faintSteps ? n : 0, 0), faintDown(s.faintSteps ? n : 0, 0);
     for (int32_t j = 0; j < r.height; j++)
         for (int32_t i = 0; i < r.width; i++) {
             size_t p = (size_t)j * r.width + i;
@@ -422,11 +502,17 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
             // an opaque logo into a calm part of the picture beside it would
             // take that part in.
             dim[p] = !still[p] && s.variance[p] < kDimmedValue * movingVariance;
-            if (i + 1 < r.width && SteadyStep(&s.meanStepX[p * kSamplePlanes], s.energyX[p]))
-                MarkQuietSide(s, p, p + 1, outlineMoving, &marks);
-            if (j + 1 < r.height && SteadyStep(&s.meanStepY[p * kSamplePlanes], s.energyY[p]))
-                MarkQuietSide(s, p, p + r.width, outlineMoving, &marks);
+            const float* meanX = &s.meanStepX[p * kSamplePlanes];
+            const float* meanY = &s.meanStepY[p * kSamplePlanes];
+            if (i + 1 < r.width && StepHolds(s, meanX, s.energyX[p]))
+                MarkQuietSide(s, p, p + 1, outlineMoving, s.faintSteps ? &faintAcross : &marks);
+            if (j + 1 < r.height && StepHolds(s, meanY, s.energyY[p]))
+                MarkQuietSide(s, p, p + r.width, outlineMoving, s.faintSteps ? &faintDown : &marks);
         }
+    if (s.faintSteps) {
+        const std::vector<uint8_t> turning = NearBoth(faintAcross, faintDown, r.width, r.height);
+        for (size_t p = 0; p < n; p++) marks[p] = (faintAcross[p] || faintDown[p]) && turning[p];
+    }
     still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
     if (local)
         dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
@@ -584,8 +670,8 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
             const size_t p = (size_t)j * r.width + i;
             const float* meanX = &s.meanStepX[p * kSamplePlanes];
             const float* meanY = &s.meanStepY[p * kSamplePlanes];
-            const bool steadyX = i + 1 < r.width && SteadyStep(meanX, s.energyX[p]);
-            const bool steadyY = j + 1 < r.height && SteadyStep(meanY, s.energyY[p]);
+            const bool steadyX = i + 1 < r.width && StepHolds(s, meanX, s.energyX[p]);
+            const bool steadyY = j + 1 < r.height && StepHolds(s, meanY, s.energyY[p]);
             if (steadyX || steadyY) {
                 SignatureEdge edge = {(int32_t)p, {0, 0, 0}, {0, 0, 0}, 0, 0};
                 for (int q = 0; q < kSamplePlanes; q++) {
@@ -717,7 +803,9 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
         return found;
     }
     found.marked = closed;
-    CloseMarks(&closed, window.width, window.height, kCloseRadius);
+    // A faint logo's letters are marked where their blurred outlines are
+    // steep enough, which leaves wider gaps between them.
+    CloseMarks(&closed, window.width, window.height, stats.faintSteps ? kFaintCloseRadius : kCloseRadius);
     std::vector<int32_t> labels;
     std::vector<Component> parts = Components(closed, window.width, window.height, nullptr, &labels);
     std::vector<uint8_t> reaches(parts.size(), 0);
@@ -735,6 +823,14 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
                 (RectRight(region) > window.width - 2 && RectRight(window) < width) ||
                 (RectBottom(region) > window.height - 2 && RectBottom(window) < height);
     return found;
+}
+
+// Whether a region keeps a quarter of the frame from every side. A faint
+// logo is told by its steps alone, and the middle of a zoom, where the
+// picture hardly moves, holds its steps as steadily; logos sit nearer a side.
+bool InMiddle(const PixelRect& r, int32_t width, int32_t height) {
+    return std::min<int64_t>(r.x, width - RectRight(r)) >= 0.25 * width &&
+           std::min<int64_t>(r.y, height - RectBottom(r)) >= 0.25 * height;
 }
 
 bool TooLarge(const PixelRect& r, int32_t width, int32_t height) {
@@ -756,12 +852,15 @@ struct FirstPass {
     std::vector<uint16_t>   runMarks;   // per pixel: bit r set when run r marks it
     std::vector<float>      runWeight;  // per run that counts; 0 for a run without movement
     std::vector<Component>  firsts;
+    std::vector<Component>  faintFirsts; // faint logos' candidates, from the sums over every sample
+    WindowSums              whole;       // every run's sums, added up
     float                   moving = 0; // samples' worth of picture change
 };
 
 // Closes the run being summed: marks its steady pixels when it moved.
 void CloseRun(const WindowSums& sums, int32_t width, int32_t height, FirstPass* pass) {
     const uint16_t bit = (uint16_t)(1u << pass->runWeight.size());
+    AddSums(&pass->whole, sums);
     float weight = 0;
     const float moving = TypicalVariance(sums);
     if (moving >= kMinRunVariance) {
@@ -779,6 +878,7 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     const int32_t width = source.width, height = source.height;
     const PixelRect frame = {0, 0, width, height};
     pass->runMarks.assign((size_t)width * height, 0);
+    StartSums(&pass->whole, frame);
     // Runs of at least a share of the samples and a least weight, so that a
     // logo shown in a sixth of the clip fills runs of its own.
     const int64_t runLength = std::max<int64_t>(kMinDetectSamples, source.expected / kMaxRuns);
@@ -823,6 +923,44 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     return true;
 }
 
+// A faint logo (a soft watermark) marks itself in hardly any run: its steps
+// are too small to tell over a run's samples. Over all of them its steps
+// hold while the picture's cancel, so the sums over every sample mark it.
+// Its outline turns: steps across and steps down lie within a few pixels
+// of each other, where an edge of the picture along its motion holds steps
+// one way only. Groups of pixels near both that no first candidate covers
+// are candidates of their own, the largest first.
+void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
+    WindowStats stats;
+    FinishStats(pass->whole, &stats);
+    pass->whole = WindowSums();
+    stats.faintSteps = true;
+    const size_t n = (size_t)width * height;
+    std::vector<uint8_t> across(n, 0), down(n, 0);
+    for (int32_t j = 0; j < height; j++)
+        for (int32_t i = 0; i < width; i++) {
+            const size_t p = (size_t)j * width + i;
+            across[p] = i + 1 < width && StepHolds(stats, &stats.meanStepX[p * kSamplePlanes], stats.energyX[p]);
+            down[p] = j + 1 < height && StepHolds(stats, &stats.meanStepY[p * kSamplePlanes], stats.energyY[p]);
+        }
+    std::vector<uint8_t> marks = NearBoth(across, down, width, height);
+    DropLoneMarks(&marks, width, height);
+    CloseMarks(&marks, width, height, kCloseRadius);
+    std::vector<int32_t> labels;
+    for (const Component& c : Components(marks, width, height, nullptr, &labels)) {
+        const PixelRect& b = c.box;
+        if (c.area < kMinArea || b.width < 3 || b.height < 3 || TooLarge(b, width, height) || b.x == 0 || b.y == 0 ||
+            RectRight(b) == width || RectBottom(b) == height || InMiddle(b, width, height))
+            continue;
+        bool known = false;
+        for (const Component& t : pass->firsts) known |= RectIou(t.box, b) > 0;
+        if (!known) pass->faintFirsts.push_back(c);
+    }
+    std::sort(pass->faintFirsts.begin(), pass->faintFirsts.end(),
+              [](const Component& a, const Component& b) { return a.area > b.area; });
+    if (pass->faintFirsts.size() > (size_t)kMaxFaintRefined) pass->faintFirsts.resize(kMaxFaintRefined);
+}
+
 void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     float total = 0;
     for (float w : pass->runWeight) total += w;
@@ -849,6 +987,10 @@ struct Refinement {
     std::vector<LogoShown> shows;          // and showing the logo over whatever picture
     std::vector<uint8_t>   shown;          // the samples the signature's statistics were taken over
     int                    growths = 0, rounds = 0;
+    // Taken again as a faint logo: from its first box, over every sample,
+    // with steps that hold over the samples counting though small.
+    bool                   faint = false;
+    PixelRect              first = {0, 0, 0, 0};
     bool                   active = true;
     bool                   ok = false;
     WindowSums             sums;
@@ -904,14 +1046,11 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
     const double scale = width / 480.0;
     double stepsX = 0, stepsY = 0, stillMass = 0;
+    SteadyStepMass(stats, inside, &stepsX, &stepsY);
     std::vector<float> opacity;
     for (int32_t j = inside.y; j < RectBottom(inside); j++)
         for (int32_t i = inside.x; i < RectRight(inside); i++) {
             size_t p = (size_t)j * window.width + i;
-            const float* meanX = &stats.meanStepX[p * kSamplePlanes];
-            const float* meanY = &stats.meanStepY[p * kSamplePlanes];
-            if (i + 1 < window.width && SteadyStep(meanX, stats.energyX[p])) stepsX += sqrtf(SquaredSize(meanX));
-            if (j + 1 < window.height && SteadyStep(meanY, stats.energyY[p])) stepsY += sqrtf(SquaredSize(meanY));
             if (found.marked[p] && !found.blank)
                 opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
             if (found.still[p]) stillMass += kStillWorth;
@@ -920,32 +1059,63 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     // hides cannot be told: it counts as opaque.
     const double dimming = found.blank ? 1.0 : Median(opacity);
     const double edgeMass = stepsX + stepsY;
-    // A logo's outline turns, so its steady steps run across as well as
-    // down, and spread both ways. Steps that all run one way, or that all
-    // lie along one straight line, are an edge of the picture lying along
-    // its motion (a horizon under a sideways pan, a slope under a diagonal
-    // one), and count for nothing.
-    const bool turns = std::min(stepsX, stepsY) >= kLeastCrossing * edgeMass &&
-                       Breadth(found.marked, inside, window.width) >= kLeastBreadth;
+    // Steps that all lie along one straight line are an edge of the picture
+    // lying along a diagonal motion (a slope under a diagonal pan), and
+    // count for nothing, like those that all run one way.
+    const bool turns = Turns(stepsX, stepsY) && Breadth(found.marked, inside, window.width) >= kLeastBreadth;
     c->region = region;
     c->opacity = dimming;
+    // A faint logo dims too little to be measured against the picture's own
+    // changes; what tells it from a part of the picture that changes slowly
+    // is that its small steps hold, and its signature finds it, in nearly
+    // every sample.
+    const double hiding = stats.faintSteps && showingShare >= kFaintShownShare ? 1.0 : std::min(1.0, dimming / kClearOpacity);
     c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
-               sqrt(showingShare) * std::min(1.0, dimming / kClearOpacity);
+               sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
+}
+
+// A candidate that shows no clear logo may still hold a faint one (a soft
+// watermark): its refinement starts again from its first box, the samples
+// it counts being all of them until a signature tells which show it.
+void StartFaint(Refinement* f) {
+    const PixelRect first = f->first;
+    *f = Refinement();
+    f->box = first;
+    f->first = first;
+    f->runs = (uint16_t)((1u << kMaxRuns) - 1);
+    f->faint = true;
 }
 
 // One step of a candidate's refinement, from the statistics of this pass.
 void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f) {
     WindowStats stats;
     FinishStats(f->sums, &stats);
+    stats.faintSteps = f->faint;
     RegionFound found = FindRegion(stats, f->box, width, height);
     // A logo keeps off the frame's sides; a region that reaches one is a
     // part of the picture that holds still (a still third, a bar's edge).
     const PixelRect& r = found.region;
-    if (r.width < 3 || r.height < 3 || TooLarge(r, width, height) || r.x == 0 || r.y == 0 || RectRight(r) == width ||
-        RectBottom(r) == height) {
+    if (r.width < 3 || r.height < 3) {
+        if (f->faint) f->active = false;
+        else StartFaint(f);
+        return;
+    }
+    if (TooLarge(r, width, height) || r.x == 0 || r.y == 0 || RectRight(r) == width || RectBottom(r) == height) {
         f->active = false;
         return;
+    }
+    if (f->faint) {
+        // A faint region's steps are weak evidence by themselves: one whose
+        // steps all run one way is an edge of the picture or a bar's, which
+        // would otherwise grow along it window after window; one in the
+        // middle of the frame may be the middle of a zoom.
+        double stepsX = 0, stepsY = 0;
+        SteadyStepMass(stats, {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height}, &stepsX, &stepsY);
+        if (!Turns(stepsX, stepsY) || InMiddle(r, width, height)) {
+            f->active = false;
+            return;
+        }
     }
     f->sums = WindowSums();
     f->box = found.region;
@@ -959,7 +1129,8 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
                                        Grow(inside, 1, stats.window.width, stats.window.height));
     if (!f->bySignature) {
         if (next.edges.empty() && next.still.empty()) {
-            f->active = false;
+            if (f->faint) f->active = false;
+            else StartFaint(f);
             return;
         }
         f->bySignature = true;
@@ -992,12 +1163,16 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         stretch = f->shown[k] ? stretch + 1 : 0;
         longest = std::max(longest, stretch);
     }
-    if (showingWeight < kMinShowing || longest < kMinShownShare * f->shown.size()) return;
-    ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
-    // The statistics are taken over the samples showing the steps learned;
-    // the logo shows in those and in any showing it over another picture.
-    f->result.present = ResolvePresence(f->shows);
-    f->ok = f->result.score >= kMinScore && !(f->result.signature.edges.empty() && f->result.signature.still.empty());
+    if (showingWeight >= kMinShowing && longest >= kMinShownShare * f->shown.size()) {
+        ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
+        // The statistics are taken over the samples showing the steps
+        // learned; the logo shows in those and in any showing it over
+        // another picture.
+        f->result.present = ResolvePresence(f->shows);
+        f->ok = f->result.score >= kMinScore &&
+                !(f->result.signature.edges.empty() && f->result.signature.still.empty());
+    }
+    if (!f->ok && !f->faint) StartFaint(f);
 }
 
 // The part of every sample a batch reads, kept after the first reading so
@@ -1129,6 +1304,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
         return true;
     }
     FindFirstCandidates(width, height, &pass);
+    FindFaintCandidates(width, height, &pass);
     float runWeight = 0;
     for (float w : pass.runWeight) runWeight += w;
     if (runWeight <= 0) {
@@ -1141,17 +1317,24 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     // Batches whose windows together stay within a budget of frames.
     std::vector<LogoCandidate> found;
     const double budget = kWindowBudget * width * height;
-    for (size_t next = 0; next < pass.firsts.size();) {
+    // The first candidates, then the faint ones.
+    const size_t count = pass.firsts.size() + pass.faintFirsts.size();
+    for (size_t next = 0; next < count;) {
         std::vector<Refinement> batch;
         double area = 0;
-        while (next < pass.firsts.size()) {
-            const PixelRect box = pass.firsts[next].box;
+        while (next < count) {
+            const bool faint = next >= pass.firsts.size();
+            const PixelRect box = faint ? pass.faintFirsts[next - pass.firsts.size()].box : pass.firsts[next].box;
             const PixelRect window = WindowAround(Grow(box, std::max(box.width, box.height), width, height), width, height);
             area += (double)window.width * window.height;
             if (!batch.empty() && area > budget) break;
             Refinement f;
             f.box = box;
-            f.runs = RunsMarking(pass, box, width);
+            f.first = box;
+            if (faint)
+                StartFaint(&f);
+            else
+                f.runs = RunsMarking(pass, box, width);
             batch.push_back(std::move(f));
             next++;
         }

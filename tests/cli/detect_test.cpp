@@ -342,7 +342,7 @@ std::vector<Footage> FootageTable() {
     {
         FootageClip c = WithLogo(Pan("flower-fades-watermark-720", "YellowFlower.jpg", 1280, 720), kLogoWatermark, 180, 72, 1060, 610, 0.35);
         c.fades = true;
-        add(c, kFound, true);
+        add(c);
     }
     {
         FootageClip c = WithLogo(Pan("wings-text-1080i", "TwoWings.jpg", 1920, 1080), kLogoText, 150, 76, 60, 50, 0.8);

@@ -27,6 +27,7 @@ enum Backdrop {
     kStillGrain,  // one picture throughout under grain that changes every sample
     kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
     kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
+    kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
 };
 
 struct Logo {
@@ -34,6 +35,7 @@ struct Logo {
     uint8_t   y, u, v;
     float     alpha;            // 1: opaque
     int       first, last;      // samples it shows in
+    float     blur = 0;         // above 0: a soft watermark, strokes whose alpha is blurred by a Gaussian this wide
 };
 
 struct SyntheticClip {
@@ -61,6 +63,44 @@ Texture MakeTexture(uint32_t seed, int32_t w, int32_t h, float finest = 0.2f, fl
             t.y[(size_t)j * w + i] = (uint8_t)std::min(235.0f, std::max(16.0f, 128 + amplitude * v));
         }
     return t;
+}
+
+// A soft watermark: white strokes (an H beside an L, 3 pixels thick) whose
+// alpha is blurred, laid over the planes. The box is where the blurred alpha
+// still shows: the strokes lie inset by the blur.
+void DrawWatermark(const Logo& l, std::vector<uint8_t> planes[3]) {
+    const int32_t inset = (int32_t)lrintf(l.blur), w = l.box.width - 2 * inset, h = l.box.height - 2 * inset;
+    auto stroke = [&](int32_t i, int32_t j) {
+        if (i < 0 || j < 0 || i >= w || j >= h) return 0.0f;
+        const int32_t half = w / 2 - 2;  // the H's width
+        const bool h1 = i < 3 || (i >= half - 3 && i < half) || (i < half && j >= h / 2 - 1 && j < h / 2 + 2);
+        const bool l1 = (i >= half + 3 && i < half + 6) || (i >= half + 3 && j >= h - 3);
+        return h1 || l1 ? 1.0f : 0.0f;
+    };
+    // The Gaussian, one axis at a time, over the box.
+    const int32_t reach = (int32_t)ceilf(3 * l.blur);
+    std::vector<float> kernel(2 * reach + 1);
+    float total = 0;
+    for (int32_t k = -reach; k <= reach; k++) total += kernel[k + reach] = expf(-0.5f * k * k / (l.blur * l.blur));
+    for (float& k : kernel) k /= total;
+    const int32_t bw = l.box.width, bh = l.box.height;
+    std::vector<float> across((size_t)bw * bh, 0), alpha((size_t)bw * bh, 0);
+    for (int32_t j = 0; j < bh; j++)
+        for (int32_t i = 0; i < bw; i++)
+            for (int32_t k = -reach; k <= reach; k++) across[(size_t)j * bw + i] += kernel[k + reach] * stroke(i + k - inset, j - inset);
+    for (int32_t j = 0; j < bh; j++)
+        for (int32_t i = 0; i < bw; i++)
+            for (int32_t k = -reach; k <= reach; k++)
+                if (j + k >= 0 && j + k < bh) alpha[(size_t)j * bw + i] += kernel[k + reach] * across[(size_t)(j + k) * bw + i];
+    const uint8_t own[3] = {l.y, l.u, l.v};
+    for (int32_t j = 0; j < bh; j++)
+        for (int32_t i = 0; i < bw; i++) {
+            const float a = l.alpha * alpha[(size_t)j * bw + i];
+            for (int p = 0; p < 3; p++) {
+                uint8_t& at = planes[p][(size_t)(l.box.y + j) * kW + l.box.x + i];
+                at = (uint8_t)lrintf(a * own[p] + (1 - a) * at);
+            }
+        }
 }
 
 // Draws sample n of the clip into planes.
@@ -123,15 +163,26 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
-        const int32_t shift = clip.backdrop == kPan ? 3 * n : 0;
+        const int32_t shift = clip.backdrop == kPan || clip.backdrop == kPanVignette ? 3 * n : 0;
         std::uniform_int_distribution<int> grain(-4, 4);
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++)
                 planes[0][(size_t)j * kW + i] = (uint8_t)(pan.y[(size_t)j * pan.w + i + shift] +
                                                           (clip.backdrop == kStillGrain ? grain(random) : 0));
     }
+    if (clip.backdrop == kPanVignette)
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                const float dx = (i - kW / 2.0f) / (kW / 2.0f), dy = (j - kH / 2.0f) / (kH / 2.0f);
+                uint8_t& at = planes[0][(size_t)j * kW + i];
+                at = (uint8_t)lrintf(at * (1 - 0.2f * (dx * dx + dy * dy)));
+            }
     for (const Logo& l : clip.logos) {
         if (n < l.first || n > l.last) continue;
+        if (l.blur > 0) {
+            DrawWatermark(l, planes);
+            continue;
+        }
         for (int32_t j = l.box.y; j < l.box.y + l.box.height; j++)
             for (int32_t i = l.box.x; i < l.box.x + l.box.width; i++) {
                 // A plate with a darker bar through its middle: edges of its own.
@@ -237,6 +288,17 @@ TEST(LogoDetect, LogoOfItsSurroundingsLumaFoundByChroma) {
     ExpectFound({kChromaOnly, 80, {{{20, 70, 36, 20}, 128, 200, 60, 1.0f, 0, 79}}}, 0.9);
 }
 
+// A soft watermark dims the picture by a third or less and its blurred
+// edges step by a few levels a pixel, less than the picture's own steps
+// beneath; but its steps hold over every sample while the picture's come
+// and go.
+TEST(LogoDetect, SoftWatermark) {
+    Logo overPan = {{130, 76, 50, 22}, 235, 128, 128, 0.3f, 0, 79, 2.5f};
+    ExpectFound({kPan, 80, {overPan}}, 0.75);
+    Logo overNoise = {{12, 10, 44, 20}, 235, 128, 128, 0.35f, 0, 119, 2.0f};
+    ExpectFound({kNoise, 120, {overNoise}}, 0.75);
+}
+
 TEST(LogoDetect, PicturesWithoutALogo) {
     // A pan is a moving picture with nothing steady in it; one picture
     // throughout is a still clip.
@@ -248,6 +310,9 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // the stretch nor the darker picture is a logo on the blank.
     EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
+    // The lens darkening the corners shifts every sample alike, as a
+    // watermark does, but smoothly: no steps of its own.
+    EXPECT_EQ(Detect({kPanVignette, 120, {}}).detection.verdict, kDetectNothing);
     // A still block flush with the frame's side is a part of the picture
     // held still (a still third, a bar), not a logo.
     EXPECT_EQ(Detect({kNoise, 80, {{{0, 40, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
