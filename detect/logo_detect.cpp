@@ -70,6 +70,9 @@ const float kMinShownShare = 0.1f; // least share of the samples a logo shows in
 const int   kMaxRounds = 4;        // signature rounds before the set of showing samples must settle
 const int   kMaxGrowths = 3;       // times a region running out of its window may grow it
 const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
+const float kSameRows = 0.7f;      // least share of the taller one's rows two letters of a text share
+const float kLetterGap = 0.75f;    // widest gap between two letters of a text, in the lower one's heights
+const float kMostPresenceDiffering = 0.1f; // share of the samples two parts of one logo may disagree on
 
 // r with `by` pixels more on every side, within a width x height area.
 PixelRect Grow(const PixelRect& r, int32_t by, int32_t width, int32_t height) {
@@ -948,6 +951,23 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
     }
 }
 
+// Whether b is more of a's text: letters found apart (one of them over a
+// part of the picture near its own colour, where the outline between them
+// breaks) lie in the same rows, at most about a letter's width apart, and
+// show in the same samples. A still part of the picture beside a logo
+// shows whenever the picture does, not when the logo does.
+bool SameText(const LogoCandidate& a, const LogoCandidate& b, int32_t width, int32_t height) {
+    const int64_t rows = std::min(RectBottom(a.region), RectBottom(b.region)) - std::max(a.region.y, b.region.y);
+    const int32_t taller = std::max(a.region.height, b.region.height);
+    if (rows < kSameRows * taller) return false;
+    const int64_t gap = std::max<int64_t>(b.region.x - RectRight(a.region), a.region.x - RectRight(b.region));
+    if (gap > kLetterGap * std::min(a.region.height, b.region.height)) return false;
+    if (TooLarge(Union(a.region, b.region), width, height) || a.present.size() != b.present.size()) return false;
+    size_t differ = 0;
+    for (size_t k = 0; k < a.present.size(); k++) differ += a.present[k] != b.present[k];
+    return differ <= kMostPresenceDiffering * a.present.size();
+}
+
 }  // namespace
 
 bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* result) {
@@ -1001,6 +1021,18 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     }
     std::sort(found.begin(), found.end(),
               [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
+    for (size_t i = 0; i < found.size(); i++)
+        for (size_t j = i + 1; j < found.size();) {
+            if (!SameText(found[i], found[j], width, height)) {
+                j++;
+                continue;
+            }
+            // The better one's signature tells the frames for both.
+            found[i].region = Union(found[i].region, found[j].region);
+            found[i].score += found[j].score;
+            found.erase(found.begin() + j);
+            j = i + 1;  // the grown region may reach letters passed over
+        }
     // A candidate lying mostly within a better one is a part of it (the
     // mark on a plate), not a logo of its own.
     for (LogoCandidate& c : found) {

@@ -365,7 +365,7 @@ std::vector<Footage> FootageTable() {
                                  1.0, {{5, 78}, {122, 145}});
         c.motion = kCuts, c.zoom = 1.3, c.fades = true;
         c.pictures = {kNature + "Wood.jpg", kNature + "FreshFlower.jpg", kNature + "LadyBird.jpg"};
-        add(c, kFound, true);
+        add(c);
     }
     {
         // Small coloured text over a grained slideshow: the ranges must not fall apart at the cuts.

@@ -192,6 +192,29 @@ TEST(LogoDetect, LogoOfItsSurroundingsLumaFoundByChroma) {
     ExpectFound({kChromaOnly, 80, {{{20, 70, 36, 20}, 128, 200, 60, 1.0f, 0, 79}}}, 0.9);
 }
 
+// Letters of one text found apart (the outline between them broken where
+// a letter lies over its own colour) make one logo. A still part of the
+// picture beside a logo, which shows whether the logo does or not, stays
+// apart from it.
+TEST(LogoDetect, LettersOfATextJoinedAStillPartBesideNot) {
+    const PixelRect first = {120, 10, 24, 20}, second = {152, 10, 22, 20};  // 8 pixels apart
+    const Detected text = Detect({kNoise, 80, {{first, 220, 90, 170, 1.0f, 0, 79}, {second, 220, 90, 170, 1.0f, 0, 79}}});
+    ASSERT_EQ(text.detection.verdict, kDetectFound);
+    const PixelRect& region = text.detection.candidates[0].region;
+    EXPECT_GE(RectIou(region, {120, 10, 54, 20}), 0.9)
+        << region.x << "," << region.y << " " << region.width << "x" << region.height;
+
+    const Detected beside = Detect({kNoise, 80, {{first, 220, 90, 170, 1.0f, 20, 59}, {second, 200, 100, 150, 1.0f, 0, 79}}});
+    ASSERT_EQ(beside.detection.verdict, kDetectFound);
+    bool logo = false, still = false;
+    for (const LogoCandidate& c : beside.detection.candidates) {
+        logo |= RectIou(c.region, first) >= 0.9;
+        still |= RectIou(c.region, second) >= 0.9;
+    }
+    EXPECT_TRUE(logo);
+    EXPECT_TRUE(still);
+}
+
 TEST(LogoDetect, PicturesWithoutALogo) {
     // A pan is a moving picture with nothing steady in it; one picture
     // throughout is a still clip.
