@@ -73,6 +73,7 @@ const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in fram
 const float kSameRows = 0.7f;      // least share of the taller one's rows two letters of a text share
 const float kLetterGap = 0.75f;    // widest gap between two letters of a text, in the lower one's heights
 const float kMostPresenceDiffering = 0.1f; // share of the samples two parts of one logo may disagree on
+const int   kFineSamples = 96;     // samples a region is taken again from at a finer size
 
 // r with `by` pixels more on every side, within a width x height area.
 PixelRect Grow(const PixelRect& r, int32_t by, int32_t width, int32_t height) {
@@ -979,7 +980,10 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     }
     FirstPass pass;
     if (!ReadFirstPass(source, &pass)) return false;
-    for (const SampleNote& n : pass.notes) result->frameNumbers.push_back(n.frameNumber);
+    for (const SampleNote& n : pass.notes) {
+        result->frameNumbers.push_back(n.frameNumber);
+        result->weights.push_back(n.weight);
+    }
     if (pass.notes.size() < (size_t)kMinDetectSamples) {
         result->verdict = kDetectTooShort;
         return true;
@@ -1042,5 +1046,55 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
         if (!repeated && (int)result->candidates.size() < maxCandidates) result->candidates.push_back(std::move(c));
     }
     result->verdict = result->candidates.empty() ? kDetectNothing : kDetectFound;
+    return true;
+}
+
+bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const LogoCandidate& candidate,
+                  PixelRect* region) {
+    const int32_t f = fine.factor;
+    const PixelRect coarse = {candidate.region.x * f, candidate.region.y * f, candidate.region.width * f,
+                              candidate.region.height * f};
+    *region = coarse;
+    if (f <= 1) return true;
+    // Samples spread over those that show the logo over a changing picture.
+    std::vector<size_t> showing;
+    for (size_t k = 0; k < candidate.present.size() && k < detection.weights.size(); k++)
+        if (candidate.present[k] && detection.weights[k] > 0) showing.push_back(k);
+    if (showing.size() < (size_t)kMinDetectSamples) return true;
+    std::vector<int64_t> numbers;
+    std::vector<float> weights;
+    const size_t count = std::min(showing.size(), (size_t)kFineSamples);
+    for (size_t i = 0; i < count; i++) {
+        const size_t k = showing[i * showing.size() / count];
+        numbers.push_back(detection.frameNumbers[k]);
+        weights.push_back(detection.weights[k]);
+    }
+    // A window no larger than the analysed frame keeps to the analysis'
+    // memory; a logo that large loses nothing to the rounding.
+    const PixelRect window = WindowAround(Grow(coarse, f, fine.width, fine.height), fine.width, fine.height);
+    if ((int64_t)window.width * window.height * f * f > (int64_t)fine.width * fine.height) return true;
+    WindowSums sums;
+    StartSums(&sums, window);
+    size_t next = 0;
+    const bool ok = fine.read(numbers, [&](const SamplePlanes& s) {
+        while (next < numbers.size() && numbers[next] < s.frameNumber) next++;
+        if (next < numbers.size() && numbers[next] == s.frameNumber)
+            AddSample(&sums, s, fine.width, fine.height, weights[next]);
+        return true;
+    });
+    if (!ok) return false;
+    if (sums.weight < kMinShowing) return true;
+    WindowStats stats;
+    FinishStats(sums, &stats);
+    const RegionFound found = FindRegion(stats, coarse, fine.width, fine.height);
+    // Each side within the rounding and the spread of the coarse one: out
+    // by at most a coarse pixel, in by at most two.
+    const PixelRect& r = found.region;
+    auto within = [&](int64_t side, int64_t coarseSide, int64_t inward) {
+        return (side - coarseSide) * inward >= -f && (side - coarseSide) * inward <= 2 * f;
+    };
+    if (!IsEmptyRect(r) && !found.cut && within(r.x, coarse.x, 1) && within(r.y, coarse.y, 1) &&
+        within(RectRight(r), RectRight(coarse), -1) && within(RectBottom(r), RectBottom(coarse), -1))
+        *region = r;
     return true;
 }
