@@ -450,6 +450,7 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
     fine.width = info.width;
     fine.height = info.height;
     fine.factor = factor;
+    fine.interlaced = info.fieldOrder != AV_FIELD_PROGRESSIVE && info.fieldOrder != AV_FIELD_UNKNOWN;
     fine.read = [&](const std::vector<int64_t>& frames, const SampleVisitor& visit) {
         return ReadSamplePlanes(input, frames, 1, visit, &error);
     };

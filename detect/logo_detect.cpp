@@ -1095,6 +1095,6 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     };
     if (!IsEmptyRect(r) && !found.cut && within(r.x, coarse.x, 1) && within(r.y, coarse.y, 1) &&
         within(RectRight(r), RectRight(coarse), -1) && within(RectBottom(r), RectBottom(coarse), -1))
-        *region = r;
+        *region = fine.interlaced ? PixelRect{r.x, coarse.y, r.width, coarse.height} : r;
     return true;
 }

@@ -76,6 +76,7 @@ struct FineSamples {
     int32_t                                                                          width = 0;
     int32_t                                                                          height = 0;
     int32_t                                                                          factor = 1;
+    bool                                                                             interlaced = false;
     std::function<bool(const std::vector<int64_t>& frameNumbers, const SampleVisitor&)> read;
 };
 
@@ -85,7 +86,10 @@ struct FineSamples {
 // around it, from some of the samples that show the logo at the finer size.
 // Where that does not agree with the analysis' region within the rounding
 // (too few samples, an outline too faint at that size), the analysis' one
-// scaled up stands. Returns false when reading failed.
+// scaled up stands. Interlaced frames keep the analysis' rows: their chroma
+// lines pair rows of one field, which spreads a logo's colour two rows
+// beyond its outline at the frame's own size. Returns false when reading
+// failed.
 bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const LogoCandidate& candidate,
                   PixelRect* region);
 
