@@ -1055,9 +1055,7 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     const PixelRect coarse = {candidate.region.x * f, candidate.region.y * f, candidate.region.width * f,
                               candidate.region.height * f};
     *region = coarse;
-    // A faint logo's outline is a few levels under the picture's grain at
-    // the frame's own size; shrinking averages the grain away.
-    if (f <= 1 || candidate.opacity < kClearOpacity) return true;
+    if (f <= 1) return true;
     // Samples spread over those that show the logo over a changing picture.
     std::vector<size_t> showing;
     for (size_t k = 0; k < candidate.present.size() && k < detection.weights.size(); k++)

@@ -84,12 +84,12 @@ struct FineSamples {
 // size rounds the region out to its grid and shrinking the frames spreads
 // its outline a pixel further, so the region is taken again, in a window
 // around it, from some of the samples that show the logo at the finer size.
-// The analysis' region scaled up stands for a faint logo (shrinking brings
-// its outline out of the grain) and where the two disagree by more than the
-// rounding (too few samples, an outline too faint at that size).
-// Interlaced frames keep the analysis' rows: their chroma lines pair rows
-// of one field, which spreads a logo's colour two rows beyond its outline
-// at the frame's own size. Returns false when reading failed.
+// Where that does not agree with the analysis' region within the rounding
+// (too few samples, an outline too faint at that size), the analysis' one
+// scaled up stands. Interlaced frames keep the analysis' rows: their chroma
+// lines pair rows of one field, which spreads a logo's colour two rows
+// beyond its outline at the frame's own size. Returns false when reading
+// failed.
 bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const LogoCandidate& candidate,
                   PixelRect* region);
 
