@@ -29,7 +29,6 @@ struct Logo {
     uint8_t   y, u, v;
     float     alpha;            // 1: opaque
     int       first, last;      // samples it shows in
-    bool      strokes = false;  // text: upright strokes 3 pixels wide under a bar, instead of a plate
 };
 
 struct SyntheticClip {
@@ -59,48 +58,46 @@ Texture MakeTexture(uint32_t seed, int32_t w, int32_t h, float finest = 0.2f, fl
     return t;
 }
 
-// Draws sample n of the clip into planes of kW x kH, or of another size
-// (the noise backdrops only).
-void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, int n, std::vector<uint8_t> planes[3],
-          int32_t width = kW, int32_t height = kH) {
+// Draws sample n of the clip into planes.
+void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, int n, std::vector<uint8_t> planes[3]) {
     std::mt19937 random(1000 + n);
     std::uniform_int_distribution<int> level(40, 215);
-    for (int p = 0; p < 3; p++) planes[p].assign((size_t)width * height, 128);
+    for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
     const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
     if (clip.backdrop == kNoise || (clip.backdrop == kNoiseSmooth && !smooth)) {
         // Blocks of 4x4 of one level: noise with some extent, as a picture has.
-        for (int32_t j = 0; j < height; j += 4)
-            for (int32_t i = 0; i < width; i += 4) {
+        for (int32_t j = 0; j < kH; j += 4)
+            for (int32_t i = 0; i < kW; i += 4) {
                 const uint8_t y = (uint8_t)level(random), u = (uint8_t)level(random), v = (uint8_t)level(random);
-                for (int32_t b = j; b < std::min(height, j + 4); b++)
-                    for (int32_t a = i; a < std::min(width, i + 4); a++) {
-                        planes[0][(size_t)b * width + a] = y;
-                        planes[1][(size_t)b * width + a] = (uint8_t)(128 + (u - 128) / 4);
-                        planes[2][(size_t)b * width + a] = (uint8_t)(128 + (v - 128) / 4);
+                for (int32_t b = j; b < std::min(kH, j + 4); b++)
+                    for (int32_t a = i; a < std::min(kW, i + 4); a++) {
+                        planes[0][(size_t)b * kW + a] = y;
+                        planes[1][(size_t)b * kW + a] = (uint8_t)(128 + (u - 128) / 4);
+                        planes[2][(size_t)b * kW + a] = (uint8_t)(128 + (v - 128) / 4);
                     }
             }
     } else if (smooth) {
         // A gentle gradient that brightens: the picture still changes, but
         // holds no edges anywhere.
-        for (int32_t j = 0; j < height; j++)
-            for (int32_t i = 0; i < width; i++) planes[0][(size_t)j * width + i] = (uint8_t)(30 + n + i / 8);
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(30 + n + i / 8);
     } else if (clip.backdrop == kChromaOnly) {
-        for (int32_t j = 0; j < height; j += 4)
-            for (int32_t i = 0; i < width; i += 4) {
+        for (int32_t j = 0; j < kH; j += 4)
+            for (int32_t i = 0; i < kW; i += 4) {
                 const uint8_t u = (uint8_t)level(random), v = (uint8_t)level(random);
-                for (int32_t b = j; b < std::min(height, j + 4); b++)
-                    for (int32_t a = i; a < std::min(width, i + 4); a++) {
-                        planes[1][(size_t)b * width + a] = u;
-                        planes[2][(size_t)b * width + a] = v;
+                for (int32_t b = j; b < std::min(kH, j + 4); b++)
+                    for (int32_t a = i; a < std::min(kW, i + 4); a++) {
+                        planes[1][(size_t)b * kW + a] = u;
+                        planes[2][(size_t)b * kW + a] = v;
                     }
             }
     } else if (clip.backdrop == kSlowPan) {
-        for (int32_t j = 0; j < height; j++)
-            for (int32_t i = 0; i < width; i++) planes[0][(size_t)j * width + i] = slow.y[(size_t)j * slow.w + i + n];
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
         const int32_t shift = clip.backdrop == kPan ? 3 * n : 0;
-        for (int32_t j = 0; j < height; j++)
-            for (int32_t i = 0; i < width; i++) planes[0][(size_t)j * width + i] = pan.y[(size_t)j * pan.w + i + shift];
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = pan.y[(size_t)j * pan.w + i + shift];
     }
     for (const Logo& l : clip.logos) {
         if (n < l.first || n > l.last) continue;
@@ -109,10 +106,9 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                 // A plate with a darker bar through its middle: edges of its own.
                 const bool bar = j - l.box.y >= l.box.height / 3 && j - l.box.y < 2 * l.box.height / 3 &&
                                  i - l.box.x >= l.box.width / 4 && i - l.box.x < 3 * l.box.width / 4;
-                if (l.strokes && j - l.box.y >= 3 && (i - l.box.x) % 6 >= 3) continue;
                 const uint8_t own[3] = {(uint8_t)(bar ? l.y / 2 : l.y), l.u, l.v};
                 for (int p = 0; p < 3; p++) {
-                    uint8_t& at = planes[p][(size_t)j * width + i];
+                    uint8_t& at = planes[p][(size_t)j * kW + i];
                     at = (uint8_t)lrintf(l.alpha * own[p] + (1 - l.alpha) * at);
                 }
             }
@@ -226,8 +222,32 @@ TEST(LogoDetect, LettersOfATextJoinedAStillPartBesideNot) {
 TEST(LogoDetect, ThinTextsBoxAtTheFramesOwnSize) {
     const int32_t w = 2 * kW, h = 2 * kH;
     const PixelRect box = {251, 41, 71, 17};
-    const SyntheticClip clip = {kNoise, 80, {{box, 230, 110, 150, 1.0f, 0, 79, true}}};
+    const int samples = 80;
     std::vector<uint8_t> full[3], half[3];
+    // Noise in blocks of 4x4, under text: upright strokes 3 pixels wide
+    // hanging from a bar 3 rows high.
+    auto draw = [&](int n) {
+        std::mt19937 random(1000 + n);
+        std::uniform_int_distribution<int> level(40, 215);
+        for (int p = 0; p < 3; p++) full[p].assign((size_t)w * h, 128);
+        for (int32_t j = 0; j < h; j += 4)
+            for (int32_t i = 0; i < w; i += 4) {
+                const int y = level(random), u = level(random), v = level(random);
+                for (int32_t b = j; b < j + 4; b++)
+                    for (int32_t a = i; a < i + 4; a++) {
+                        full[0][(size_t)b * w + a] = (uint8_t)y;
+                        full[1][(size_t)b * w + a] = (uint8_t)(128 + (u - 128) / 4);
+                        full[2][(size_t)b * w + a] = (uint8_t)(128 + (v - 128) / 4);
+                    }
+            }
+        for (int32_t j = box.y; j < RectBottom(box); j++)
+            for (int32_t i = box.x; i < RectRight(box); i++)
+                if (j - box.y < 3 || (i - box.x) % 6 < 3) {
+                    full[0][(size_t)j * w + i] = 230;
+                    full[1][(size_t)j * w + i] = 110;
+                    full[2][(size_t)j * w + i] = 150;
+                }
+    };
     auto shrink = [&](int p) {
         const int weight[4] = {1, 3, 3, 1};
         half[p].assign((size_t)kW * kH, 0);
@@ -246,10 +266,10 @@ TEST(LogoDetect, ThinTextsBoxAtTheFramesOwnSize) {
     SampleSource source;
     source.width = kW;
     source.height = kH;
-    source.expected = clip.samples;
+    source.expected = samples;
     source.read = [&](const SampleVisitor& visit) {
-        for (int n = 0; n < clip.samples; n++) {
-            Draw(clip, Texture(), Texture(), n, full, w, h);
+        for (int n = 0; n < samples; n++) {
+            draw(n);
             for (int p = 0; p < 3; p++) shrink(p);
             SamplePlanes s = {n * 10, {half[0].data(), half[1].data(), half[2].data()}, {kW, kW, kW}};
             if (!visit(s)) break;
@@ -263,7 +283,7 @@ TEST(LogoDetect, ThinTextsBoxAtTheFramesOwnSize) {
     int fineFrames = 0;
     fine.read = [&](const std::vector<int64_t>& frames, const SampleVisitor& visit) {
         for (int64_t number : frames) {
-            Draw(clip, Texture(), Texture(), (int)(number / 10), full, w, h);
+            draw((int)(number / 10));
             SamplePlanes s = {number, {full[0].data(), full[1].data(), full[2].data()}, {w, w, w}};
             fineFrames++;
             if (!visit(s)) break;
