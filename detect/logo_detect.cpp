@@ -72,7 +72,7 @@ const int   kMaxGrowths = 3;       // times a region running out of its window m
 const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
 const float kSameRows = 0.7f;      // least share of the taller one's rows two letters of a text share
 const float kLetterGap = 0.75f;    // widest gap between two letters of a text, in the lower one's heights
-const float kMostPresenceDiffering = 0.1f; // share of the samples two parts of one logo may disagree on
+const float kLeastSharedShowing = 0.8f; // share of the samples either part of one logo shows in that both show in
 const int   kFineSamples = 96;     // samples a region is taken again from at a finer size
 
 // r with `by` pixels more on every side, within a width x height area.
@@ -955,7 +955,8 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
 // Whether b is more of a's text: letters found apart (one of them over a
 // part of the picture near its own colour, where the outline between them
 // breaks) lie in the same rows, at most about a letter's width apart, and
-// show in the same samples. A still part of the picture beside a logo
+// show in mostly the same samples (a letter over its own colour may be
+// told in fewer or more of them). A still part of the picture beside a logo
 // shows whenever the picture does, not when the logo does.
 bool SameText(const LogoCandidate& a, const LogoCandidate& b, int32_t width, int32_t height) {
     const int64_t rows = std::min(RectBottom(a.region), RectBottom(b.region)) - std::max(a.region.y, b.region.y);
@@ -964,9 +965,12 @@ bool SameText(const LogoCandidate& a, const LogoCandidate& b, int32_t width, int
     const int64_t gap = std::max<int64_t>(b.region.x - RectRight(a.region), a.region.x - RectRight(b.region));
     if (gap > kLetterGap * std::min(a.region.height, b.region.height)) return false;
     if (TooLarge(Union(a.region, b.region), width, height) || a.present.size() != b.present.size()) return false;
-    size_t differ = 0;
-    for (size_t k = 0; k < a.present.size(); k++) differ += a.present[k] != b.present[k];
-    return differ <= kMostPresenceDiffering * a.present.size();
+    size_t either = 0, both = 0;
+    for (size_t k = 0; k < a.present.size(); k++) {
+        either += a.present[k] || b.present[k];
+        both += a.present[k] && b.present[k];
+    }
+    return both >= kLeastSharedShowing * either;
 }
 
 }  // namespace
