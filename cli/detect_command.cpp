@@ -471,9 +471,20 @@ int AnalyseInput(VideoInput* input, const DetectOptions& options, DetectReport* 
     bool ok = DetectLogos(source, kMaxCandidates, &detection);
     r->sampled = static_cast<int>(detection.frameNumbers.size());
     r->verdict = detection.verdict;
+    FineSamples fine;
+    fine.width = info.width;
+    fine.height = info.height;
+    fine.factor = factor;
+    fine.interlaced = info.fieldOrder != AV_FIELD_PROGRESSIVE && info.fieldOrder != AV_FIELD_UNKNOWN;
+    fine.read = [&](const std::vector<int64_t>& frames, const SampleVisitor& visit) {
+        return ReadSamplePlanes(input, frames, 1, visit, &error);
+    };
     for (const LogoCandidate& c : detection.candidates) {
         FoundLogo logo;
         logo.region = ToFrame(c.region, factor);
+        // The proposed one's region to the frame's pixel; the others' are
+        // only listed.
+        if (ok && r->logos.empty() && !RefineRegion(fine, detection, c, &logo.region)) ok = false;
         logo.rectangle = AddMargin(logo.region, options.margin, info.width, info.height);
         logo.score = c.score;
         logo.opacity = c.opacity;

@@ -90,6 +90,10 @@ const float kMinShownShare = 0.1f; // least share of the samples a logo shows in
 const int   kMaxRounds = 4;        // signature rounds before the set of showing samples must settle
 const int   kMaxGrowths = 3;       // times a region running out of its window may grow it
 const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
+const float kSameRows = 0.7f;      // least share of the taller one's rows two letters of a text share
+const float kLetterGap = 0.75f;    // widest gap between two letters of a text, in the lower one's heights
+const float kLeastSharedShowing = 0.8f; // share of the samples either part of one logo shows in that both show in
+const int   kFineSamples = 96;     // samples a region is taken again from at a finer size
 
 // r with `by` pixels more on every side, within a width x height area.
 PixelRect Grow(const PixelRect& r, int32_t by, int32_t width, int32_t height) {
@@ -1283,6 +1287,27 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
     }
 }
 
+// Whether b is more of a's text: letters found apart (one of them over a
+// part of the picture near its own colour, where the outline between them
+// breaks) lie in the same rows, at most about a letter's width apart, and
+// show in mostly the same samples (a letter over its own colour may be
+// told in fewer or more of them). A still part of the picture beside a logo
+// shows whenever the picture does, not when the logo does.
+bool SameText(const LogoCandidate& a, const LogoCandidate& b, int32_t width, int32_t height) {
+    const int64_t rows = std::min(RectBottom(a.region), RectBottom(b.region)) - std::max(a.region.y, b.region.y);
+    const int32_t taller = std::max(a.region.height, b.region.height);
+    if (rows < kSameRows * taller) return false;
+    const int64_t gap = std::max<int64_t>(b.region.x - RectRight(a.region), a.region.x - RectRight(b.region));
+    if (gap > kLetterGap * std::min(a.region.height, b.region.height)) return false;
+    if (TooLarge(Union(a.region, b.region), width, height) || a.present.size() != b.present.size()) return false;
+    size_t either = 0, both = 0;
+    for (size_t k = 0; k < a.present.size(); k++) {
+        either += a.present[k] || b.present[k];
+        both += a.present[k] && b.present[k];
+    }
+    return both >= kLeastSharedShowing * either;
+}
+
 }  // namespace
 
 bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* result) {
@@ -1294,7 +1319,10 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     }
     FirstPass pass;
     if (!ReadFirstPass(source, &pass)) return false;
-    for (const SampleNote& n : pass.notes) result->frameNumbers.push_back(n.frameNumber);
+    for (const SampleNote& n : pass.notes) {
+        result->frameNumbers.push_back(n.frameNumber);
+        result->weights.push_back(n.weight);
+    }
     if (pass.notes.size() < (size_t)kMinDetectSamples) {
         result->verdict = kDetectTooShort;
         return true;
@@ -1344,6 +1372,18 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     }
     std::sort(found.begin(), found.end(),
               [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
+    for (size_t i = 0; i < found.size(); i++)
+        for (size_t j = i + 1; j < found.size();) {
+            if (!SameText(found[i], found[j], width, height)) {
+                j++;
+                continue;
+            }
+            // The better one's signature tells the frames for both.
+            found[i].region = Union(found[i].region, found[j].region);
+            found[i].score += found[j].score;
+            found.erase(found.begin() + j);
+            j = i + 1;  // the grown region may reach letters passed over
+        }
     // A candidate lying mostly within a better one is a part of it (the
     // mark on a plate), not a logo of its own.
     for (LogoCandidate& c : found) {
@@ -1353,5 +1393,55 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
         if (!repeated && (int)result->candidates.size() < maxCandidates) result->candidates.push_back(std::move(c));
     }
     result->verdict = result->candidates.empty() ? kDetectNothing : kDetectFound;
+    return true;
+}
+
+bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const LogoCandidate& candidate,
+                  PixelRect* region) {
+    const int32_t f = fine.factor;
+    const PixelRect coarse = {candidate.region.x * f, candidate.region.y * f, candidate.region.width * f,
+                              candidate.region.height * f};
+    *region = coarse;
+    if (f <= 1) return true;
+    // Samples spread over those that show the logo over a changing picture.
+    std::vector<size_t> showing;
+    for (size_t k = 0; k < candidate.present.size() && k < detection.weights.size(); k++)
+        if (candidate.present[k] && detection.weights[k] > 0) showing.push_back(k);
+    if (showing.size() < (size_t)kMinDetectSamples) return true;
+    std::vector<int64_t> numbers;
+    std::vector<float> weights;
+    const size_t count = std::min(showing.size(), (size_t)kFineSamples);
+    for (size_t i = 0; i < count; i++) {
+        const size_t k = showing[i * showing.size() / count];
+        numbers.push_back(detection.frameNumbers[k]);
+        weights.push_back(detection.weights[k]);
+    }
+    // A window no larger than the analysed frame keeps to the analysis'
+    // memory; a logo that large loses nothing to the rounding.
+    const PixelRect window = WindowAround(Grow(coarse, f, fine.width, fine.height), fine.width, fine.height);
+    if ((int64_t)window.width * window.height * f * f > (int64_t)fine.width * fine.height) return true;
+    WindowSums sums;
+    StartSums(&sums, window);
+    size_t next = 0;
+    const bool ok = fine.read(numbers, [&](const SamplePlanes& s) {
+        while (next < numbers.size() && numbers[next] < s.frameNumber) next++;
+        if (next < numbers.size() && numbers[next] == s.frameNumber)
+            AddSample(&sums, s, fine.width, fine.height, weights[next]);
+        return true;
+    });
+    if (!ok) return false;
+    if (sums.weight < kMinShowing) return true;
+    WindowStats stats;
+    FinishStats(sums, &stats);
+    const RegionFound found = FindRegion(stats, coarse, fine.width, fine.height);
+    // Each side within the rounding and the spread of the coarse one: out
+    // by at most a coarse pixel, in by at most two.
+    const PixelRect& r = found.region;
+    auto within = [&](int64_t side, int64_t coarseSide, int64_t inward) {
+        return (side - coarseSide) * inward >= -f && (side - coarseSide) * inward <= 2 * f;
+    };
+    if (!IsEmptyRect(r) && !found.cut && within(r.x, coarse.x, 1) && within(r.y, coarse.y, 1) &&
+        within(RectRight(r), RectRight(coarse), -1) && within(RectBottom(r), RectBottom(coarse), -1))
+        *region = fine.interlaced ? PixelRect{r.x, coarse.y, r.width, coarse.height} : r;
     return true;
 }

@@ -56,6 +56,7 @@ enum DetectVerdict {
 struct LogoDetection {
     DetectVerdict              verdict = kDetectNothing;
     std::vector<int64_t>       frameNumbers;  // the samples read, in order
+    std::vector<float>         weights;       // per sample: 0 (the picture did not change) ... 1 (a new picture)
     std::vector<LogoCandidate> candidates;    // best first
 };
 
@@ -67,5 +68,29 @@ enum {
 // Finds up to maxCandidates logos in the samples. Returns false when
 // reading the samples failed (detection then holds nothing of use).
 bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* detection);
+
+// The analysed frames at a finer size than the analysis': `factor` times
+// its width and height. read hands in the listed frames (ascending) as
+// planes of that size, as SampleSource::read does.
+struct FineSamples {
+    int32_t                                                                          width = 0;
+    int32_t                                                                          height = 0;
+    int32_t                                                                          factor = 1;
+    bool                                                                             interlaced = false;
+    std::function<bool(const std::vector<int64_t>& frameNumbers, const SampleVisitor&)> read;
+};
+
+// A found candidate's region in the finer samples' pixels. The analysis'
+// size rounds the region out to its grid and shrinking the frames spreads
+// its outline a pixel further, so the region is taken again, in a window
+// around it, from some of the samples that show the logo at the finer size.
+// Where that does not agree with the analysis' region within the rounding
+// (too few samples, an outline too faint at that size), the analysis' one
+// scaled up stands. Interlaced frames keep the analysis' rows: their chroma
+// lines pair rows of one field, which spreads a logo's colour two rows
+// beyond its outline at the frame's own size. Returns false when reading
+// failed.
+bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const LogoCandidate& candidate,
+                  PixelRect* region);
 
 #endif

@@ -350,8 +350,7 @@ std::vector<Footage> FootageTable() {
         add(c);
     }
     // Thin opaque text over drops out of focus: smooth, close to the text's colour.
-    add(WithLogo(Pan("raindrops-thin-text-720", "RainDrops.jpg", 1280, 720), kLogoOutlinedText, 96, 27, 1150, 36, 1.0), kFound,
-        true);
+    add(WithLogo(Pan("raindrops-thin-text-720", "RainDrops.jpg", 1280, 720), kLogoOutlinedText, 96, 27, 1150, 36, 1.0));
     {
         // Shown in the middle third, over a picture of its own colours.
         FootageClip c = WithLogo(Pan("blinds-plate-third-576", "Blinds.jpg", 1024, 576), kLogoPlateWithText, 120, 44, 860, 28, 0.7,
@@ -365,7 +364,7 @@ std::vector<Footage> FootageTable() {
                                  1.0, {{5, 78}, {122, 145}});
         c.motion = kCuts, c.zoom = 1.3, c.fades = true;
         c.pictures = {kNature + "Wood.jpg", kNature + "FreshFlower.jpg", kNature + "LadyBird.jpg"};
-        add(c, kFound, true);
+        add(c);
     }
     {
         // Small coloured text over a grained slideshow: the ranges must not fall apart at the cuts.

@@ -199,6 +199,10 @@ bool VisibleBox(const std::string& picture, int w, int h, int x, int y, double o
     std::vector<uint8_t> alpha((size_t)w * h);
     const bool read = fread(alpha.data(), 1, alpha.size(), p) == alpha.size();
     pclose(p);
+    // overlay blends in 4:2:0 unless told otherwise, and puts the picture's
+    // corner on the chroma grid: an odd x or y lands a pixel up or left.
+    x &= ~1;
+    y &= ~1;
     int x0 = w, y0 = h, x1 = -1, y1 = -1;
     for (int j = 0; j < h; j++)
         for (int i = 0; i < w; i++)

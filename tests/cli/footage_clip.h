@@ -74,7 +74,8 @@ FootageCommands FootageCommandsFor(const FootageClip& c, const std::string& logo
 std::string MakeFootageClip(const FootageClip& c, const std::string& dir, std::string* logoPath,
                             std::string* error);
 
-// The box of the pixels of a w x h RGBA picture laid at x, y whose alpha,
+// The box of the pixels of a w x h RGBA picture laid by ffmpeg's overlay at
+// x, y (rounded down to even, as overlay places it) whose alpha,
 // times `opacity`, reaches `least` (of 255); false when there are none or
 // the picture cannot be read.
 bool VisibleBox(const std::string& picture, int w, int h, int x, int y, double opacity, int least,

@@ -299,6 +299,116 @@ TEST(LogoDetect, SoftWatermark) {
     ExpectFound({kNoise, 120, {overNoise}}, 0.75);
 }
 
+// Letters of one text found apart (the outline between them broken where
+// a letter lies over its own colour) make one logo. A still part of the
+// picture beside a logo, which shows whether the logo does or not, stays
+// apart from it.
+TEST(LogoDetect, LettersOfATextJoinedAStillPartBesideNot) {
+    const PixelRect first = {120, 10, 24, 20}, second = {152, 10, 22, 20};  // 8 pixels apart
+    const Detected text = Detect({kNoise, 80, {{first, 220, 90, 170, 1.0f, 0, 79}, {second, 220, 90, 170, 1.0f, 0, 79}}});
+    ASSERT_EQ(text.detection.verdict, kDetectFound);
+    const PixelRect& region = text.detection.candidates[0].region;
+    EXPECT_GE(RectIou(region, {120, 10, 54, 20}), 0.9)
+        << region.x << "," << region.y << " " << region.width << "x" << region.height;
+
+    const Detected beside = Detect({kNoise, 80, {{first, 220, 90, 170, 1.0f, 20, 59}, {second, 200, 100, 150, 1.0f, 0, 79}}});
+    ASSERT_EQ(beside.detection.verdict, kDetectFound);
+    bool logo = false, still = false;
+    for (const LogoCandidate& c : beside.detection.candidates) {
+        logo |= RectIou(c.region, first) >= 0.9;
+        still |= RectIou(c.region, second) >= 0.9;
+    }
+    EXPECT_TRUE(logo);
+    EXPECT_TRUE(still);
+}
+
+// Frames analysed shrunk by two: the region is rounded out to the shrunk
+// grid, and shrinking (here with a [1 3 3 1] kernel, as bicubic does)
+// spreads the outline into the next shrunk row. Taken again at the frames'
+// own size, a thin text's region is its box within a pixel on every side.
+TEST(LogoDetect, ThinTextsBoxAtTheFramesOwnSize) {
+    const int32_t w = 2 * kW, h = 2 * kH;
+    const PixelRect box = {251, 41, 71, 17};
+    const int samples = 80;
+    std::vector<uint8_t> full[3], half[3];
+    // Noise in blocks of 4x4, under text: upright strokes 3 pixels wide
+    // hanging from a bar 3 rows high.
+    auto draw = [&](int n) {
+        std::mt19937 random(1000 + n);
+        std::uniform_int_distribution<int> level(40, 215);
+        for (int p = 0; p < 3; p++) full[p].assign((size_t)w * h, 128);
+        for (int32_t j = 0; j < h; j += 4)
+            for (int32_t i = 0; i < w; i += 4) {
+                const int y = level(random), u = level(random), v = level(random);
+                for (int32_t b = j; b < j + 4; b++)
+                    for (int32_t a = i; a < i + 4; a++) {
+                        full[0][(size_t)b * w + a] = (uint8_t)y;
+                        full[1][(size_t)b * w + a] = (uint8_t)(128 + (u - 128) / 4);
+                        full[2][(size_t)b * w + a] = (uint8_t)(128 + (v - 128) / 4);
+                    }
+            }
+        for (int32_t j = box.y; j < RectBottom(box); j++)
+            for (int32_t i = box.x; i < RectRight(box); i++)
+                if (j - box.y < 3 || (i - box.x) % 6 < 3) {
+                    full[0][(size_t)j * w + i] = 230;
+                    full[1][(size_t)j * w + i] = 110;
+                    full[2][(size_t)j * w + i] = 150;
+                }
+    };
+    auto shrink = [&](int p) {
+        const int weight[4] = {1, 3, 3, 1};
+        half[p].assign((size_t)kW * kH, 0);
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                int sum = 0;
+                for (int b = 0; b < 4; b++)
+                    for (int a = 0; a < 4; a++) {
+                        const int32_t x = std::min(w - 1, std::max(0, 2 * i - 1 + a));
+                        const int32_t y = std::min(h - 1, std::max(0, 2 * j - 1 + b));
+                        sum += weight[a] * weight[b] * full[p][(size_t)y * w + x];
+                    }
+                half[p][(size_t)j * kW + i] = (uint8_t)((sum + 32) / 64);
+            }
+    };
+    SampleSource source;
+    source.width = kW;
+    source.height = kH;
+    source.expected = samples;
+    source.read = [&](const SampleVisitor& visit) {
+        for (int n = 0; n < samples; n++) {
+            draw(n);
+            for (int p = 0; p < 3; p++) shrink(p);
+            SamplePlanes s = {n * 10, {half[0].data(), half[1].data(), half[2].data()}, {kW, kW, kW}};
+            if (!visit(s)) break;
+        }
+        return true;
+    };
+    FineSamples fine;
+    fine.width = w;
+    fine.height = h;
+    fine.factor = 2;
+    int fineFrames = 0;
+    fine.read = [&](const std::vector<int64_t>& frames, const SampleVisitor& visit) {
+        for (int64_t number : frames) {
+            draw((int)(number / 10));
+            SamplePlanes s = {number, {full[0].data(), full[1].data(), full[2].data()}, {w, w, w}};
+            fineFrames++;
+            if (!visit(s)) break;
+        }
+        return true;
+    };
+    LogoDetection detection;
+    ASSERT_TRUE(DetectLogos(source, 5, &detection));
+    ASSERT_EQ(detection.verdict, kDetectFound);
+    PixelRect region;
+    ASSERT_TRUE(RefineRegion(fine, detection, detection.candidates[0], &region));
+    EXPECT_GT(fineFrames, 0);
+    EXPECT_NEAR(region.x, box.x, 1);
+    EXPECT_NEAR(region.y, box.y, 1);
+    EXPECT_NEAR(RectRight(region), RectRight(box), 1);
+    EXPECT_NEAR(RectBottom(region), RectBottom(box), 1);
+}
+
 TEST(LogoDetect, PicturesWithoutALogo) {
     // A pan is a moving picture with nothing steady in it; one picture
     // throughout is a still clip.
