@@ -76,6 +76,7 @@ const int   kFaintCloseRadius = 4; // the same for a faint logo
 const int   kTurnRadius = 7;       // steps across and down this near each other make an outline that turns
 const int   kMinArea = 12;         // pixels of a candidate
 const float kMaxExtent = 0.45f;    // of the frame's width or height
+const float kMaxFaintExtent = 0.25f; // the same for a faint logo, which sits small in a corner or along a side
 const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
@@ -1113,10 +1114,13 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         // A faint region's steps are weak evidence by themselves: one whose
         // steps all run one way is an edge of the picture or a bar's, which
         // would otherwise grow along it window after window; one in the
-        // middle of the frame may be the middle of a zoom.
+        // middle of the frame may be the middle of a zoom, and one reaching
+        // a quarter of the frame across or down the slowly moving part
+        // around it.
         double stepsX = 0, stepsY = 0;
         SteadyStepMass(stats, {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height}, &stepsX, &stepsY);
-        if (!Turns(stepsX, stepsY) || InMiddle(r, width, height)) {
+        if (!Turns(stepsX, stepsY) || InMiddle(r, width, height) || r.width > kMaxFaintExtent * width ||
+            r.height > kMaxFaintExtent * height) {
             f->active = false;
             return;
         }
