@@ -108,6 +108,11 @@ PixelRect Union(const PixelRect& a, const PixelRect& b) {
     return {x0, y0, (int32_t)(x1 - x0), (int32_t)(y1 - y0)};
 }
 
+// Whether pixel (i, j) lies inside r.
+bool HoldsPixel(const PixelRect& r, int32_t i, int32_t j) {
+    return i >= r.x && i < RectRight(r) && j >= r.y && j < RectBottom(r);
+}
+
 // The share of a's area that lies inside b.
 double ShareInside(const PixelRect& a, const PixelRect& b) {
     int64_t w = std::min(RectRight(a), RectRight(b)) - std::max(a.x, b.x);
@@ -742,7 +747,7 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, std::vector<uint8_
     std::vector<float> level[kSamplePlanes];
     for (int32_t j = 0; j < r.height; j++)
         for (int32_t i = 0; i < r.width; i++)
-            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
+            if (!HoldsPixel(aroundGrown, i, j))
                 for (int p = 0; p < kSamplePlanes; p++) level[p].push_back(s.mean[((size_t)j * r.width + i) * kSamplePlanes + p]);
     if (level[0].size() < 16) return false;
     float colour[kSamplePlanes];
@@ -756,7 +761,7 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, std::vector<uint8_
     std::vector<float> ringApart, logoApart;
     for (int32_t j = 0; j < r.height; j++)
         for (int32_t i = 0; i < r.width; i++)
-            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
+            if (!HoldsPixel(aroundGrown, i, j))
                 ringApart.push_back(apart[(size_t)j * r.width + i]);
     if (HighShare(ringApart) > kBlankSpread * kBlankSpread) return false;
     marks->assign(n, 0);
@@ -798,7 +803,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     std::vector<float> ring;
     for (int32_t j = 0; j < window.height; j++)
         for (int32_t i = 0; i < window.width; i++)
-            if (i < aroundGrown.x || i >= RectRight(aroundGrown) || j < aroundGrown.y || j >= RectBottom(aroundGrown))
+            if (!HoldsPixel(aroundGrown, i, j))
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
     std::vector<uint8_t> closed;
