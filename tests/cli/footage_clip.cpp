@@ -98,7 +98,10 @@ void PictureGraph(const FootageClip& c, std::string* inputs, std::string* graph)
                       std::to_string(i) + "];";
             joined += "[p" + std::to_string(i) + "]";
         }
-        *graph += joined + "concat=n=" + std::to_string(pictures);
+        // concat may give a picture's first frame its predecessor's last
+        // time, and the encoder drops one of two frames of one time: the
+        // frames are timed afresh, so the clip holds every frame drawn.
+        *graph += joined + "concat=n=" + std::to_string(pictures) + ",setpts=N/" + std::to_string(rate) + "/TB";
         break;
     }
     case kStillPicture: *graph = HeldPicture(c, 0, 1.0, rate, frames) + Window(c, 0.5, 0.5, 0.5, 0.5, frames); break;
