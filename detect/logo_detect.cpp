@@ -652,12 +652,14 @@ float TypicalVariance(const WindowSums& sums) {
     return HighShare(std::move(some));
 }
 
-// The signature of the logo inside `around` (window coordinates): its
-// steady mean steps and its still pixels there.
+// The signature of the logo whose region is `inside` (window coordinates):
+// its steady mean steps and its still pixels there and a pixel around, and
+// how it tints the region.
 LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& still, float movingVariance,
-                            PixelRect around) {
+                            PixelRect inside) {
     LogoSignature sig;
     const PixelRect& r = s.window;
+    const PixelRect around = Grow(inside, 1, r.width, r.height);
     sig.window = r;
     // The picture's level around the logo is read two pixels out, beyond
     // the codec's ringing around its outline.
@@ -675,6 +677,17 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
     // which stray from the logo's by about the picture's deviation or more;
     // half of that tells the two apart.
     sig.stillSpread = std::max(kStillTolerance, 0.5f * sqrtf(movingVariance));
+    sig.box = {inside.x + r.x, inside.y + r.y, inside.width, inside.height};
+    double tint[kSamplePlanes] = {0, 0, 0}, passes = 0;
+    for (int32_t j = inside.y; j < RectBottom(inside); j++)
+        for (int32_t i = inside.x; i < RectRight(inside); i++) {
+            const size_t p = (size_t)j * r.width + i;
+            for (int q = 0; q < kSamplePlanes; q++) tint[q] += s.mean[p * kSamplePlanes + q];
+            passes += through(p);
+        }
+    const double pixels = (double)inside.width * inside.height;
+    for (int q = 0; q < kSamplePlanes; q++) sig.tint[q] = (float)(tint[q] / pixels) - sig.ringLevel[q];
+    sig.boxThrough = (float)(passes / pixels);
     for (int32_t j = around.y; j < RectBottom(around); j++)
         for (int32_t i = around.x; i < RectRight(around); i++) {
             const size_t p = (size_t)j * r.width + i;
@@ -1082,7 +1095,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const double hiding = stats.faintSteps && showingShare >= kFaintShownShare ? 1.0 : std::min(1.0, dimming / kClearOpacity);
     c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
                sqrt(showingShare) * hiding;
-    c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
+    c->signature = MakeSignature(stats, found.still, found.moving, inside);
 }
 
 // A candidate that shows no clear logo may still hold a faint one (a soft
@@ -1138,8 +1151,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     }
     f->growths = 0;
     const PixelRect inside = {f->box.x - stats.window.x, f->box.y - stats.window.y, f->box.width, f->box.height};
-    LogoSignature next = MakeSignature(stats, found.still, found.moving,
-                                       Grow(inside, 1, stats.window.width, stats.window.height));
+    LogoSignature next = MakeSignature(stats, found.still, found.moving, inside);
     if (!f->bySignature) {
         if (next.edges.empty() && next.still.empty()) {
             if (f->faint) f->active = false;

@@ -511,6 +511,40 @@ TEST(LogoPresence, ALogoShowsOverPicturesOfAnyLevel) {
     }
 }
 
+// A codec at a low rate smears a small logo over a busy picture into a blur
+// of its colour: its outline's steps are gone, but it still tints its box,
+// and the frames showing it show it.
+TEST(LogoPresence, ASmearedSmallLogoShowsByItsTint) {
+    const Logo logo = {{150, 10, 16, 7}, 81, 90, 240, 0.76f, 0, 79};
+    const Detected learned = Detect({kBrightNoise, 80, {logo}});
+    ASSERT_EQ(learned.detection.verdict, kDetectFound);
+    const LogoSignature& signature = learned.detection.candidates[0].signature;
+    const Texture none = {1, 1, {0}};
+    std::vector<uint8_t> planes[3], smeared[3];
+    for (bool shows : {true, false}) {
+        SyntheticClip clip = {kDarkNoise, 20, {}};
+        if (shows) clip.logos.push_back(logo);
+        for (int n = 0; n < clip.samples; n++) {
+            Draw(clip, none, none, n, planes);
+            // Each pixel the mean of the 5 x 5 around it.
+            for (int p = 0; p < 3; p++) {
+                smeared[p] = planes[p];
+                for (int32_t j = 2; j < kH - 2; j++)
+                    for (int32_t i = 2; i < kW - 2; i++) {
+                        int sum = 0;
+                        for (int b = -2; b <= 2; b++)
+                            for (int a = -2; a <= 2; a++) sum += planes[p][(size_t)(j + b) * kW + i + a];
+                        smeared[p][(size_t)j * kW + i] = (uint8_t)((sum + 12) / 25);
+                    }
+            }
+            const SamplePlanes frame = {n, {smeared[0].data(), smeared[1].data(), smeared[2].data()}, {kW, kW, kW}};
+            const LogoShown shown = MatchLogo(signature, frame).shown;
+            if (shows) EXPECT_EQ((int)shown, (int)kLogoShown) << "sample " << n;
+            else EXPECT_NE((int)shown, (int)kLogoShown) << "sample " << n;
+        }
+    }
+}
+
 TEST(LogoPresence, UnsureFramesTakeTheirNeighboursAnswer) {
     const LogoShown S = kLogoShown, A = kLogoAbsent, U = kLogoUnsure;
     struct Case {
