@@ -732,6 +732,13 @@ PixelRect WindowAround(const PixelRect& box, int32_t width, int32_t height) {
     return Grow(box, pad, width, height);
 }
 
+// Per column of the frame, then per row: 1 when the whole line holds still
+// over every sample, as a still third's or a bar's do. A logo's column and
+// row hold the moving picture beyond it.
+struct StillLines {
+    std::vector<uint8_t> columns, rows;
+};
+
 // The steady pixels of a window and the region they form around a box.
 struct RegionFound {
     PixelRect            region = {0, 0, 0, 0};  // frame coordinates; empty when nothing is there
@@ -806,7 +813,11 @@ bool StillAround(const WindowStats& s, PixelRect box) {
 }
 
 // The region of steady pixels that reaches into `box` (frame coordinates).
-RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, int32_t height) {
+// Pixels on the frame's still lines, when they are known, are no logo's:
+// the inner edge of a still part of the picture is a steady step with a
+// quiet side, and would take a region near it.
+RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, int32_t height,
+                       const StillLines* stillLines = nullptr) {
     RegionFound found;
     const PixelRect& window = stats.window;
     const PixelRect around = {box.x - window.x, box.y - window.y, box.width, box.height};
@@ -822,6 +833,13 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     std::vector<uint8_t> closed;
     if (found.moving >= kMinRingVariance) {
         closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
+        if (stillLines)
+            for (int32_t j = 0; j < window.height; j++)
+                for (int32_t i = 0; i < window.width; i++)
+                    if (stillLines->columns[window.x + i] || stillLines->rows[window.y + j]) {
+                        const size_t p = (size_t)j * window.width + i;
+                        closed[p] = found.still[p] = found.outline[p] = 0;
+                    }
     } else if (!BlankAround(stats, aroundGrown, &closed, &found)) {
         return found;
     }
@@ -877,6 +895,7 @@ struct FirstPass {
     std::vector<Component>  firsts;
     std::vector<Component>  faintFirsts; // faint logos' candidates, from the sums over every sample
     WindowSums              whole;       // every run's sums, added up
+    StillLines              still;       // of the frame, over every sample
     float                   moving = 0; // samples' worth of picture change
 };
 
@@ -946,6 +965,16 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     return true;
 }
 
+StillLines FindStillLines(const WindowStats& whole) {
+    const PixelRect& r = whole.window;
+    const float still = kSteadyValue * TypicalVariance(whole);
+    StillLines lines = {std::vector<uint8_t>(r.width, 1), std::vector<uint8_t>(r.height, 1)};
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++)
+            if (whole.variance[(size_t)j * r.width + i] >= still) lines.columns[i] = lines.rows[j] = 0;
+    return lines;
+}
+
 // A faint logo (a soft watermark) marks itself in hardly any run: its steps
 // are too small to tell over a run's samples. Over all of them its steps
 // hold while the picture's cancel, so the sums over every sample mark it.
@@ -957,6 +986,7 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     WindowStats stats;
     FinishStats(pass->whole, &stats);
     pass->whole = WindowSums();
+    pass->still = FindStillLines(stats);
     stats.faintSteps = true;
     const size_t n = (size_t)width * height;
     std::vector<uint8_t> across(n, 0), down(n, 0);
@@ -1115,7 +1145,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     WindowStats stats;
     FinishStats(f->sums, &stats);
     stats.faintSteps = f->faint;
-    RegionFound found = FindRegion(stats, f->box, width, height);
+    RegionFound found = FindRegion(stats, f->box, width, height, &pass.still);
     // A logo keeps off the frame's sides; a region that reaches one is a
     // part of the picture that holds still (a still third, a bar's edge).
     const PixelRect& r = found.region;

@@ -28,6 +28,7 @@ enum Backdrop {
     kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
     kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
     kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
+    kStillThird,  // kNoise, but the left third holds one picture throughout
 };
 
 struct Logo {
@@ -110,12 +111,14 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                                              clip.backdrop == kBrightNoise ? 235 : clip.backdrop == kDarkNoise ? 100 : 215);
     for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
     const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
-    if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise ||
+    if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise || clip.backdrop == kStillThird ||
         (clip.backdrop == kNoiseSmooth && !smooth)) {
         // Blocks of 4x4 of one level: noise with some extent, as a picture has.
+        std::mt19937 first(1000);
         for (int32_t j = 0; j < kH; j += 4)
             for (int32_t i = 0; i < kW; i += 4) {
-                const uint8_t y = (uint8_t)level(random), u = (uint8_t)level(random), v = (uint8_t)level(random);
+                std::mt19937& draw = clip.backdrop == kStillThird && i < kW / 3 ? first : random;
+                const uint8_t y = (uint8_t)level(draw), u = (uint8_t)level(draw), v = (uint8_t)level(draw);
                 for (int32_t b = j; b < std::min(kH, j + 4); b++)
                     for (int32_t a = i; a < std::min(kW, i + 4); a++) {
                         planes[0][(size_t)b * kW + a] = y;
@@ -270,6 +273,13 @@ TEST(LogoDetect, LogoOnABlankThePictureAroundNeverLeaves) {
     // picture: anything of it would be carried off.
     ExpectFound({kBlankCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
     ExpectFound({kBlankCorner, 100, {{{20, 14, 30, 14}, 40, 128, 128, 1.0f, 20, 79}}}, 0.9);
+}
+
+TEST(LogoDetect, LogoBesideAStillThird) {
+    // The still third's inner edge is a steady step on a column that holds
+    // still throughout, which is no logo's: a plate 4 pixels beside it is
+    // found, and its region does not take in the edge.
+    ExpectFound({kStillThird, 80, {{{68, 40, 30, 14}, 235, 128, 128, 0.5f, 0, 79}}}, 0.8);
 }
 
 TEST(LogoDetect, LogoOverASmoothPictureStillCounts) {
