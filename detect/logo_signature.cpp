@@ -1,7 +1,6 @@
 // Matching one frame against a found logo's signature.
 #include "logo_signature.h"
 
-#include <math.h>
 #include <stdlib.h>
 
 #include <algorithm>
