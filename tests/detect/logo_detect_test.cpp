@@ -28,6 +28,7 @@ enum Backdrop {
     kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
     kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
     kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
+    kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
     kStillThird,  // kNoise, but the left third holds one picture throughout
 };
 
@@ -161,6 +162,19 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                     dark = 0.6f * (1 + across / 60.0f) * std::min(1.0f, std::min(along, 250 - along) / 60.0f);
                 planes[0][(size_t)j * kW + i] =
                     across > 0 ? 128 : (uint8_t)lrintf(pan.y[(size_t)j * pan.w + i + 3 * n] * (1 - dark));
+            }
+    } else if (clip.backdrop == kDiagonalBand) {
+        // The frame slides over the picture by (1, 1) a sample; the band
+        // runs that way, 40 pixels across, brighter than the picture
+        // beside it, which is brighter on one side than on the other.
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                const int32_t pi = i + n, pj = j + n;
+                const int32_t across = (pi - 40) - (pj - 50), along = (pi - 40) + (pj - 50);
+                const int32_t x = pi % pan.w, y = pj % pan.h;
+                const uint8_t v = pan.y[(size_t)y * pan.w + x];
+                const bool bright = across > 0 && across < 40 && along > 80 && along < 260;
+                planes[0][(size_t)j * kW + i] = bright ? (uint8_t)(160 + v / 4) : across > 0 ? (uint8_t)(60 + v / 3) : (uint8_t)(v / 3);
             }
     } else if (clip.backdrop == kSlowPan) {
         for (int32_t j = 0; j < kH; j++)
@@ -430,6 +444,9 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // the stretch nor the darker picture is a logo on the blank.
     EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
+    // A band sliding along its own length: its sides hold still, but each
+    // along one straight line, which a logo's outline does not.
+    EXPECT_EQ(Detect({kDiagonalBand, 50, {}}).detection.verdict, kDetectNothing);
     // The lens darkening the corners shifts every sample alike, as a
     // watermark does, but smoothly: no steps of its own.
     EXPECT_EQ(Detect({kPanVignette, 120, {}}).detection.verdict, kDetectNothing);
