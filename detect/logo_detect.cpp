@@ -965,14 +965,32 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     return true;
 }
 
+// A line holds still when every pixel of it stays within a codec's noise
+// over all the samples (a smooth part of a moving picture varies little,
+// but more). A line beside such a part that varies little belongs to it:
+// shrinking the frame blends the part's edge with the moving picture.
+std::vector<uint8_t> StillOf(const std::vector<float>& most, float quiet) {
+    std::vector<uint8_t> still(most.size(), 0);
+    for (size_t k = 0; k < most.size(); k++) {
+        const bool besideStill = (k > 0 && most[k - 1] < kMinRingVariance) ||
+                                 (k + 1 < most.size() && most[k + 1] < kMinRingVariance);
+        still[k] = most[k] < quiet && (most[k] < kMinRingVariance || besideStill);
+    }
+    return still;
+}
+
 StillLines FindStillLines(const WindowStats& whole) {
     const PixelRect& r = whole.window;
-    const float still = kSteadyValue * TypicalVariance(whole);
-    StillLines lines = {std::vector<uint8_t>(r.width, 1), std::vector<uint8_t>(r.height, 1)};
+    // The most any pixel of each column, then of each row, varies.
+    std::vector<float> columns(r.width, 0), rows(r.height, 0);
     for (int32_t j = 0; j < r.height; j++)
-        for (int32_t i = 0; i < r.width; i++)
-            if (whole.variance[(size_t)j * r.width + i] >= still) lines.columns[i] = lines.rows[j] = 0;
-    return lines;
+        for (int32_t i = 0; i < r.width; i++) {
+            const float v = whole.variance[(size_t)j * r.width + i];
+            columns[i] = std::max(columns[i], v);
+            rows[j] = std::max(rows[j], v);
+        }
+    const float quiet = kSteadyValue * TypicalVariance(whole);
+    return {StillOf(columns, quiet), StillOf(rows, quiet)};
 }
 
 // A faint logo (a soft watermark) marks itself in hardly any run: its steps
