@@ -652,12 +652,14 @@ float TypicalVariance(const WindowSums& sums) {
     return HighShare(std::move(some));
 }
 
-// The signature of the logo inside `around` (window coordinates): its
-// steady mean steps and its still pixels there.
+// The signature of the logo whose region is `inside` (window coordinates):
+// its steady mean steps and its still pixels there and a pixel around, and
+// how it tints the region.
 LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& still, float movingVariance,
-                            PixelRect around) {
+                            PixelRect inside) {
     LogoSignature sig;
     const PixelRect& r = s.window;
+    const PixelRect around = Grow(inside, 1, r.width, r.height);
     sig.window = r;
     // The picture's level around the logo is read two pixels out, beyond
     // the codec's ringing around its outline.
@@ -675,6 +677,17 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
     // which stray from the logo's by about the picture's deviation or more;
     // half of that tells the two apart.
     sig.stillSpread = std::max(kStillTolerance, 0.5f * sqrtf(movingVariance));
+    sig.box = {inside.x + r.x, inside.y + r.y, inside.width, inside.height};
+    double tint[kSamplePlanes] = {0, 0, 0}, passes = 0;
+    for (int32_t j = inside.y; j < RectBottom(inside); j++)
+        for (int32_t i = inside.x; i < RectRight(inside); i++) {
+            const size_t p = (size_t)j * r.width + i;
+            for (int q = 0; q < kSamplePlanes; q++) tint[q] += s.mean[p * kSamplePlanes + q];
+            passes += through(p);
+        }
+    const double pixels = (double)inside.width * inside.height;
+    for (int q = 0; q < kSamplePlanes; q++) sig.tint[q] = (float)(tint[q] / pixels) - sig.ringLevel[q];
+    sig.boxThrough = (float)(passes / pixels);
     for (int32_t j = around.y; j < RectBottom(around); j++)
         for (int32_t i = around.x; i < RectRight(around); i++) {
             const size_t p = (size_t)j * r.width + i;
@@ -718,6 +731,13 @@ PixelRect WindowAround(const PixelRect& box, int32_t width, int32_t height) {
     const int32_t pad = std::max(6, std::max(box.width, box.height) / 2);
     return Grow(box, pad, width, height);
 }
+
+// Per column of the frame, then per row: 1 when the whole line holds still
+// over every sample, as a still third's or a bar's do. A logo's column and
+// row hold the moving picture beyond it.
+struct StillLines {
+    std::vector<uint8_t> columns, rows;
+};
 
 // The steady pixels of a window and the region they form around a box.
 struct RegionFound {
@@ -793,7 +813,11 @@ bool StillAround(const WindowStats& s, PixelRect box) {
 }
 
 // The region of steady pixels that reaches into `box` (frame coordinates).
-RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, int32_t height) {
+// Pixels on the frame's still lines, when they are known, are no logo's:
+// the inner edge of a still part of the picture is a steady step with a
+// quiet side, and would take a region near it.
+RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, int32_t height,
+                       const StillLines* stillLines = nullptr) {
     RegionFound found;
     const PixelRect& window = stats.window;
     const PixelRect around = {box.x - window.x, box.y - window.y, box.width, box.height};
@@ -809,6 +833,13 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     std::vector<uint8_t> closed;
     if (found.moving >= kMinRingVariance) {
         closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
+        if (stillLines)
+            for (int32_t j = 0; j < window.height; j++)
+                for (int32_t i = 0; i < window.width; i++)
+                    if (stillLines->columns[window.x + i] || stillLines->rows[window.y + j]) {
+                        const size_t p = (size_t)j * window.width + i;
+                        closed[p] = found.still[p] = found.outline[p] = 0;
+                    }
     } else if (!BlankAround(stats, aroundGrown, &closed, &found)) {
         return found;
     }
@@ -864,6 +895,7 @@ struct FirstPass {
     std::vector<Component>  firsts;
     std::vector<Component>  faintFirsts; // faint logos' candidates, from the sums over every sample
     WindowSums              whole;       // every run's sums, added up
+    StillLines              still;       // of the frame, over every sample
     float                   moving = 0; // samples' worth of picture change
 };
 
@@ -933,6 +965,34 @@ bool ReadFirstPass(const SampleSource& source, FirstPass* pass) {
     return true;
 }
 
+// A line holds still when every pixel of it stays within a codec's noise
+// over all the samples (a smooth part of a moving picture varies little,
+// but more). A line beside such a part that varies little belongs to it:
+// shrinking the frame blends the part's edge with the moving picture.
+std::vector<uint8_t> StillOf(const std::vector<float>& most, float quiet) {
+    std::vector<uint8_t> still(most.size(), 0);
+    for (size_t k = 0; k < most.size(); k++) {
+        const bool besideStill = (k > 0 && most[k - 1] < kMinRingVariance) ||
+                                 (k + 1 < most.size() && most[k + 1] < kMinRingVariance);
+        still[k] = most[k] < quiet && (most[k] < kMinRingVariance || besideStill);
+    }
+    return still;
+}
+
+StillLines FindStillLines(const WindowStats& whole) {
+    const PixelRect& r = whole.window;
+    // The most any pixel of each column, then of each row, varies.
+    std::vector<float> columns(r.width, 0), rows(r.height, 0);
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            const float v = whole.variance[(size_t)j * r.width + i];
+            columns[i] = std::max(columns[i], v);
+            rows[j] = std::max(rows[j], v);
+        }
+    const float quiet = kSteadyValue * TypicalVariance(whole);
+    return {StillOf(columns, quiet), StillOf(rows, quiet)};
+}
+
 // A faint logo (a soft watermark) marks itself in hardly any run: its steps
 // are too small to tell over a run's samples. Over all of them its steps
 // hold while the picture's cancel, so the sums over every sample mark it.
@@ -944,6 +1004,7 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     WindowStats stats;
     FinishStats(pass->whole, &stats);
     pass->whole = WindowSums();
+    pass->still = FindStillLines(stats);
     stats.faintSteps = true;
     const size_t n = (size_t)width * height;
     std::vector<uint8_t> across(n, 0), down(n, 0);
@@ -1082,7 +1143,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const double hiding = stats.faintSteps && showingShare >= kFaintShownShare ? 1.0 : std::min(1.0, dimming / kClearOpacity);
     c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
                sqrt(showingShare) * hiding;
-    c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
+    c->signature = MakeSignature(stats, found.still, found.moving, inside);
 }
 
 // A candidate that shows no clear logo may still hold a faint one (a soft
@@ -1102,7 +1163,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     WindowStats stats;
     FinishStats(f->sums, &stats);
     stats.faintSteps = f->faint;
-    RegionFound found = FindRegion(stats, f->box, width, height);
+    RegionFound found = FindRegion(stats, f->box, width, height, &pass.still);
     // A logo keeps off the frame's sides; a region that reaches one is a
     // part of the picture that holds still (a still third, a bar's edge).
     const PixelRect& r = found.region;
@@ -1138,8 +1199,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     }
     f->growths = 0;
     const PixelRect inside = {f->box.x - stats.window.x, f->box.y - stats.window.y, f->box.width, f->box.height};
-    LogoSignature next = MakeSignature(stats, found.still, found.moving,
-                                       Grow(inside, 1, stats.window.width, stats.window.height));
+    LogoSignature next = MakeSignature(stats, found.still, found.moving, inside);
     if (!f->bySignature) {
         if (next.edges.empty() && next.still.empty()) {
             if (f->faint) f->active = false;

@@ -18,6 +18,10 @@ const float kFaintShare = 0.15f;
 const float kStillDecide = 0.25f; // least share of still pixels in a signature they decide alone
 const float kStillKept = 0.7f;    // still score of pixels that keep their values
 const float kStillLost = 0.3f;    // and of pixels that have plainly lost them
+const float kTintFloor = 2;       // levels of spread any frame's ring is taken to have (the codec's noise)
+const float kTintForetelling = 0.25f; // share of the level's change the tint foretold may be off by
+const float kTintApart = 9;       // least TintMatch::apart that tells (three spreads)
+const float kTintFit = 0.25f;     // most TintMatch::off, as a share of apart, of a frame showing the logo
 
 // What a frame's steps and still pixels tell, decided. edgeScore is the
 // frame's steps projected on the ones looked for, 1 when they are alike;
@@ -44,6 +48,49 @@ LogoShown Decide(double edges, double still, double edgeScore, double stillScore
     if (score >= kShownScore) return kLogoShown;
     if (score < kAbsentScore) return kLogoAbsent;
     return kLogoUnsure;
+}
+
+// How a frame tints the logo's box: the box's mean less the ring's, per
+// plane, against the shift foretold for the frame's level around the logo
+// (change, against the level learned). Each plane counts in the spread of
+// the frame's own ring there: a picture busy around the box may tint it
+// by itself. apart is how far the shift foretold lies from none, off how
+// far the frame's lies from the one foretold, both squared, in spreads.
+struct TintMatch {
+    double apart = 0, off = 0;
+};
+
+template <typename Level>
+TintMatch MatchTint(const LogoSignature& sig, const Level& level, const float change[kSamplePlanes]) {
+    const PixelRect &b = sig.box, &g = sig.ring;
+    double box[kSamplePlanes] = {0, 0, 0}, ring[kSamplePlanes] = {0, 0, 0}, squares[kSamplePlanes] = {0, 0, 0};
+    for (int32_t y = b.y; y < RectBottom(b); y++)
+        for (int32_t x = b.x; x < RectRight(b); x++)
+            for (int p = 0; p < kSamplePlanes; p++) box[p] += level(x, y, p);
+    // The ring's outermost rows and columns, as RingLevel reads them.
+    int64_t count = 0;
+    for (int32_t y = g.y; y < RectBottom(g); y++)
+        for (int32_t x = g.x; x < RectRight(g); x++) {
+            if (y != g.y && y != RectBottom(g) - 1 && x != g.x && x != RectRight(g) - 1) continue;
+            count++;
+            for (int p = 0; p < kSamplePlanes; p++) {
+                const double v = level(x, y, p);
+                ring[p] += v;
+                squares[p] += v * v;
+            }
+        }
+    TintMatch m;
+    for (int p = 0; p < kSamplePlanes; p++) {
+        const double around = ring[p] / count;
+        const double spread = std::max(0.0, squares[p] / count - around * around) +
+                              kPlaneWeight[p] * kPlaneWeight[p] * kTintFloor * kTintFloor +
+                              kTintForetelling * kTintForetelling * change[p] * change[p];
+        const double shift = box[p] / ((double)b.width * b.height) - around;
+        const double foretold = sig.tint[p] + (sig.boxThrough - 1) * change[p];
+        m.apart += foretold * foretold / spread;
+        m.off += (shift - foretold) * (shift - foretold) / spread;
+    }
+    return m;
 }
 
 }  // namespace
@@ -98,6 +145,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
             far = std::max(far, kPlaneWeight[p] * abs((int)frame.plane[p][(size_t)(j - frame.top) * frame.pitch[p] + (i - frame.left)] - (int)s.value[p]));
         stray += std::min(1.0f, far / sig.stillSpread);
     }
+    const TintMatch tint = MatchTint(sig, level, change);
     const double edges = (double)sig.edges.size(), still = (double)sig.still.size();
     if (edges + still <= 0) return {kLogoUnsure, kLogoUnsure};
     const double stillScore = still > 0 ? 1.0 - stray / still : 0;
@@ -112,6 +160,10 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
                       ? kLogoShown
                       : Decide(edges, still, tells ? projected / foretold : 0, stillScore, tells,
                                frameEnergy < kFlatShare * foretold, true);
+    // A frame whose box is tinted as foretold, far from how the picture
+    // alone would leave it, shows the logo whatever its steps say.
+    if (match.shown != kLogoShown && tint.apart >= kTintApart && tint.off <= kTintFit * tint.apart)
+        match.shown = kLogoShown;
     return match;
 }
 

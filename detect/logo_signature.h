@@ -48,6 +48,15 @@ struct LogoSignature {
     // through.
     PixelRect                   ring = {0, 0, 0, 0};
     float                       ringLevel[kSamplePlanes] = {0, 0, 0};  // over the frames it was learned from
+    // The logo's box (frame coordinates) and what the logo does to the
+    // picture's colour there: the mean of the box less the ring's level,
+    // per plane, over the frames it was learned from, and the mean share of
+    // the picture the box lets through, by which that shift follows a
+    // change of the picture's level. A small logo that the codec smears
+    // leaves few steps of its outline, but still tints its box.
+    PixelRect                   box = {0, 0, 0, 0};
+    float                       tint[kSamplePlanes] = {0, 0, 0};
+    float                       boxThrough = 1;
     std::vector<SignatureEdge>  edges;
     std::vector<SignatureStill> still;
     float                       edgeEnergy = 0;   // sum of the edges' squared steps
@@ -81,6 +90,9 @@ void RingLevel(const PixelRect& ring, const Level& level, float out[kSamplePlane
 // learned shows it; one showing it over a picture of another level (its
 // outline's steps turned round) shows it too, but tells nothing more of the
 // steps learned, which the analysis takes from the frames showing them.
+// A frame whose steps do not show the logo (a small one the codec smeared)
+// shows it still when its box is tinted as the logo tints it there, far
+// from what the picture around alone would leave.
 LogoMatch MatchLogo(const LogoSignature& signature, const SamplePlanes& frame);
 
 // Decides the unsure entries of a run of answers, in frame order, from their

@@ -393,7 +393,7 @@ std::vector<Footage> FootageTable() {
     {
         FootageClip c = Pan("garden-still-third-alone", "Garden.jpg", 1280, 720);
         c.stillThird = true;
-        add(c, kNothing, true);
+        add(c, kNothing);
     }
     {
         FootageClip c = Pan("dune-still-grain", "Dune.jpg", 1024, 576);

@@ -28,6 +28,8 @@ enum Backdrop {
     kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
     kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
     kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
+    kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
+    kStillThird,  // kNoise, but the left third holds one picture throughout
 };
 
 struct Logo {
@@ -110,12 +112,14 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                                              clip.backdrop == kBrightNoise ? 235 : clip.backdrop == kDarkNoise ? 100 : 215);
     for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
     const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
-    if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise ||
+    if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise || clip.backdrop == kStillThird ||
         (clip.backdrop == kNoiseSmooth && !smooth)) {
         // Blocks of 4x4 of one level: noise with some extent, as a picture has.
+        std::mt19937 first(1000);
         for (int32_t j = 0; j < kH; j += 4)
             for (int32_t i = 0; i < kW; i += 4) {
-                const uint8_t y = (uint8_t)level(random), u = (uint8_t)level(random), v = (uint8_t)level(random);
+                std::mt19937& draw = clip.backdrop == kStillThird && i < kW / 3 ? first : random;
+                const uint8_t y = (uint8_t)level(draw), u = (uint8_t)level(draw), v = (uint8_t)level(draw);
                 for (int32_t b = j; b < std::min(kH, j + 4); b++)
                     for (int32_t a = i; a < std::min(kW, i + 4); a++) {
                         planes[0][(size_t)b * kW + a] = y;
@@ -158,6 +162,19 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                     dark = 0.6f * (1 + across / 60.0f) * std::min(1.0f, std::min(along, 250 - along) / 60.0f);
                 planes[0][(size_t)j * kW + i] =
                     across > 0 ? 128 : (uint8_t)lrintf(pan.y[(size_t)j * pan.w + i + 3 * n] * (1 - dark));
+            }
+    } else if (clip.backdrop == kDiagonalBand) {
+        // The frame slides over the picture by (1, 1) a sample; the band
+        // runs that way, 40 pixels across, brighter than the picture
+        // beside it, which is brighter on one side than on the other.
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                const int32_t pi = i + n, pj = j + n;
+                const int32_t across = (pi - 40) - (pj - 50), along = (pi - 40) + (pj - 50);
+                const int32_t x = pi % pan.w, y = pj % pan.h;
+                const uint8_t v = pan.y[(size_t)y * pan.w + x];
+                const bool bright = across > 0 && across < 40 && along > 80 && along < 260;
+                planes[0][(size_t)j * kW + i] = bright ? (uint8_t)(160 + v / 4) : across > 0 ? (uint8_t)(60 + v / 3) : (uint8_t)(v / 3);
             }
     } else if (clip.backdrop == kSlowPan) {
         for (int32_t j = 0; j < kH; j++)
@@ -270,6 +287,13 @@ TEST(LogoDetect, LogoOnABlankThePictureAroundNeverLeaves) {
     // picture: anything of it would be carried off.
     ExpectFound({kBlankCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
     ExpectFound({kBlankCorner, 100, {{{20, 14, 30, 14}, 40, 128, 128, 1.0f, 20, 79}}}, 0.9);
+}
+
+TEST(LogoDetect, LogoBesideAStillThird) {
+    // The still third's inner edge is a steady step on a column that holds
+    // still throughout, which is no logo's: a plate 4 pixels beside it is
+    // found, and its region does not take in the edge.
+    ExpectFound({kStillThird, 80, {{{68, 40, 30, 14}, 235, 128, 128, 0.5f, 0, 79}}}, 0.8);
 }
 
 TEST(LogoDetect, LogoOverASmoothPictureStillCounts) {
@@ -420,6 +444,9 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // the stretch nor the darker picture is a logo on the blank.
     EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
+    // A band sliding along its own length: its sides hold still, but each
+    // along one straight line, which a logo's outline does not.
+    EXPECT_EQ(Detect({kDiagonalBand, 50, {}}).detection.verdict, kDetectNothing);
     // The lens darkening the corners shifts every sample alike, as a
     // watermark does, but smoothly: no steps of its own.
     EXPECT_EQ(Detect({kPanVignette, 120, {}}).detection.verdict, kDetectNothing);
@@ -508,6 +535,40 @@ TEST(LogoPresence, ALogoShowsOverPicturesOfAnyLevel) {
                         << "opacity " << lrintf(100 * logo.alpha) << " %, backdrop " << backdrop << ", sample " << n;
                 }
             }
+    }
+}
+
+// A codec at a low rate smears a small logo over a busy picture into a blur
+// of its colour: its outline's steps are gone, but it still tints its box,
+// and the frames showing it show it.
+TEST(LogoPresence, ASmearedSmallLogoShowsByItsTint) {
+    const Logo logo = {{150, 10, 16, 7}, 81, 90, 240, 0.76f, 0, 79};
+    const Detected learned = Detect({kBrightNoise, 80, {logo}});
+    ASSERT_EQ(learned.detection.verdict, kDetectFound);
+    const LogoSignature& signature = learned.detection.candidates[0].signature;
+    const Texture none = {1, 1, {0}};
+    std::vector<uint8_t> planes[3], smeared[3];
+    for (bool shows : {true, false}) {
+        SyntheticClip clip = {kDarkNoise, 20, {}};
+        if (shows) clip.logos.push_back(logo);
+        for (int n = 0; n < clip.samples; n++) {
+            Draw(clip, none, none, n, planes);
+            // Each pixel the mean of the 5 x 5 around it.
+            for (int p = 0; p < 3; p++) {
+                smeared[p] = planes[p];
+                for (int32_t j = 2; j < kH - 2; j++)
+                    for (int32_t i = 2; i < kW - 2; i++) {
+                        int sum = 0;
+                        for (int b = -2; b <= 2; b++)
+                            for (int a = -2; a <= 2; a++) sum += planes[p][(size_t)(j + b) * kW + i + a];
+                        smeared[p][(size_t)j * kW + i] = (uint8_t)((sum + 12) / 25);
+                    }
+            }
+            const SamplePlanes frame = {n, {smeared[0].data(), smeared[1].data(), smeared[2].data()}, {kW, kW, kW}};
+            const LogoShown shown = MatchLogo(signature, frame).shown;
+            if (shows) EXPECT_EQ((int)shown, (int)kLogoShown) << "sample " << n;
+            else EXPECT_NE((int)shown, (int)kLogoShown) << "sample " << n;
+        }
     }
 }
 
