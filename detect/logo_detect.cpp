@@ -1181,22 +1181,24 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         return;
     }
     f->active = false;
+    // The statistics are taken over the samples showing the steps learned;
+    // the logo shows in those and in any showing it over another picture,
+    // and how often it shows is told by them all (a translucent logo's
+    // steps over a picture of another level are not the ones learned).
     // A logo shows for a while at a time; a part of the picture that holds
     // still now and then (a cell of an animation, a face) comes and goes.
+    std::vector<uint8_t> present = ResolvePresence(f->shows);
     double showing = 0, showingWeight = 0;
     size_t stretch = 0, longest = 0;
-    for (size_t k = 0; k < f->shown.size(); k++) {
-        showing += f->shown[k];
+    for (size_t k = 0; k < present.size(); k++) {
+        showing += present[k];
         showingWeight += f->shown[k] * pass.notes[k].weight;
-        stretch = f->shown[k] ? stretch + 1 : 0;
+        stretch = present[k] ? stretch + 1 : 0;
         longest = std::max(longest, stretch);
     }
     if (showingWeight >= kMinShowing && longest >= kMinShownShare * f->shown.size()) {
         ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
-        // The statistics are taken over the samples showing the steps
-        // learned; the logo shows in those and in any showing it over
-        // another picture.
-        f->result.present = ResolvePresence(f->shows);
+        f->result.present = std::move(present);
         f->ok = f->result.score >= kMinScore &&
                 !(f->result.signature.edges.empty() && f->result.signature.still.empty());
     }
