@@ -1404,9 +1404,11 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
                 j++;
                 continue;
             }
-            // The better one's signature tells the frames for both.
+            // The better one's signature tells the frames for both. Two
+            // first candidates refined into the same letters are one logo
+            // found twice, which scores once.
+            if (RectIou(found[i].region, found[j].region) <= 0.5) found[i].score += found[j].score;
             found[i].region = Union(found[i].region, found[j].region);
-            found[i].score += found[j].score;
             found.erase(found.begin() + j);
             j = i + 1;  // the grown region may reach letters passed over
         }
