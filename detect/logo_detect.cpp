@@ -1053,7 +1053,7 @@ double Breadth(const std::vector<uint8_t>& marked, PixelRect r, int32_t pitch) {
 
 // The score: the steady edges' strength and the still pixels inside the
 // region, counted as on a frame 480 pixels wide; weighed by where the
-// region sits, how often its steps show and how much it dims the picture beneath
+// region sits, how often it shows and how much it dims the picture beneath
 // (a logo fainter than about a third hides too little to be told from a
 // picture that merely changes slowly there).
 void ScoreRegion(const WindowStats& stats, const RegionFound& found, double showingShare, int32_t width,
@@ -1087,14 +1087,8 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     // is that its small steps hold, and its signature finds it, in nearly
     // every sample.
     const double hiding = stats.faintSteps && showingShare >= kFaintShownShare ? 1.0 : std::min(1.0, dimming / kClearOpacity);
-    // Steps that hold over a stretch may be the picture's own edges holding
-    // still a while (a slow pan): they count by how often the region shows.
-    // Pixels that keep their values while the picture right around them
-    // moves are a logo's however seldom it shows; on a blank they are only
-    // what differs from it, and count like the steps.
-    const double shown = sqrt(showingShare);
-    const double still = stillMass / (scale * scale) * (found.blank ? shown : 1.0);
-    c->score = ((turns ? edgeMass / scale : 0) * shown + still) * PlacePreference(region, width, height) * hiding;
+    c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
+               sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, found.still, found.moving, Grow(inside, 1, window.width, window.height));
 }
 
