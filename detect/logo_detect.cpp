@@ -84,6 +84,7 @@ const float kFaintShownShare = 0.85f; // least share of the samples a fainter lo
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
+const float kLeastBestRunShare = 0.25f; // least share of a candidate's box the run marking it most marks, to stand alone
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
@@ -1052,6 +1053,7 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
 struct Refinement {
     PixelRect              box = {0, 0, 0, 0};
     uint16_t               runs = 0;       // until there is a signature: the runs whose samples count
+    uint16_t               bestRun = 0;    // of those, the one marking the candidate most
     bool                   bySignature = false;
     LogoSignature          signature;      // the one this pass matches the samples against
     std::vector<LogoShown> answers;        // this pass's, per sample: showing the steps learned
@@ -1068,8 +1070,10 @@ struct Refinement {
     LogoCandidate          result;
 };
 
-// The runs that mark the candidate best stand for the samples showing it.
-uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width) {
+// The runs that mark the candidate best stand for the samples showing it;
+// bestRun is the one marking it most, when it marks much of it (0 when
+// none does: a group of a busy picture's marks, each run a few of them).
+uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width, uint16_t* bestRun) {
     std::vector<double> share(pass.runWeight.size(), 0);
     double best = 0;
     for (size_t r = 0; r < share.size(); r++) {
@@ -1081,8 +1085,11 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
         best = std::max(best, share[r]);
     }
     uint16_t runs = 0;
-    for (size_t r = 0; r < share.size(); r++)
+    *bestRun = 0;
+    for (size_t r = 0; r < share.size(); r++) {
         if (best > 0 && share[r] >= 0.5 * best) runs |= (uint16_t)(1u << r);
+        if (best >= kLeastBestRunShare && share[r] == best && !*bestRun) *bestRun = (uint16_t)(1u << r);
+    }
     return runs;
 }
 
@@ -1168,6 +1175,14 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     // part of the picture that holds still (a still third, a bar's edge).
     const PixelRect& r = found.region;
     if (r.width < 3 || r.height < 3) {
+        // A translucent logo's outline steps take on the level of the
+        // picture beneath: runs over pictures of other levels (a dark part
+        // passing under a light text) do not agree on them, while the run
+        // marking it most shows it over one picture.
+        if (!f->bySignature && f->runs != f->bestRun && f->bestRun) {
+            f->runs = f->bestRun;
+            return;
+        }
         if (f->faint) f->active = false;
         else StartFaint(f);
         return;
@@ -1226,22 +1241,24 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         return;
     }
     f->active = false;
+    // The statistics are taken over the samples showing the steps learned;
+    // the logo shows in those and in any showing it over another picture,
+    // and how often it shows is told by them all (a translucent logo's
+    // steps over a picture of another level are not the ones learned).
     // A logo shows for a while at a time; a part of the picture that holds
     // still now and then (a cell of an animation, a face) comes and goes.
+    std::vector<uint8_t> present = ResolvePresence(f->shows);
     double showing = 0, showingWeight = 0;
     size_t stretch = 0, longest = 0;
-    for (size_t k = 0; k < f->shown.size(); k++) {
-        showing += f->shown[k];
+    for (size_t k = 0; k < present.size(); k++) {
+        showing += present[k];
         showingWeight += f->shown[k] * pass.notes[k].weight;
-        stretch = f->shown[k] ? stretch + 1 : 0;
+        stretch = present[k] ? stretch + 1 : 0;
         longest = std::max(longest, stretch);
     }
     if (showingWeight >= kMinShowing && longest >= kMinShownShare * f->shown.size()) {
         ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
-        // The statistics are taken over the samples showing the steps
-        // learned; the logo shows in those and in any showing it over
-        // another picture.
-        f->result.present = ResolvePresence(f->shows);
+        f->result.present = std::move(present);
         f->ok = f->result.score >= kMinScore &&
                 !(f->result.signature.edges.empty() && f->result.signature.still.empty());
     }
@@ -1431,7 +1448,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
             if (faint)
                 StartFaint(&f);
             else
-                f.runs = RunsMarking(pass, box, width);
+                f.runs = RunsMarking(pass, box, width, &f.bestRun);
             batch.push_back(std::move(f));
             next++;
         }
@@ -1447,9 +1464,11 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
                 j++;
                 continue;
             }
-            // The better one's signature tells the frames for both.
+            // The better one's signature tells the frames for both. Two
+            // first candidates refined into the same letters are one logo
+            // found twice, which scores once.
+            if (RectIou(found[i].region, found[j].region) <= 0.5) found[i].score += found[j].score;
             found[i].region = Union(found[i].region, found[j].region);
-            found[i].score += found[j].score;
             found.erase(found.begin() + j);
             j = i + 1;  // the grown region may reach letters passed over
         }
