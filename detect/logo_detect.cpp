@@ -74,6 +74,7 @@ const float kMarkedShares[] = {0.1f, 0.2f, 0.35f, 0.5f, 0.7f, 0.85f};
 const int   kCloseRadius = 2;      // pixels joined across gaps this wide
 const int   kFaintCloseRadius = 4; // the same for a faint logo
 const int   kTurnRadius = 7;       // steps across and down this near each other make an outline that turns
+const int   kLineGap = 3;          // pixels a faint line of the picture may break for and still be one line
 const int   kMinArea = 12;         // pixels of a candidate
 const float kMaxExtent = 0.45f;    // of the frame's width or height
 const float kMaxFaintExtent = 0.25f; // the same for a faint logo, which sits small in a corner or along a side
@@ -357,6 +358,60 @@ std::vector<uint8_t> NearBoth(std::vector<uint8_t> across, std::vector<uint8_t> 
     SpreadMarks(&down, w, h, kTurnRadius, true);
     for (size_t p = 0; p < across.size(); p++) across[p] = across[p] && down[p];
     return across;
+}
+
+// Whether a run of `steps` along a line (gaps of up to kLineGap bridged)
+// reaches into `turning` and out to an end of the line.
+bool PassesBy(const uint8_t* steps, const uint8_t* turning, int32_t length, size_t along) {
+    bool in = false, end = false;  // the run so far
+    for (int32_t k = 0, gap = kLineGap + 1; k < length; k++) {
+        if (!steps[k * along]) {
+            gap++;
+            continue;
+        }
+        if (gap > kLineGap) in = false, end = k <= kLineGap;  // a run begins
+        gap = 0;
+        in |= turning[k * along] != 0;
+        end |= k >= length - 1 - kLineGap;
+        if (in && end) return true;
+    }
+    return false;
+}
+
+// An edge of the picture lying along its motion holds its steps as a faint
+// logo's outline does, and where it passes the logo it lies near steps
+// running the other way; but it runs on out of the logo's window, which
+// has room around the logo's region, while an outline turns. Such a line's
+// steps are the picture's, over the logo too: they are cleared from the
+// window's mean steps, so that they neither draw the region out along the
+// line nor count as the logo's.
+void DropPassingLines(WindowStats* s) {
+    const PixelRect& r = s->window;
+    const size_t n = (size_t)r.width * r.height;
+    std::vector<uint8_t> across(n, 0), down(n, 0);
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            const size_t p = (size_t)j * r.width + i;
+            across[p] = i + 1 < r.width && StepHolds(*s, &s->meanStepX[p * kSamplePlanes], s->energyX[p]);
+            down[p] = j + 1 < r.height && StepHolds(*s, &s->meanStepY[p * kSamplePlanes], s->energyY[p]);
+        }
+    const std::vector<uint8_t> turning = NearBoth(across, down, r.width, r.height);
+    // A line is a pixel or two wide: its steps into it and out of it lie on
+    // neighbouring rows (or columns), the fainter of them broken up.
+    std::vector<uint8_t> rows(r.height, 0), columns(r.width, 0);
+    for (int32_t j = 0; j < r.height; j++)
+        if (PassesBy(&down[(size_t)j * r.width], &turning[(size_t)j * r.width], r.width, 1))
+            for (int32_t d = std::max(0, j - 1); d <= std::min(r.height - 1, j + 1); d++) rows[d] = 1;
+    for (int32_t i = 0; i < r.width; i++)
+        if (PassesBy(&across[i], &turning[i], r.height, r.width))
+            for (int32_t d = std::max(0, i - 1); d <= std::min(r.width - 1, i + 1); d++) columns[d] = 1;
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++)
+            for (int p = 0; p < kSamplePlanes; p++) {
+                const size_t q = ((size_t)j * r.width + i) * kSamplePlanes + p;
+                if (rows[j]) s->meanStepY[q] = 0;
+                if (columns[i]) s->meanStepX[q] = 0;
+            }
 }
 
 // Closing: growing then shrinking by the radius joins marks across small
@@ -1170,6 +1225,9 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     WindowStats stats;
     FinishStats(f->sums, &stats);
     stats.faintSteps = f->faint;
+    // Once a region stands (its window has room around it) a line running
+    // out of the window passes it.
+    if (f->faint && f->bySignature) DropPassingLines(&stats);
     RegionFound found = FindRegion(stats, f->box, width, height, &pass.still);
     // A logo keeps off the frame's sides; a region that reaches one is a
     // part of the picture that holds still (a still third, a bar's edge).
@@ -1197,10 +1255,20 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         // would otherwise grow along it window after window; one in the
         // middle of the frame may be the middle of a zoom, and one reaching
         // a quarter of the frame across or down the slowly moving part
-        // around it.
+        // around it. Before the region stands, a line of the picture passing
+        // through its window may outweigh the outline beside it.
+        const PixelRect inside = {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height};
         double stepsX = 0, stepsY = 0;
-        SteadyStepMass(stats, {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height}, &stepsX, &stepsY);
-        if (!Turns(stepsX, stepsY) || InMiddle(r, width, height) || r.width > kMaxFaintExtent * width ||
+        SteadyStepMass(stats, inside, &stepsX, &stepsY);
+        bool turns = Turns(stepsX, stepsY);
+        if (!turns && !f->bySignature) {
+            WindowStats lineless = stats;
+            DropPassingLines(&lineless);
+            stepsX = stepsY = 0;
+            SteadyStepMass(lineless, inside, &stepsX, &stepsY);
+            turns = Turns(stepsX, stepsY);
+        }
+        if (!turns || InMiddle(r, width, height) || r.width > kMaxFaintExtent * width ||
             r.height > kMaxFaintExtent * height) {
             f->active = false;
             return;

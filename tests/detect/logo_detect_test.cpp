@@ -30,6 +30,7 @@ enum Backdrop {
     kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
     kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
     kStillThird,  // kNoise, but the left third holds one picture throughout
+    kPanLines,    // kPan crossed by thin dark lines along its motion, which hold still
 };
 
 struct Logo {
@@ -180,13 +181,17 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
-        const int32_t shift = clip.backdrop == kPan || clip.backdrop == kPanVignette ? 3 * n : 0;
+        const bool pans = clip.backdrop == kPan || clip.backdrop == kPanVignette || clip.backdrop == kPanLines;
+        const int32_t shift = pans ? 3 * n : 0;
         std::uniform_int_distribution<int> grain(-4, 4);
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++)
                 planes[0][(size_t)j * kW + i] = (uint8_t)(pan.y[(size_t)j * pan.w + i + shift] +
                                                           (clip.backdrop == kStillGrain ? grain(random) : 0));
     }
+    if (clip.backdrop == kPanLines)
+        for (int32_t j = 5; j < kH; j += 16)
+            for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(planes[0][(size_t)j * kW + i] * 3 / 5);
     if (clip.backdrop == kPanVignette)
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) {
@@ -321,6 +326,10 @@ TEST(LogoDetect, SoftWatermark) {
     ExpectFound({kPan, 80, {overPan}}, 0.75);
     Logo overNoise = {{12, 10, 44, 20}, 235, 128, 128, 0.35f, 0, 119, 2.0f};
     ExpectFound({kNoise, 120, {overNoise}}, 0.75);
+    // Lines along the pan hold their steps as the watermark does, one
+    // through it and others just above and below: the region keeps to the
+    // watermark rather than running along them.
+    ExpectFound({kPanLines, 80, {overPan}}, 0.75);
 }
 
 // Letters of one text found apart (the outline between them broken where
