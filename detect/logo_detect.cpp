@@ -848,14 +848,16 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
         // that tell neither are passed over only when a line without any
         // parts them from the rest (closing joined them across the gap).
         std::vector<int8_t> kind;  // per line looked at: 1 a side, 0 passed over, -1 neither
+        std::vector<uint8_t> empty;
         for (int32_t in = 0; in <= kMaxTrimmed + 1 && in < lines; in++) {
             const int32_t at = side == 0 ? region.y + in : side == 1 ? (int32_t)RectBottom(region) - 1 - in
                              : side == 2 ? region.x + in : (int32_t)RectRight(region) - 1 - in;
             double out = 0, inward = 0;
-            int32_t edges = 0, filled = 0;
+            int32_t edges = 0, filled = 0, any = 0;
             for (int32_t k = 0; k < length; k++) {
                 const int32_t i = row ? region.x + k : at, j = row ? at : region.y + k;
                 const size_t p = (size_t)j * pitch + i;
+                any += found->marked[p];
                 if (found->outline[p]) {
                     out += StepTo(s, i, j, outX[side], outY[side], true);
                     inward += StepTo(s, i, j, -outX[side], -outY[side], false);
@@ -864,15 +866,17 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
                     filled += found->still[p] || (found->marked[p] && dimmedTold);
                 }
             }
-            // Ringing lies right outside a clear outline.
-            const bool ringing = out < kWeakSide * inward && inward >= kClearStep * edges;
+            // Ringing lies right outside a clear outline; marks that step
+            // into the logo but not out of it are no side of it either.
+            const bool ringing = (out < kWeakSide * inward && inward >= kClearStep * edges) || (out == 0 && inward > 0);
             kind.push_back((edges > 0 && out > 0 && out >= kWeakSide * inward) || 2 * filled >= length ? 1
                            : edges == 0 || ringing ? 0 : -1);
+            empty.push_back(any == 0);
             if (kind.back() == 1) break;
         }
         int32_t trimmed = 0;
         while (trimmed < (int32_t)kind.size() && trimmed <= kMaxTrimmed && kind[trimmed] != 1 &&
-               (kind[trimmed] == 0 || (trimmed + 1 < (int32_t)kind.size() && kind[trimmed + 1] == 0)))
+               (kind[trimmed] == 0 || (trimmed + 1 < (int32_t)kind.size() && empty[trimmed + 1])))
             trimmed++;
         if (trimmed > kMaxTrimmed || trimmed == (int32_t)kind.size() || kind[trimmed] != 1) continue;
         if (side == 0) region.y += trimmed;
@@ -1273,8 +1277,11 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         longest = std::max(longest, stretch);
     }
     if (showingWeight >= kMinShowing && longest >= kMinShownShare * f->shown.size()) {
-        TrimWeakSides(stats, &found);
         ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
+        // Scored and matched with what holds still beside it, the logo's
+        // region is its own.
+        TrimWeakSides(stats, &found);
+        f->result.region = found.region;
         // The statistics are taken over the samples showing the steps
         // learned; the logo shows in those and in any showing it over
         // another picture.
@@ -1480,9 +1487,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
               [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
     for (size_t i = 0; i < found.size(); i++)
         for (size_t j = i + 1; j < found.size();) {
-            // One lying mostly within the better one is a part of it, and
-            // would add nothing but its own sides' errors.
-            if (ShareInside(found[j].region, found[i].region) > 0.5 || !SameText(found[i], found[j], width, height)) {
+            if (!SameText(found[i], found[j], width, height)) {
                 j++;
                 continue;
             }
