@@ -1547,7 +1547,9 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     WindowStats stats;
     FinishStats(sums, &stats);
     RegionFound found = FindRegion(stats, coarse, fine.width, fine.height);
-    if (!candidate.faint) TrimWeakSides(stats, &found);
+    // A translucent logo's outline rings too little to be told, at the
+    // frame's own size, from its own soft side.
+    if (!candidate.faint && candidate.opacity >= kClearOpacity) TrimWeakSides(stats, &found);
     // Each side within the rounding and the spread of the coarse one: out
     // by at most a coarse pixel, in by at most two.
     const PixelRect& r = found.region;
