@@ -82,6 +82,9 @@ const float kStillWorth = 10.0f;   // score of a still pixel, against a steady s
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kFaintShownShare = 0.85f; // least share of the samples a fainter logo counts fully in
+const float kWeakSide = 0.25f;     // least share of the step inside it a logo's side steps out by
+const float kClearStep = 2 * kEdgeMin; // least mean step of a clear outline, inside its ringing
+const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
@@ -868,6 +871,98 @@ bool StillAround(const WindowStats& s, PixelRect box) {
     return !ring.empty() && Median(std::move(ring)) < kBlankSpread * kBlankSpread;
 }
 
+// Whether the pixels the picture shows through dimmed tell where a logo
+// is: a dimmed pixel varies less than half the picture around it, and
+// where that half is within a codec's noise, the blocks the codec left
+// alone beside the logo pass for dimmed too.
+bool DimmedTold(const RegionFound& found) {
+    return found.blank || kDimmedValue * found.moving >= kMinRingVariance;
+}
+
+// The size of the steady step between window pixel (i, j) and its
+// neighbour (dx, dy) away; with `quieter`, only when (i, j) is the quieter
+// of the two (the step marks it as a logo's pixel on that side). 0 when
+// there is no such step.
+float StepTo(const WindowStats& s, int32_t i, int32_t j, int32_t dx, int32_t dy, bool quieter) {
+    const PixelRect& r = s.window;
+    const int32_t x = i + dx, y = j + dy;
+    if (x < 0 || y < 0 || x >= r.width || y >= r.height) return 0;
+    const size_t p = (size_t)j * r.width + i, q = (size_t)y * r.width + x;
+    const size_t from = std::min(p, q);  // a step is kept at its left or upper pixel
+    const float* mean = dx != 0 ? &s.meanStepX[from * kSamplePlanes] : &s.meanStepY[from * kSamplePlanes];
+    const float energy = dx != 0 ? s.energyX[from] : s.energyY[from];
+    if (quieter && s.variance[p] >= s.variance[q]) return 0;
+    return StepHolds(s, mean, energy) ? sqrtf(SquaredSize(mean)) : 0;
+}
+
+// Takes off the region's outermost rows and columns that are not a side
+// of the logo: the codec's ringing around a logo's outline holds still
+// with it and marks the pixels just outside, and the picture's pixels
+// beside a logo the codec leaves noisier than the picture pass for its
+// quiet side. Both step out to the picture by a small share of the step
+// right inside them, the logo's outline, if at all. A side of the logo
+// steps out more than that (an antialiased outline's partial pixels by at
+// least a quarter of the step to the logo's full ones, a shadow's with
+// nothing inside it), or is a line of still or dimmed pixels, a plate's
+// side that is no steady step. A side finding none within a few lines
+// (its outline marks the picture's side all along) stays as it was.
+void TrimWeakSides(const WindowStats& s, RegionFound* found) {
+    // A faint logo's outline is blurred: it steps out by little at its
+    // sides, and rings nowhere.
+    if (IsEmptyRect(found->region) || found->blank || s.faintSteps) return;
+    const bool dimmedTold = DimmedTold(*found);
+    PixelRect region = {found->region.x - s.window.x, found->region.y - s.window.y, found->region.width,
+                        found->region.height};
+    const int32_t pitch = s.window.width;
+    // Sides in turn: top, bottom, left, right; (dx, dy) points out of the region.
+    const int32_t outX[4] = {0, 0, -1, 1}, outY[4] = {-1, 1, 0, 0};
+    for (int side = 0; side < 4; side++) {
+        const bool row = outX[side] == 0;
+        const int32_t length = row ? region.width : region.height, lines = row ? region.height : region.width;
+        // Each line from the outside in: a side of the logo ends the
+        // search; ringing, or a few still pixels, is passed over; marks
+        // that tell neither are passed over only when a line without any
+        // parts them from the rest (closing joined them across the gap).
+        std::vector<int8_t> kind;  // per line looked at: 1 a side, 0 passed over, -1 neither
+        std::vector<uint8_t> empty;
+        for (int32_t in = 0; in <= kMaxTrimmed + 1 && in < lines; in++) {
+            const int32_t at = side == 0 ? region.y + in : side == 1 ? (int32_t)RectBottom(region) - 1 - in
+                             : side == 2 ? region.x + in : (int32_t)RectRight(region) - 1 - in;
+            double out = 0, inward = 0;
+            int32_t edges = 0, filled = 0, any = 0;
+            for (int32_t k = 0; k < length; k++) {
+                const int32_t i = row ? region.x + k : at, j = row ? at : region.y + k;
+                const size_t p = (size_t)j * pitch + i;
+                any += found->marked[p];
+                if (found->outline[p]) {
+                    out += StepTo(s, i, j, outX[side], outY[side], true);
+                    inward += StepTo(s, i, j, -outX[side], -outY[side], false);
+                    edges++;
+                } else {
+                    filled += found->still[p] || (found->marked[p] && dimmedTold);
+                }
+            }
+            // Ringing lies right outside a clear outline; marks that step
+            // into the logo but not out of it are no side of it either.
+            const bool ringing = (out < kWeakSide * inward && inward >= kClearStep * edges) || (out == 0 && inward > 0);
+            kind.push_back((edges > 0 && out > 0 && out >= kWeakSide * inward) || 2 * filled >= length ? 1
+                           : edges == 0 || ringing ? 0 : -1);
+            empty.push_back(any == 0);
+            if (kind.back() == 1) break;
+        }
+        int32_t trimmed = 0;
+        while (trimmed < (int32_t)kind.size() && trimmed <= kMaxTrimmed && kind[trimmed] != 1 &&
+               (kind[trimmed] == 0 || (trimmed + 1 < (int32_t)kind.size() && empty[trimmed + 1])))
+            trimmed++;
+        if (trimmed > kMaxTrimmed || trimmed == (int32_t)kind.size() || kind[trimmed] != 1) continue;
+        if (side == 0) region.y += trimmed;
+        if (side == 2) region.x += trimmed;
+        if (row) region.height -= trimmed;
+        else region.width -= trimmed;
+    }
+    found->region = {region.x + s.window.x, region.y + s.window.y, region.width, region.height};
+}
+
 // The region of steady pixels that reaches into `box` (frame coordinates).
 // Pixels on the frame's still lines, when they are known, are no logo's:
 // the inner edge of a still part of the picture is a steady step with a
@@ -900,6 +995,10 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
         return found;
     }
     found.marked = closed;
+    // Where dimmed pixels do not tell where the logo ends, they still tell
+    // that it is there: they count for its opacity, not for its region.
+    if (!DimmedTold(found))
+        for (size_t p = 0; p < closed.size(); p++) closed[p] = found.outline[p] || found.still[p];
     // A faint logo's letters are marked where their blurred outlines are
     // steep enough, which leaves wider gaps between them.
     CloseMarks(&closed, window.width, window.height, stats.faintSteps ? kFaintCloseRadius : kCloseRadius);
@@ -1198,6 +1297,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const bool turns = Turns(stepsX, stepsY) && Breadth(found.marked, inside, window.width) >= kLeastBreadth;
     c->region = region;
     c->opacity = dimming;
+    c->faint = stats.faintSteps;
     // A faint logo dims too little to be measured against the picture's own
     // changes; what tells it from a part of the picture that changes slowly
     // is that its small steps hold, and its signature finds it, in nearly
@@ -1326,6 +1426,10 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     }
     if (showingWeight >= kMinShowing && longest >= kMinShownShare * f->shown.size()) {
         ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
+        // Scored and matched with what holds still beside it, the logo's
+        // region is its own.
+        TrimWeakSides(stats, &found);
+        f->result.region = found.region;
         f->result.present = std::move(present);
         f->ok = f->result.score >= kMinScore &&
                 !(f->result.signature.edges.empty() && f->result.signature.still.empty());
@@ -1589,7 +1693,10 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     if (sums.weight < kMinShowing) return true;
     WindowStats stats;
     FinishStats(sums, &stats);
-    const RegionFound found = FindRegion(stats, coarse, fine.width, fine.height);
+    RegionFound found = FindRegion(stats, coarse, fine.width, fine.height);
+    // A translucent logo's outline rings too little to be told, at the
+    // frame's own size, from its own soft side.
+    if (!candidate.faint && candidate.opacity >= kClearOpacity) TrimWeakSides(stats, &found);
     // Each side within the rounding and the spread of the coarse one: out
     // by at most a coarse pixel, in by at most two.
     const PixelRect& r = found.region;

@@ -41,6 +41,7 @@ struct LogoCandidate {
     PixelRect            region = {0, 0, 0, 0};  // the bounding box of the logo's pixels, no margin
     double               score = 0;    // how sure; comparable within one detection
     double               opacity = 0;  // 0 (faint) ... 1 (opaque), an estimate
+    bool                 faint = false; // told by steps that hold over the samples though small: a blurred outline
     std::vector<uint8_t> present;      // per sample: 1 when the logo shows in it
     LogoSignature        signature;
 };

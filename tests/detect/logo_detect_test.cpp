@@ -39,6 +39,7 @@ struct Logo {
     float     alpha;            // 1: opaque
     int       first, last;      // samples it shows in
     float     blur = 0;         // above 0: a soft watermark, strokes whose alpha is blurred by a Gaussian this wide
+    float     ringing = 0;      // the share of the logo the pixels just outside its box take on, as a codec's ringing does
 };
 
 struct SyntheticClip {
@@ -205,6 +206,16 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
             DrawWatermark(l, planes);
             continue;
         }
+        if (l.ringing > 0) {
+            const uint8_t plain[3] = {l.y, l.u, l.v};
+            for (int32_t j = l.box.y - 1; j <= l.box.y + l.box.height; j++)
+                for (int32_t i = l.box.x - 1; i <= l.box.x + l.box.width; i++)
+                    if (i < l.box.x || i >= l.box.x + l.box.width || j < l.box.y || j >= l.box.y + l.box.height)
+                        for (int p = 0; p < 3; p++) {
+                            uint8_t& at = planes[p][(size_t)j * kW + i];
+                            at = (uint8_t)lrintf(l.ringing * plain[p] + (1 - l.ringing) * at);
+                        }
+        }
         for (int32_t j = l.box.y; j < l.box.y + l.box.height; j++)
             for (int32_t i = l.box.x; i < l.box.x + l.box.width; i++) {
                 // A plate with a darker bar through its middle: edges of its own.
@@ -270,6 +281,19 @@ void ExpectFound(const SyntheticClip& clip, double leastIou) {
 
 TEST(LogoDetect, OpaquePlateOverMovingNoise) {
     ExpectFound({kNoise, 80, {{{150, 8, 32, 16}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
+}
+
+// A codec's ringing holds still beside a logo's outline: the pixels just
+// outside take on a little of the logo, which dims the picture there and
+// steps out to it steadily, by a small share of the outline's step. The
+// region is the logo's box, not the ringing's.
+TEST(LogoDetect, RingingBesideTheOutlineIsNotTheLogo) {
+    Logo plate = {{150, 8, 32, 16}, 220, 90, 170, 1.0f, 0, 79};
+    plate.ringing = 0.15f;
+    ExpectFound({kNoise, 80, {plate}}, 0.95);
+    Logo thin = {{30, 60, 60, 12}, 230, 128, 128, 1.0f, 0, 79};
+    thin.ringing = 0.15f;
+    ExpectFound({kNoise, 80, {thin}}, 0.95);
 }
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
