@@ -88,7 +88,6 @@ const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
-const float kLeastBestRunShare = 0.25f; // least share of a candidate's box the run marking it most marks, to stand alone
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
@@ -1207,7 +1206,6 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
 struct Refinement {
     PixelRect              box = {0, 0, 0, 0};
     uint16_t               runs = 0;       // until there is a signature: the runs whose samples count
-    uint16_t               bestRun = 0;    // of those, the one marking the candidate most
     bool                   bySignature = false;
     LogoSignature          signature;      // the one this pass matches the samples against
     std::vector<LogoShown> answers;        // this pass's, per sample: showing the steps learned
@@ -1224,10 +1222,8 @@ struct Refinement {
     LogoCandidate          result;
 };
 
-// The runs that mark the candidate best stand for the samples showing it;
-// bestRun is the one marking it most, when it marks much of it (0 when
-// none does: a group of a busy picture's marks, each run a few of them).
-uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width, uint16_t* bestRun) {
+// The runs that mark the candidate best stand for the samples showing it.
+uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width) {
     std::vector<double> share(pass.runWeight.size(), 0);
     double best = 0;
     for (size_t r = 0; r < share.size(); r++) {
@@ -1239,11 +1235,8 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width,
         best = std::max(best, share[r]);
     }
     uint16_t runs = 0;
-    *bestRun = 0;
-    for (size_t r = 0; r < share.size(); r++) {
+    for (size_t r = 0; r < share.size(); r++)
         if (best > 0 && share[r] >= 0.5 * best) runs |= (uint16_t)(1u << r);
-        if (best >= kLeastBestRunShare && share[r] == best && !*bestRun) *bestRun = (uint16_t)(1u << r);
-    }
     return runs;
 }
 
@@ -1333,14 +1326,6 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     // part of the picture that holds still (a still third, a bar's edge).
     const PixelRect& r = found.region;
     if (r.width < 3 || r.height < 3) {
-        // A translucent logo's outline steps take on the level of the
-        // picture beneath: runs over pictures of other levels (a dark part
-        // passing under a light text) do not agree on them, while the run
-        // marking it most shows it over one picture.
-        if (!f->bySignature && f->runs != f->bestRun && f->bestRun) {
-            f->runs = f->bestRun;
-            return;
-        }
         if (f->faint) f->active = false;
         else StartFaint(f);
         return;
@@ -1620,7 +1605,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
             if (faint)
                 StartFaint(&f);
             else
-                f.runs = RunsMarking(pass, box, width, &f.bestRun);
+                f.runs = RunsMarking(pass, box, width);
             batch.push_back(std::move(f));
             next++;
         }
