@@ -943,9 +943,12 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
             }
             // Ringing lies right outside a clear outline; marks that step
             // into the logo but not out of it are no side of it either.
+            // Marks without an outline (an antialiased disc's rim, whose
+            // partial pixels move with the picture) are passed over only
+            // when an empty line parts them from the rest.
             const bool ringing = (out < kWeakSide * inward && inward >= kClearStep * edges) || (out == 0 && inward > 0);
             kind.push_back((edges > 0 && out > 0 && out >= kWeakSide * inward) || 2 * filled >= length ? 1
-                           : edges == 0 || ringing ? 0 : -1);
+                           : (edges == 0 && any == 0) || ringing ? 0 : -1);
             empty.push_back(any == 0);
             if (kind.back() == 1) break;
         }
