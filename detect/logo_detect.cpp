@@ -380,6 +380,21 @@ bool PassesBy(const uint8_t* steps, const uint8_t* turning, int32_t length, size
     return false;
 }
 
+// Where the window's steps hold over the samples, one map for the steps
+// to the pixel's right neighbour and one for those to the pixel below.
+void HeldStepMaps(const WindowStats& s, std::vector<uint8_t>* across, std::vector<uint8_t>* down) {
+    const PixelRect& r = s.window;
+    const size_t n = (size_t)r.width * r.height;
+    across->assign(n, 0);
+    down->assign(n, 0);
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            const size_t p = (size_t)j * r.width + i;
+            (*across)[p] = i + 1 < r.width && StepHolds(s, &s.meanStepX[p * kSamplePlanes], s.energyX[p]);
+            (*down)[p] = j + 1 < r.height && StepHolds(s, &s.meanStepY[p * kSamplePlanes], s.energyY[p]);
+        }
+}
+
 // An edge of the picture lying along its motion holds its steps as a faint
 // logo's outline does, and where it passes the logo it lies near steps
 // running the other way; but it runs on out of the logo's window, which
@@ -389,14 +404,8 @@ bool PassesBy(const uint8_t* steps, const uint8_t* turning, int32_t length, size
 // line nor count as the logo's.
 void DropPassingLines(WindowStats* s) {
     const PixelRect& r = s->window;
-    const size_t n = (size_t)r.width * r.height;
-    std::vector<uint8_t> across(n, 0), down(n, 0);
-    for (int32_t j = 0; j < r.height; j++)
-        for (int32_t i = 0; i < r.width; i++) {
-            const size_t p = (size_t)j * r.width + i;
-            across[p] = i + 1 < r.width && StepHolds(*s, &s->meanStepX[p * kSamplePlanes], s->energyX[p]);
-            down[p] = j + 1 < r.height && StepHolds(*s, &s->meanStepY[p * kSamplePlanes], s->energyY[p]);
-        }
+    std::vector<uint8_t> across, down;
+    HeldStepMaps(*s, &across, &down);
     const std::vector<uint8_t> turning = NearBoth(across, down, r.width, r.height);
     // A line is a pixel or two wide: its steps into it and out of it lie on
     // neighbouring rows (or columns), the fainter of them broken up.
@@ -836,11 +845,9 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, std::vector<uint8_
         for (int p = 0; p < kSamplePlanes; p++) d += (s.mean[q * kSamplePlanes + p] - colour[p]) * (s.mean[q * kSamplePlanes + p] - colour[p]);
         apart[q] = d;
     }
-    std::vector<float> ringApart, logoApart;
-    for (int32_t j = 0; j < r.height; j++)
-        for (int32_t i = 0; i < r.width; i++)
-            if (!HoldsPixel(aroundGrown, i, j))
-                ringApart.push_back(apart[(size_t)j * r.width + i]);
+    std::vector<float> ringApart(level[0].size(), 0), logoApart;
+    for (size_t k = 0; k < ringApart.size(); k++)
+        for (int p = 0; p < kSamplePlanes; p++) ringApart[k] += (level[p][k] - colour[p]) * (level[p][k] - colour[p]);
     if (HighShare(ringApart) > kBlankSpread * kBlankSpread) return false;
     marks->assign(n, 0);
     found->still.assign(n, 0);
@@ -1163,14 +1170,8 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     pass->whole = WindowSums();
     pass->still = FindStillLines(stats);
     stats.faintSteps = true;
-    const size_t n = (size_t)width * height;
-    std::vector<uint8_t> across(n, 0), down(n, 0);
-    for (int32_t j = 0; j < height; j++)
-        for (int32_t i = 0; i < width; i++) {
-            const size_t p = (size_t)j * width + i;
-            across[p] = i + 1 < width && StepHolds(stats, &stats.meanStepX[p * kSamplePlanes], stats.energyX[p]);
-            down[p] = j + 1 < height && StepHolds(stats, &stats.meanStepY[p * kSamplePlanes], stats.energyY[p]);
-        }
+    std::vector<uint8_t> across, down;
+    HeldStepMaps(stats, &across, &down);
     std::vector<uint8_t> marks = NearBoth(across, down, width, height);
     DropLoneMarks(&marks, width, height);
     CloseMarks(&marks, width, height, kCloseRadius);

@@ -50,42 +50,30 @@ LogoShown Decide(double edges, double still, double edgeScore, double stillScore
     return kLogoUnsure;
 }
 
-// How a frame tints the logo's box: the box's mean less the ring's, per
-// plane, against the shift foretold for the frame's level around the logo
-// (change, against the level learned). Each plane counts in the spread of
-// the frame's own ring there: a picture busy around the box may tint it
-// by itself. apart is how far the shift foretold lies from none, off how
+// How a frame tints the logo's box: the box's mean less the frame's level
+// around the logo (around, with the ring's spread, from RingLevel), per
+// plane, against the shift foretold for that level (change, against the
+// level learned). Each plane counts in the spread of the frame's own ring
+// there: a picture busy around the box may tint it by itself. apart is how far the shift foretold lies from none, off how
 // far the frame's lies from the one foretold, both squared, in spreads.
 struct TintMatch {
     double apart = 0, off = 0;
 };
 
 template <typename Level>
-TintMatch MatchTint(const LogoSignature& sig, const Level& level, const float change[kSamplePlanes]) {
-    const PixelRect &b = sig.box, &g = sig.ring;
-    double box[kSamplePlanes] = {0, 0, 0}, ring[kSamplePlanes] = {0, 0, 0}, squares[kSamplePlanes] = {0, 0, 0};
+TintMatch MatchTint(const LogoSignature& sig, const Level& level, const float change[kSamplePlanes],
+                    const float around[kSamplePlanes], const float ringSpread[kSamplePlanes]) {
+    const PixelRect& b = sig.box;
+    double box[kSamplePlanes] = {0, 0, 0};
     for (int32_t y = b.y; y < RectBottom(b); y++)
         for (int32_t x = b.x; x < RectRight(b); x++)
             for (int p = 0; p < kSamplePlanes; p++) box[p] += level(x, y, p);
-    // The ring's outermost rows and columns, as RingLevel reads them.
-    int64_t count = 0;
-    for (int32_t y = g.y; y < RectBottom(g); y++)
-        for (int32_t x = g.x; x < RectRight(g); x++) {
-            if (y != g.y && y != RectBottom(g) - 1 && x != g.x && x != RectRight(g) - 1) continue;
-            count++;
-            for (int p = 0; p < kSamplePlanes; p++) {
-                const double v = level(x, y, p);
-                ring[p] += v;
-                squares[p] += v * v;
-            }
-        }
     TintMatch m;
     for (int p = 0; p < kSamplePlanes; p++) {
-        const double around = ring[p] / count;
-        const double spread = std::max(0.0, squares[p] / count - around * around) +
+        const double spread = ringSpread[p] +
                               kPlaneWeight[p] * kPlaneWeight[p] * kTintFloor * kTintFloor +
                               kTintForetelling * kTintForetelling * change[p] * change[p];
-        const double shift = box[p] / ((double)b.width * b.height) - around;
+        const double shift = box[p] / ((double)b.width * b.height) - around[p];
         const double foretold = sig.tint[p] + (sig.boxThrough - 1) * change[p];
         m.apart += foretold * foretold / spread;
         m.off += (shift - foretold) * (shift - foretold) / spread;
@@ -105,9 +93,9 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
     // foretold for its picture's level around the logo; the energy of those
     // foretold, and the frame's own in the same steps (in the planes the
     // learned ones have a step in, and in all).
-    float change[kSamplePlanes];
-    RingLevel(sig.ring, level, change);
-    for (int p = 0; p < kSamplePlanes; p++) change[p] -= sig.ringLevel[p];
+    float around[kSamplePlanes], ringSpread[kSamplePlanes], change[kSamplePlanes];
+    RingLevel(sig.ring, level, around, ringSpread);
+    for (int p = 0; p < kSamplePlanes; p++) change[p] = around[p] - sig.ringLevel[p];
     double learned = 0, learnedEnergy = 0, projected = 0, foretold = 0, frameEnergy = 0;
     for (const SignatureEdge& e : sig.edges) {
         const int32_t i = r.x + e.pixel % r.width, j = r.y + e.pixel / r.width;
@@ -145,7 +133,6 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
             far = std::max(far, kPlaneWeight[p] * abs((int)frame.plane[p][(size_t)(j - frame.top) * frame.pitch[p] + (i - frame.left)] - (int)s.value[p]));
         stray += std::min(1.0f, far / sig.stillSpread);
     }
-    const TintMatch tint = MatchTint(sig, level, change);
     const double edges = (double)sig.edges.size(), still = (double)sig.still.size();
     if (edges + still <= 0) return {kLogoUnsure, kLogoUnsure};
     const double stillScore = still > 0 ? 1.0 - stray / still : 0;
@@ -162,8 +149,10 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
                                frameEnergy < kFlatShare * foretold, true);
     // A frame whose box is tinted as foretold, far from how the picture
     // alone would leave it, shows the logo whatever its steps say.
-    if (match.shown != kLogoShown && tint.apart >= kTintApart && tint.off <= kTintFit * tint.apart)
-        match.shown = kLogoShown;
+    if (match.shown != kLogoShown) {
+        const TintMatch tint = MatchTint(sig, level, change, around, ringSpread);
+        if (tint.apart >= kTintApart && tint.off <= kTintFit * tint.apart) match.shown = kLogoShown;
+    }
     return match;
 }
 

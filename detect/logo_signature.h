@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "pixel_rect.h"
@@ -72,15 +73,26 @@ struct LogoMatch {
 
 // The mean level of the picture around a logo, per plane: the pixels of
 // ring's outermost rows and columns; level(x, y, plane) gives one pixel's.
+// With spread, also how far those pixels' levels spread about the mean
+// (their variance).
 template <typename Level>
-void RingLevel(const PixelRect& ring, const Level& level, float out[kSamplePlanes]) {
+void RingLevel(const PixelRect& ring, const Level& level, float out[kSamplePlanes],
+               float spread[kSamplePlanes] = nullptr) {
     const int32_t right = (int32_t)RectRight(ring) - 1, bottom = (int32_t)RectBottom(ring) - 1;
     for (int p = 0; p < kSamplePlanes; p++) {
-        double sum = 0;
+        double sum = 0, squares = 0;
         int32_t count = 0;
-        for (int32_t x = ring.x; x <= right; x++, count += 2) sum += level(x, ring.y, p) + level(x, bottom, p);
-        for (int32_t y = ring.y + 1; y < bottom; y++, count += 2) sum += level(ring.x, y, p) + level(right, y, p);
-        out[p] = count > 0 ? (float)(sum / count) : 0;
+        auto add = [&](int32_t x, int32_t y) {
+            const double v = level(x, y, p);
+            sum += v;
+            squares += v * v;
+            count++;
+        };
+        for (int32_t x = ring.x; x <= right; x++) add(x, ring.y), add(x, bottom);
+        for (int32_t y = ring.y + 1; y < bottom; y++) add(ring.x, y), add(right, y);
+        const double mean = count > 0 ? sum / count : 0;
+        out[p] = (float)mean;
+        if (spread) spread[p] = count > 0 ? (float)std::max(0.0, squares / count - mean * mean) : 0;
     }
 }
 
