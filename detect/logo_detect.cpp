@@ -86,6 +86,7 @@ const float kWeakSide = 0.25f;     // least share of the step inside it a logo's
 const float kClearStep = 2 * kEdgeMin; // least mean step of a clear outline, inside its ringing
 const float kClearShare = 0.5f;    // least share of a region's steady steps' size in clear ones, for a clear outline
 const float kUntoldDimming = 0.1f; // most dimming of a logo whose dimming the picture around cannot tell
+const float kRingingAlong = 0.25f; // least share of a side's outline marks its ringing has, for what lies beyond it to go
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
@@ -967,6 +968,7 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
         // parts them from the rest (closing joined them across the gap).
         std::vector<int8_t> kind;  // per line looked at: 1 a side, 0 passed over, -1 neither
         std::vector<uint8_t> empty, ringsClear;
+        std::vector<int32_t> edgesOf;
         for (int32_t in = 0; in <= most + 1 && in < lines; in++) {
             const int32_t at = side == 0 ? region.y + in : side == 1 ? (int32_t)RectBottom(region) - 1 - in
                              : side == 2 ? region.x + in : (int32_t)RectRight(region) - 1 - in;
@@ -995,17 +997,21 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
             const bool ringsClearOutline = out < kWeakSide * inward && inward >= kClearStep * edges;
             const bool ringing = ringsClearOutline || (out == 0 && inward > 0);
             ringsClear.push_back(ringsClearOutline);
+            edgesOf.push_back(edges);
             kind.push_back((edges > 0 && out > 0 && out >= kWeakSide * inward) || 2 * filled >= length ? 1
                            : (edges == 0 && any == 0) || ringing ? 0 : -1);
             empty.push_back(any == 0);
             if (kind.back() == 1) break;
         }
-        // A clear outline's ringing lies right outside it: what lies beyond
-        // the ringing and tells neither is the picture's (the codec's blocks
-        // held still beside the logo, a stray step).
+        // A clear outline's ringing lies right outside it, along much of the
+        // side: what lies beyond the ringing and tells neither is the
+        // picture's (the codec's blocks held still beside the logo, a stray
+        // step). A mark or two that step out by little may be a faint
+        // shadow's partial pixels, which lie beyond the letters' outline.
+        const int32_t sideEdges = kind.back() == 1 ? edgesOf.back() : 0;
         for (int32_t t = (int32_t)kind.size() - 1, beyond = 0; t >= 0; t--) {
             if (kind[t] == -1 && beyond) kind[t] = 0;
-            beyond |= ringsClear[t];
+            beyond |= ringsClear[t] && edgesOf[t] >= kRingingAlong * sideEdges;
         }
         int32_t trimmed = 0;
         while (trimmed < (int32_t)kind.size() && trimmed <= most && kind[trimmed] != 1 &&
