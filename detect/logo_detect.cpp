@@ -84,6 +84,9 @@ const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kFaintShownShare = 0.85f; // least share of the samples a fainter logo counts fully in
 const float kWeakSide = 0.25f;     // least share of the step inside it a logo's side steps out by
 const float kClearStep = 2 * kEdgeMin; // least mean step of a clear outline, inside its ringing
+const float kClearShare = 0.5f;    // least share of a region's steady steps' size in clear ones, for a clear outline
+const float kUntoldDimming = 0.1f; // most dimming of a logo whose dimming the picture around cannot tell
+const float kRingingAlong = 0.25f; // least share of a side's outline marks its ringing has, for what lies beyond it to go
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
@@ -885,10 +888,11 @@ bool DimmedTold(const RegionFound& found) {
     return found.blank || kDimmedValue * found.moving >= kMinRingVariance;
 }
 
-// The size of the steady step between window pixel (i, j) and its
+// The size of the clear steady step between window pixel (i, j) and its
 // neighbour (dx, dy) away; with `quieter`, only when (i, j) is the quieter
 // of the two (the step marks it as a logo's pixel on that side). 0 when
-// there is no such step.
+// there is no such step: the codec's ringing steps out by a little that
+// holds, which would pass for a faint logo's step.
 float StepTo(const WindowStats& s, int32_t i, int32_t j, int32_t dx, int32_t dy, bool quieter) {
     const PixelRect& r = s.window;
     const int32_t x = i + dx, y = j + dy;
@@ -898,7 +902,41 @@ float StepTo(const WindowStats& s, int32_t i, int32_t j, int32_t dx, int32_t dy,
     const float* mean = dx != 0 ? &s.meanStepX[from * kSamplePlanes] : &s.meanStepY[from * kSamplePlanes];
     const float energy = dx != 0 ? s.energyX[from] : s.energyY[from];
     if (quieter && s.variance[p] >= s.variance[q]) return 0;
-    return StepHolds(s, mean, energy) ? sqrtf(SquaredSize(mean)) : 0;
+    return SteadyStep(mean, energy) ? sqrtf(SquaredSize(mean)) : 0;
+}
+
+// Whether window pixel (i, j) has a clear steady step to one of its
+// neighbours.
+bool ClearMark(const WindowStats& s, int32_t i, int32_t j) {
+    return StepTo(s, i, j, 1, 0, false) > 0 || StepTo(s, i, j, -1, 0, false) > 0 || StepTo(s, i, j, 0, 1, false) > 0 ||
+           StepTo(s, i, j, 0, -1, false) > 0;
+}
+
+// Whether a region found as a faint logo's is an opaque logo's over a
+// picture that barely moves around it: its pixels vary as much as that
+// picture (the codec's noise), so it shows no dimming, which leaves only
+// its steady steps to find it by; but most of their size is in clear
+// steps, and such an outline rings like any other. A soft watermark
+// dims the picture by a share that shows.
+bool SharpUndimmed(const WindowStats& s, const RegionFound& found) {
+    const PixelRect& r = s.window;
+    const PixelRect& region = found.region;
+    double clear = 0, all = 0;
+    std::vector<float> opacity;
+    for (int32_t j = region.y - r.y; j < RectBottom(region) - r.y; j++)
+        for (int32_t i = region.x - r.x; i < RectRight(region) - r.x; i++) {
+            const size_t p = (size_t)j * r.width + i;
+            if (found.marked[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(s.variance[p] / found.moving)));
+            const float* steps[2] = {&s.meanStepX[p * kSamplePlanes], &s.meanStepY[p * kSamplePlanes]};
+            const float energy[2] = {s.energyX[p], s.energyY[p]};
+            for (int k = 0; k < 2; k++) {
+                if (!StepHolds(s, steps[k], energy[k])) continue;
+                const float size = sqrtf(SquaredSize(steps[k]));
+                all += size;
+                if (SteadyStep(steps[k], energy[k])) clear += size;
+            }
+        }
+    return all > 0 && clear >= kClearShare * all && Median(opacity) < kUntoldDimming;
 }
 
 // Takes off the region's outermost rows and columns that are not a side
@@ -910,13 +948,19 @@ float StepTo(const WindowStats& s, int32_t i, int32_t j, int32_t dx, int32_t dy,
 // steps out more than that (an antialiased outline's partial pixels by at
 // least a quarter of the step to the logo's full ones, a shadow's with
 // nothing inside it), or is a line of still or dimmed pixels, a plate's
-// side that is no steady step. A side finding none within a few lines
+// side that is no steady step. What lies beyond a clear outline's ringing
+// is the picture's unless it is such a side (a block the codec leaves
+// alone there, a stray step). A side finding none within a few lines
 // (its outline marks the picture's side all along) stays as it was.
 void TrimWeakSides(const WindowStats& s, RegionFound* found) {
     // A faint logo's outline is blurred: it steps out by little at its
-    // sides, and rings nowhere.
-    if (IsEmptyRect(found->region) || found->blank || s.faintSteps) return;
+    // sides, and rings nowhere. An opaque one found only by its steps rings
+    // as any other does.
+    if (IsEmptyRect(found->region) || found->blank || (s.faintSteps && !SharpUndimmed(s, *found))) return;
     const bool dimmedTold = DimmedTold(*found);
+    // A faint logo's marks are closed across wider gaps, which joins the
+    // codec's from further out.
+    const int32_t most = kMaxTrimmed + (s.faintSteps ? kFaintCloseRadius - kCloseRadius : 0);
     PixelRect region = {found->region.x - s.window.x, found->region.y - s.window.y, found->region.width,
                         found->region.height};
     const int32_t pitch = s.window.width;
@@ -930,8 +974,9 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
         // that tell neither are passed over only when a line without any
         // parts them from the rest (closing joined them across the gap).
         std::vector<int8_t> kind;  // per line looked at: 1 a side, 0 passed over, -1 neither
-        std::vector<uint8_t> empty;
-        for (int32_t in = 0; in <= kMaxTrimmed + 1 && in < lines; in++) {
+        std::vector<uint8_t> empty, ringsClear;
+        std::vector<int32_t> edgesOf;
+        for (int32_t in = 0; in <= most + 1 && in < lines; in++) {
             const int32_t at = side == 0 ? region.y + in : side == 1 ? (int32_t)RectBottom(region) - 1 - in
                              : side == 2 ? region.x + in : (int32_t)RectRight(region) - 1 - in;
             double out = 0, inward = 0;
@@ -939,6 +984,9 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
             for (int32_t k = 0; k < length; k++) {
                 const int32_t i = row ? region.x + k : at, j = row ? at : region.y + k;
                 const size_t p = (size_t)j * pitch + i;
+                // A faint step beside a clear outline is the codec's, held
+                // still with it: such a mark tells nothing.
+                if (found->outline[p] && !ClearMark(s, i, j)) continue;
                 any += found->marked[p];
                 if (found->outline[p]) {
                     out += StepTo(s, i, j, outX[side], outY[side], true);
@@ -953,17 +1001,30 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
             // Marks without an outline (an antialiased disc's rim, whose
             // partial pixels move with the picture) are passed over only
             // when an empty line parts them from the rest.
-            const bool ringing = (out < kWeakSide * inward && inward >= kClearStep * edges) || (out == 0 && inward > 0);
+            const bool ringsClearOutline = out < kWeakSide * inward && inward >= kClearStep * edges;
+            const bool ringing = ringsClearOutline || (out == 0 && inward > 0);
+            ringsClear.push_back(ringsClearOutline);
+            edgesOf.push_back(edges);
             kind.push_back((edges > 0 && out > 0 && out >= kWeakSide * inward) || 2 * filled >= length ? 1
                            : (edges == 0 && any == 0) || ringing ? 0 : -1);
             empty.push_back(any == 0);
             if (kind.back() == 1) break;
         }
+        // A clear outline's ringing lies right outside it, along much of the
+        // side: what lies beyond the ringing and tells neither is the
+        // picture's (the codec's blocks held still beside the logo, a stray
+        // step). A mark or two that step out by little may be a faint
+        // shadow's partial pixels, which lie beyond the letters' outline.
+        const int32_t sideEdges = kind.back() == 1 ? edgesOf.back() : 0;
+        for (int32_t t = (int32_t)kind.size() - 1, beyond = 0; t >= 0; t--) {
+            if (kind[t] == -1 && beyond) kind[t] = 0;
+            beyond |= ringsClear[t] && edgesOf[t] >= kRingingAlong * sideEdges;
+        }
         int32_t trimmed = 0;
-        while (trimmed < (int32_t)kind.size() && trimmed <= kMaxTrimmed && kind[trimmed] != 1 &&
+        while (trimmed < (int32_t)kind.size() && trimmed <= most && kind[trimmed] != 1 &&
                (kind[trimmed] == 0 || (trimmed + 1 < (int32_t)kind.size() && empty[trimmed + 1])))
             trimmed++;
-        if (trimmed > kMaxTrimmed || trimmed == (int32_t)kind.size() || kind[trimmed] != 1) continue;
+        if (trimmed > most || trimmed == (int32_t)kind.size() || kind[trimmed] != 1) continue;
         if (side == 0) region.y += trimmed;
         if (side == 2) region.x += trimmed;
         if (row) region.height -= trimmed;

@@ -40,6 +40,8 @@ struct Logo {
     int       first, last;      // samples it shows in
     float     blur = 0;         // above 0: a soft watermark, strokes whose alpha is blurred by a Gaussian this wide
     float     ringing = 0;      // the share of the logo the pixels just outside its box take on, as a codec's ringing does
+    bool      heldAbove = false; // a few pixels two rows above it hold one level: a block the codec leaves alone
+    int       grain = 0;        // noise of up to this many levels over it and 2 pixels around, as a codec's around a sharp outline
 };
 
 struct SyntheticClip {
@@ -216,6 +218,9 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                             at = (uint8_t)lrintf(l.ringing * plain[p] + (1 - l.ringing) * at);
                         }
         }
+        if (l.heldAbove)
+            for (int32_t i = l.box.x + l.box.width / 4; i < l.box.x + l.box.width / 4 + 6; i++)
+                for (int p = 0; p < 3; p++) planes[p][(size_t)(l.box.y - 2) * kW + i] = 128;
         for (int32_t j = l.box.y; j < l.box.y + l.box.height; j++)
             for (int32_t i = l.box.x; i < l.box.x + l.box.width; i++) {
                 // A plate with a darker bar through its middle: edges of its own.
@@ -226,6 +231,12 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                     uint8_t& at = planes[p][(size_t)j * kW + i];
                     at = (uint8_t)lrintf(l.alpha * own[p] + (1 - l.alpha) * at);
                 }
+            }
+        std::uniform_int_distribution<int> grain(-l.grain, l.grain);
+        for (int32_t j = l.box.y - 2; l.grain > 0 && j < l.box.y + l.box.height + 2; j++)
+            for (int32_t i = l.box.x - 2; i < l.box.x + l.box.width + 2; i++) {
+                uint8_t& at = planes[0][(size_t)j * kW + i];
+                at = (uint8_t)std::min(255, std::max(0, at + grain(random)));
             }
     }
 }
@@ -294,6 +305,22 @@ TEST(LogoDetect, RingingBesideTheOutlineIsNotTheLogo) {
     Logo thin = {{30, 60, 60, 12}, 230, 128, 128, 1.0f, 0, 79};
     thin.ringing = 0.15f;
     ExpectFound({kNoise, 80, {thin}}, 0.95);
+}
+
+// What lies beyond the ringing is no side of the logo either: a block the
+// codec leaves alone two rows above a plate, which the picture shows
+// through dimmed; and over a smooth picture that barely moves, under the
+// codec's noise, where an opaque plate shows no dimming and is found by
+// its steady steps alone, its ringing is still no part of it.
+TEST(LogoDetect, WhatLiesBeyondTheRingingIsNotTheLogo) {
+    Logo plate = {{150, 8, 32, 16}, 220, 90, 170, 1.0f, 0, 79};
+    plate.ringing = 0.15f;
+    plate.heldAbove = true;
+    ExpectFound({kNoise, 80, {plate}}, 0.95);
+    Logo smooth = {{12, 80, 40, 16}, 230, 128, 128, 1.0f, 0, 79};
+    smooth.ringing = 0.15f;
+    smooth.grain = 6;
+    ExpectFound({kSlowPan, 80, {smooth}}, 0.95);
 }
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
