@@ -94,7 +94,8 @@ const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels 
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
-const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
+const float kMinShownShare = 0.1f; // least share of the samples a logo shows in (found from 15 %)
+const float kLeastShowingShare = 0.05f; // least share of the samples one showing lasts (15 % parted by a break)
 const int   kMaxRounds = 4;        // signature rounds before the set of showing samples must settle
 const int   kMaxGrowths = 3;       // times a region running out of its window may grow it
 const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in frames
@@ -1463,18 +1464,26 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     // the logo shows in those and in any showing it over another picture,
     // and how often it shows is told by them all (a translucent logo's
     // steps over a picture of another level are not the ones learned).
-    // A logo shows for a while at a time; a part of the picture that holds
-    // still now and then (a cell of an animation, a face) comes and goes.
+    // A logo shows for a while at a time, though an ad break may part a
+    // showing in two; a part of the picture that holds still now and then
+    // (a cell of an animation, a face) comes and goes. So only showings
+    // lasting a share of the samples each count toward the least share.
     std::vector<uint8_t> present = ResolvePresence(f->shows);
     double showing = 0, showingWeight = 0;
-    size_t stretch = 0, longest = 0;
+    size_t stretch = 0, lasting = 0;
+    for (size_t k = 0; k <= present.size(); k++) {
+        if (k < present.size() && present[k]) {
+            stretch++;
+            continue;
+        }
+        if (stretch >= kLeastShowingShare * present.size()) lasting += stretch;
+        stretch = 0;
+    }
     for (size_t k = 0; k < present.size(); k++) {
         showing += present[k];
         showingWeight += f->shown[k] * pass.notes[k].weight;
-        stretch = present[k] ? stretch + 1 : 0;
-        longest = std::max(longest, stretch);
     }
-    if (showingWeight >= kMinShowing && longest >= kMinShownShare * f->shown.size()) {
+    if (showingWeight >= kMinShowing && lasting >= kMinShownShare * f->shown.size()) {
         ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
         // Scored and matched with what holds still beside it, the logo's
         // region is its own.

@@ -283,7 +283,10 @@ void ExpectFound(const SyntheticClip& clip, double leastIou) {
     ASSERT_EQ(best.present.size(), (size_t)clip.samples);
     int extra = 0;
     for (int n = 0; n < clip.samples; n++) {
-        const bool shows = n >= logo.first && n <= logo.last;
+        // Logos drawn in the same box are one logo's showings.
+        bool shows = false;
+        for (const Logo& l : clip.logos)
+            shows |= RectIou(l.box, logo.box) == 1 && n >= l.first && n <= l.last;
         if (shows) EXPECT_TRUE(best.present[n]) << "sample " << n;
         extra += !shows && best.present[n];
     }
@@ -329,6 +332,18 @@ TEST(LogoDetect, TranslucentPlateOverPan) {
 
 TEST(LogoDetect, LogoInAFifthOfTheSamples) {
     ExpectFound({kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
+}
+
+// An ad break parts a showing in two, each under a tenth of the clip; a
+// patch that holds still in many short bits, as long in all, is no logo.
+TEST(LogoDetect, LogoShownAroundABreak) {
+    const Logo before = {{8, 8, 30, 14}, 230, 128, 128, 1.0f, 20, 28}, after = {{8, 8, 30, 14}, 230, 128, 128, 1.0f, 60, 68};
+    ExpectFound({kNoise, 100, {before, after}}, 0.9);
+    SyntheticClip flickering = {kNoise, 100, {}};
+    for (int first = 5; first < 95; first += 10) flickering.logos.push_back({{8, 8, 30, 14}, 230, 128, 128, 1.0f, first, first + 2});
+    const Detected run = Detect(flickering);
+    ASSERT_TRUE(run.read);
+    for (const LogoCandidate& c : run.detection.candidates) EXPECT_LT(RectIou(c.region, flickering.logos[0].box), 0.5);
 }
 
 TEST(LogoDetect, TranslucentPlateOfThePicturesMidLevel) {
@@ -381,6 +396,20 @@ TEST(LogoDetect, SoftWatermark) {
     // through it and others just above and below: the region keeps to the
     // watermark rather than running along them.
     ExpectFound({kPanLines, 80, {overPan}}, 0.75);
+}
+
+// A soft watermark shown in a third of the clip. Over every sample its steps
+// are diluted by the samples without it, and the analysis does not find it
+// yet: summing stretches of the clip as well marks it over moving noise,
+// but over a slow pan or a slideshow a stretch's samples are too much alike
+// (the picture's own steps hold over a stretch and mark most of the frame),
+// and a faint region shown in under 85 % of the samples scores by its
+// dimming, which a watermark this faint hardly gives. Enabled when mended.
+TEST(LogoDetect, DISABLED_SoftWatermarkInAThirdOfTheSamples) {
+    Logo overNoise = {{12, 10, 44, 20}, 235, 128, 128, 0.35f, 80, 159, 2.0f};
+    ExpectFound({kNoise, 240, {overNoise}}, 0.75);
+    Logo overPan = {{130, 76, 50, 22}, 235, 128, 128, 0.3f, 30, 69, 2.5f};
+    ExpectFound({kPan, 120, {overPan}}, 0.75);
 }
 
 // Letters of one text found apart (the outline between them broken where
