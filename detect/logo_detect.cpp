@@ -89,6 +89,7 @@ const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
+const int   kMaxDenseRefined = 4;  // and the ones marked most often for their size besides them
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in without a break (found from 15 %)
@@ -1252,7 +1253,16 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     pass->firsts = FirstCandidates(often, total, width, height);
     std::sort(pass->firsts.begin(), pass->firsts.end(),
               [](const Component& a, const Component& b) { return a.mass > b.mass; });
-    if (pass->firsts.size() > (size_t)kMaxRefined) pass->firsts.resize(kMaxRefined);
+    // A small logo over a busy picture has less mass than the picture's
+    // larger groups, though its pixels are marked in more of the runs:
+    // after the groups of most mass come those whose pixels are marked
+    // most often on the whole.
+    if (pass->firsts.size() > (size_t)kMaxRefined) {
+        const size_t kept = std::min(pass->firsts.size(), (size_t)(kMaxRefined + kMaxDenseRefined));
+        std::partial_sort(pass->firsts.begin() + kMaxRefined, pass->firsts.begin() + kept, pass->firsts.end(),
+                          [](const Component& a, const Component& b) { return a.mass * b.area > b.mass * a.area; });
+        pass->firsts.resize(kept);
+    }
 }
 
 // ---------------------------------------------------------------------------
