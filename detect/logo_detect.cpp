@@ -92,6 +92,7 @@ const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
+const int   kMaxDenseRefined = 4;  // and the ones marked most often for their size besides them
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in (found from 15 %)
@@ -821,46 +822,101 @@ struct RegionFound {
     float                moving = 0;
 };
 
+// A plane a + b x + c y through the values of one of the samples' planes
+// over some pixels: a smooth picture's level, which a slow pan hardly changes.
+struct LevelPlane {
+    double a = 0, b = 0, c = 0;
+    float At(int32_t i, int32_t j) const { return (float)(a + b * i + c * j); }
+};
+
+// The least-squares plane through values[k] at places (xs[k], ys[k]).
+LevelPlane FitPlane(const std::vector<float>& values, const std::vector<int32_t>& xs, const std::vector<int32_t>& ys) {
+    // Normal equations, the places taken about their mean to keep them well
+    // conditioned.
+    const double count = (double)values.size();
+    double mx = 0, my = 0, mv = 0;
+    for (size_t k = 0; k < values.size(); k++) mx += xs[k], my += ys[k], mv += values[k];
+    mx /= count, my /= count, mv /= count;
+    double xx = 0, yy = 0, xy = 0, xv = 0, yv = 0;
+    for (size_t k = 0; k < values.size(); k++) {
+        const double x = xs[k] - mx, y = ys[k] - my, v = values[k] - mv;
+        xx += x * x, yy += y * y, xy += x * y, xv += x * v, yv += y * v;
+    }
+    LevelPlane plane;
+    const double det = xx * yy - xy * xy;
+    if (det > 1e-9 * (xx * yy + 1)) {
+        plane.b = (xv * yy - yv * xy) / det;
+        plane.c = (yv * xx - xv * xy) / det;
+    }
+    plane.a = mv - plane.b * mx - plane.c * my;
+    return plane;
+}
+
 // Where the picture around a box does not move, only its having no
 // picture at all can tell a logo there: a blank stretch (a flat sky, a wall
-// of one colour) in which the pan or the cuts would carry off anything of
-// the picture, while the logo stays. The surroundings (the window outside
-// `aroundGrown`) are blank when nearly all their mean values lie within a
-// few levels of one colour. Then the window's pixels that differ from that
-// colour by twice as much are marked, and those of them that also hold
-// still within those few levels are still (the samples may yet hold some
-// without the logo); where the logo is gone they take the blank's colour,
-// so their distance from it stands for the moving picture's variance.
-// Returns whether the surroundings are blank.
-bool BlankAround(const WindowStats& s, PixelRect aroundGrown, std::vector<uint8_t>* marks, RegionFound* found) {
+// of one colour, a smooth gradient) in which the pan or the cuts would carry
+// off anything of the picture, while the logo stays. The surroundings (the
+// window outside `aroundGrown`, less the frame's still lines, a bar's
+// black being no part of the picture) are blank when nearly all their mean
+// values lie within a few levels of one smooth level, a plane per sample
+// plane fitted to the nearest nine tenths of them (the rest may be a
+// piece of the picture passing now and then). Then the window's pixels that
+// differ from that level by twice as much are marked, and those of them
+// that also hold still within those few levels are still (the samples may
+// yet hold some without the logo); where the logo is gone they take the
+// blank's level, so their distance from it stands for the moving picture's
+// variance. Returns whether the surroundings are blank.
+bool BlankAround(const WindowStats& s, PixelRect aroundGrown, const StillLines* stillLines,
+                 std::vector<uint8_t>* marks, RegionFound* found) {
     const PixelRect& r = s.window;
     const size_t n = (size_t)r.width * r.height;
+    std::vector<int32_t> xs, ys;
     std::vector<float> level[kSamplePlanes];
     for (int32_t j = 0; j < r.height; j++)
-        for (int32_t i = 0; i < r.width; i++)
-            if (!HoldsPixel(aroundGrown, i, j))
-                for (int p = 0; p < kSamplePlanes; p++) level[p].push_back(s.mean[((size_t)j * r.width + i) * kSamplePlanes + p]);
-    if (level[0].size() < 16) return false;
-    float colour[kSamplePlanes];
-    for (int p = 0; p < kSamplePlanes; p++) colour[p] = Median(level[p]);
-    std::vector<float> apart(n);
-    for (size_t q = 0; q < n; q++) {
+        for (int32_t i = 0; i < r.width; i++) {
+            if (HoldsPixel(aroundGrown, i, j)) continue;
+            if (stillLines && (stillLines->columns[r.x + i] || stillLines->rows[r.y + j])) continue;
+            xs.push_back(i), ys.push_back(j);
+            for (int p = 0; p < kSamplePlanes; p++) level[p].push_back(s.mean[((size_t)j * r.width + i) * kSamplePlanes + p]);
+        }
+    if (xs.size() < 16) return false;
+    LevelPlane fit[kSamplePlanes];
+    for (int p = 0; p < kSamplePlanes; p++) fit[p] = FitPlane(level[p], xs, ys);
+    auto distance = [&](const LevelPlane* planes, size_t k) {
         float d = 0;
-        for (int p = 0; p < kSamplePlanes; p++) d += (s.mean[q * kSamplePlanes + p] - colour[p]) * (s.mean[q * kSamplePlanes + p] - colour[p]);
-        apart[q] = d;
-    }
-    std::vector<float> ringApart(level[0].size(), 0), logoApart;
-    for (size_t k = 0; k < ringApart.size(); k++)
-        for (int p = 0; p < kSamplePlanes; p++) ringApart[k] += (level[p][k] - colour[p]) * (level[p][k] - colour[p]);
+        for (int p = 0; p < kSamplePlanes; p++) d += (level[p][k] - planes[p].At(xs[k], ys[k])) * (level[p][k] - planes[p].At(xs[k], ys[k]));
+        return d;
+    };
+    std::vector<float> ringApart(xs.size());
+    for (size_t k = 0; k < xs.size(); k++) ringApart[k] = distance(fit, k);
+    // Fitted again without the farthest tenth.
+    const float nearest = HighShare(ringApart);
+    std::vector<int32_t> nearXs, nearYs;
+    std::vector<float> nearLevel[kSamplePlanes];
+    for (size_t k = 0; k < xs.size(); k++)
+        if (ringApart[k] <= nearest) {
+            nearXs.push_back(xs[k]), nearYs.push_back(ys[k]);
+            for (int p = 0; p < kSamplePlanes; p++) nearLevel[p].push_back(level[p][k]);
+        }
+    for (int p = 0; p < kSamplePlanes; p++) fit[p] = FitPlane(nearLevel[p], nearXs, nearYs);
+    for (size_t k = 0; k < xs.size(); k++) ringApart[k] = distance(fit, k);
     if (HighShare(ringApart) > kBlankSpread * kBlankSpread) return false;
     marks->assign(n, 0);
     found->still.assign(n, 0);
     found->outline.assign(n, 0);
-    for (size_t q = 0; q < n; q++) {
-        (*marks)[q] = apart[q] >= 4 * kBlankSpread * kBlankSpread;
-        found->still[q] = (*marks)[q] && s.variance[q] < kBlankSpread * kBlankSpread;
-        if ((*marks)[q]) logoApart.push_back(apart[q]);
-    }
+    std::vector<float> logoApart;
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            const size_t q = (size_t)j * r.width + i;
+            float apart = 0;
+            for (int p = 0; p < kSamplePlanes; p++) {
+                const float d = s.mean[q * kSamplePlanes + p] - fit[p].At(i, j);
+                apart += d * d;
+            }
+            (*marks)[q] = apart >= 4 * kBlankSpread * kBlankSpread;
+            found->still[q] = (*marks)[q] && s.variance[q] < kBlankSpread * kBlankSpread;
+            if ((*marks)[q]) logoApart.push_back(apart);
+        }
     found->blank = true;
     found->moving = std::max(found->moving, Median(logoApart));
     return true;
@@ -1053,18 +1109,17 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
     std::vector<uint8_t> closed;
-    if (found.moving >= kMinRingVariance) {
+    if (found.moving >= kMinRingVariance)
         closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
-        if (stillLines)
-            for (int32_t j = 0; j < window.height; j++)
-                for (int32_t i = 0; i < window.width; i++)
-                    if (stillLines->columns[window.x + i] || stillLines->rows[window.y + j]) {
-                        const size_t p = (size_t)j * window.width + i;
-                        closed[p] = found.still[p] = found.outline[p] = 0;
-                    }
-    } else if (!BlankAround(stats, aroundGrown, &closed, &found)) {
+    else if (!BlankAround(stats, aroundGrown, stillLines, &closed, &found))
         return found;
-    }
+    if (stillLines)
+        for (int32_t j = 0; j < window.height; j++)
+            for (int32_t i = 0; i < window.width; i++)
+                if (stillLines->columns[window.x + i] || stillLines->rows[window.y + j]) {
+                    const size_t p = (size_t)j * window.width + i;
+                    closed[p] = found.still[p] = found.outline[p] = 0;
+                }
     found.marked = closed;
     // Where dimmed pixels do not tell where the logo ends, they still tell
     // that it is there: they count for its opacity, not for its region.
@@ -1263,7 +1318,16 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     pass->firsts = FirstCandidates(often, total, width, height);
     std::sort(pass->firsts.begin(), pass->firsts.end(),
               [](const Component& a, const Component& b) { return a.mass > b.mass; });
-    if (pass->firsts.size() > (size_t)kMaxRefined) pass->firsts.resize(kMaxRefined);
+    // A small logo over a busy picture has less mass than the picture's
+    // larger groups, though its pixels are marked in more of the runs:
+    // after the groups of most mass come those whose pixels are marked
+    // most often on the whole.
+    if (pass->firsts.size() > (size_t)kMaxRefined) {
+        const size_t kept = std::min(pass->firsts.size(), (size_t)(kMaxRefined + kMaxDenseRefined));
+        std::partial_sort(pass->firsts.begin() + kMaxRefined, pass->firsts.begin() + kept, pass->firsts.end(),
+                          [](const Component& a, const Component& b) { return a.mass * b.area > b.mass * a.area; });
+        pass->firsts.resize(kept);
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -26,6 +26,7 @@ enum Backdrop {
     kDarkNoise,   // and of dark ones
     kStillGrain,  // one picture throughout under grain that changes every sample
     kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
+    kGradientCorner, // the same with a smooth gradient there instead, under a black bar 6 rows high
     kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
     kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
     kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
@@ -146,13 +147,18 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                         planes[2][(size_t)b * kW + a] = v;
                     }
             }
-    } else if (clip.backdrop == kBlankCorner) {
+    } else if (clip.backdrop == kBlankCorner || clip.backdrop == kGradientCorner) {
+        const bool gradient = clip.backdrop == kGradientCorner;
         for (int32_t j = 0; j < kH; j += 4)
             for (int32_t i = 0; i < kW; i += 4) {
-                const uint8_t y = i < 72 && j < 48 ? 100 : (uint8_t)level(random);
+                const uint8_t y = (uint8_t)level(random);
                 for (int32_t b = j; b < std::min(kH, j + 4); b++)
-                    for (int32_t a = i; a < std::min(kW, i + 4); a++) planes[0][(size_t)b * kW + a] = y;
+                    for (int32_t a = i; a < std::min(kW, i + 4); a++)
+                        planes[0][(size_t)b * kW + a] = a >= 72 || b >= 48 ? y : gradient ? (uint8_t)(60 + a / 2 + b / 2) : 100;
             }
+        if (gradient)
+            for (int32_t j = 0; j < 6; j++)
+                for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = 16;
     } else if (clip.backdrop == kSlope) {
         // Above the line through (60, 30) along (4, 3), flat at the panned
         // picture's mean level; below it the panned picture, darkened
@@ -358,6 +364,10 @@ TEST(LogoDetect, LogoOnABlankThePictureAroundNeverLeaves) {
     // picture: anything of it would be carried off.
     ExpectFound({kBlankCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
     ExpectFound({kBlankCorner, 100, {{{20, 14, 30, 14}, 40, 128, 128, 1.0f, 20, 79}}}, 0.9);
+    // A smooth gradient (a sky) holds no more of the picture than a blank,
+    // and a bar's black beside it is no part of it.
+    ExpectFound({kGradientCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
+    ExpectFound({kGradientCorner, 100, {{{24, 16, 30, 12}, 70, 150, 110, 1.0f, 30, 99}}}, 0.9);
 }
 
 TEST(LogoDetect, LogoBesideAStillThird) {
@@ -518,6 +528,7 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // which is darker along a straight stretch of their border: neither
     // the stretch nor the darker picture is a logo on the blank.
     EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kGradientCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
     // A band sliding along its own length: its sides hold still, but each
     // along one straight line, which a logo's outline does not.
