@@ -1443,6 +1443,31 @@ void StartFaint(Refinement* f) {
     f->faint = true;
 }
 
+// A faint region's steps are weak evidence by themselves: one whose steps
+// all run one way is an edge of the picture or a bar's, which would
+// otherwise grow along it window after window; one in the middle of the
+// frame may be the middle of a zoom, and one reaching a quarter of the
+// frame across or down the slowly moving part around it. Before the region
+// stands (bySignature), a line of the picture passing through its window
+// may outweigh the outline beside it. region is in frame coordinates.
+bool FaintRegionHolds(const WindowStats& stats, const PixelRect& region, bool bySignature, int32_t width,
+                      int32_t height) {
+    const PixelRect& r = region;
+    const PixelRect inside = {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height};
+    double stepsX = 0, stepsY = 0;
+    SteadyStepMass(stats, inside, &stepsX, &stepsY);
+    bool turns = Turns(stepsX, stepsY);
+    if (!turns && !bySignature) {
+        WindowStats lineless = stats;
+        DropPassingLines(&lineless);
+        stepsX = stepsY = 0;
+        SteadyStepMass(lineless, inside, &stepsX, &stepsY);
+        turns = Turns(stepsX, stepsY);
+    }
+    return turns && !InMiddle(r, width, height) && r.width <= kMaxFaintExtent * width &&
+           r.height <= kMaxFaintExtent * height;
+}
+
 // One step of a candidate's refinement, from the statistics of this pass.
 void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f) {
     WindowStats stats;
@@ -1464,30 +1489,9 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         f->active = false;
         return;
     }
-    if (f->faint) {
-        // A faint region's steps are weak evidence by themselves: one whose
-        // steps all run one way is an edge of the picture or a bar's, which
-        // would otherwise grow along it window after window; one in the
-        // middle of the frame may be the middle of a zoom, and one reaching
-        // a quarter of the frame across or down the slowly moving part
-        // around it. Before the region stands, a line of the picture passing
-        // through its window may outweigh the outline beside it.
-        const PixelRect inside = {r.x - stats.window.x, r.y - stats.window.y, r.width, r.height};
-        double stepsX = 0, stepsY = 0;
-        SteadyStepMass(stats, inside, &stepsX, &stepsY);
-        bool turns = Turns(stepsX, stepsY);
-        if (!turns && !f->bySignature) {
-            WindowStats lineless = stats;
-            DropPassingLines(&lineless);
-            stepsX = stepsY = 0;
-            SteadyStepMass(lineless, inside, &stepsX, &stepsY);
-            turns = Turns(stepsX, stepsY);
-        }
-        if (!turns || InMiddle(r, width, height) || r.width > kMaxFaintExtent * width ||
-            r.height > kMaxFaintExtent * height) {
-            f->active = false;
-            return;
-        }
+    if (f->faint && !FaintRegionHolds(stats, r, f->bySignature, width, height)) {
+        f->active = false;
+        return;
     }
     f->sums = WindowSums();
     f->box = found.region;
