@@ -1822,8 +1822,12 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     FinishStats(sums, &stats);
     RegionFound found = FindRegion(stats, coarse, fine.width, fine.height);
     // A translucent logo's outline rings too little to be told, at the
-    // frame's own size, from its own soft side.
-    if (!candidate.faint && candidate.opacity >= kClearOpacity) TrimWeakSides(stats, &found);
+    // frame's own size, from its own soft side. A logo found by clear steps
+    // that dims nothing measurable is no translucent one: its dimming went
+    // untold (its marks are mostly its own outline), and it rings as an
+    // opaque logo does.
+    if (!candidate.faint && (candidate.opacity >= kClearOpacity || candidate.opacity < kUntoldDimming))
+        TrimWeakSides(stats, &found);
     // Each side within the rounding and the spread of the coarse one: out
     // by at most a coarse pixel, in by at most two.
     const PixelRect& r = found.region;
