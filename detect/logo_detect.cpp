@@ -969,6 +969,23 @@ bool ClearMark(const WindowStats& s, int32_t i, int32_t j) {
            StepTo(s, i, j, 0, -1, false) > 0;
 }
 
+// How much of the picture a found region hides: the median over its
+// marked pixels of how much less they vary than the moving picture around.
+// Over a blank picture that does not move it cannot be told: it counts as
+// opaque.
+double RegionDimming(const WindowStats& s, const RegionFound& found) {
+    if (found.blank) return 1.0;
+    const PixelRect& r = s.window;
+    const PixelRect& region = found.region;
+    std::vector<float> opacity;
+    for (int32_t j = region.y - r.y; j < RectBottom(region) - r.y; j++)
+        for (int32_t i = region.x - r.x; i < RectRight(region) - r.x; i++) {
+            const size_t p = (size_t)j * r.width + i;
+            if (found.marked[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(s.variance[p] / found.moving)));
+        }
+    return Median(opacity);
+}
+
 // Whether a region found as a faint logo's is an opaque logo's over a
 // picture that barely moves around it: its pixels vary as much as that
 // picture (the codec's noise), so it shows no dimming, which leaves only
@@ -979,11 +996,9 @@ bool SharpUndimmed(const WindowStats& s, const RegionFound& found) {
     const PixelRect& r = s.window;
     const PixelRect& region = found.region;
     double clear = 0, all = 0;
-    std::vector<float> opacity;
     for (int32_t j = region.y - r.y; j < RectBottom(region) - r.y; j++)
         for (int32_t i = region.x - r.x; i < RectRight(region) - r.x; i++) {
             const size_t p = (size_t)j * r.width + i;
-            if (found.marked[p]) opacity.push_back(1.0f - std::min(1.0f, sqrtf(s.variance[p] / found.moving)));
             const float* steps[2] = {&s.meanStepX[p * kSamplePlanes], &s.meanStepY[p * kSamplePlanes]};
             const float energy[2] = {s.energyX[p], s.energyY[p]};
             for (int k = 0; k < 2; k++) {
@@ -993,7 +1008,7 @@ bool SharpUndimmed(const WindowStats& s, const RegionFound& found) {
                 if (SteadyStep(steps[k], energy[k])) clear += size;
             }
         }
-    return all > 0 && clear >= kClearShare * all && Median(opacity) < kUntoldDimming;
+    return all > 0 && clear >= kClearShare * all && RegionDimming(s, found) < kUntoldDimming;
 }
 
 // Takes off the region's outermost rows and columns that are not a side
@@ -1402,17 +1417,10 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const double scale = width / 480.0;
     double stepsX = 0, stepsY = 0, stillMass = 0;
     SteadyStepMass(stats, inside, &stepsX, &stepsY);
-    std::vector<float> opacity;
     for (int32_t j = inside.y; j < RectBottom(inside); j++)
-        for (int32_t i = inside.x; i < RectRight(inside); i++) {
-            size_t p = (size_t)j * window.width + i;
-            if (found.marked[p] && !found.blank)
-                opacity.push_back(1.0f - std::min(1.0f, sqrtf(stats.variance[p] / found.moving)));
-            if (found.still[p]) stillMass += kStillWorth;
-        }
-    // Over a blank picture that does not move, how much of it the logo
-    // hides cannot be told: it counts as opaque.
-    const double dimming = found.blank ? 1.0 : Median(opacity);
+        for (int32_t i = inside.x; i < RectRight(inside); i++)
+            if (found.still[(size_t)j * window.width + i]) stillMass += kStillWorth;
+    const double dimming = RegionDimming(stats, found);
     const double edgeMass = stepsX + stepsY;
     // Steps that all lie along one straight line are an edge of the picture
     // lying along a diagonal motion (a slope under a diagonal pan), and
