@@ -986,13 +986,15 @@ double RegionDimming(const WindowStats& s, const RegionFound& found) {
     return Median(opacity);
 }
 
-// Whether a region found as a faint logo's is an opaque logo's over a
-// picture that barely moves around it: its pixels vary as much as that
-// picture (the codec's noise), so it shows no dimming, which leaves only
-// its steady steps to find it by; but most of their size is in clear
-// steps, and such an outline rings like any other. A soft watermark
-// dims the picture by a share that shows.
-bool SharpUndimmed(const WindowStats& s, const RegionFound& found) {
+// Whether a region found as a faint logo's is a clear logo's: most of its
+// steady steps' size is in clear steps, and such an outline rings like any
+// other. A clear logo is found by its steps over every sample when its
+// first candidate took in a part of the picture beside it, and over a
+// picture that barely moves around it, whose pixels vary as much as the
+// logo's (the codec's noise), it shows no dimming at all. A soft watermark,
+// whose outline is blurred, dims the picture by a share that shows but
+// stays under a clear logo's.
+bool SharpOutline(const WindowStats& s, const RegionFound& found) {
     const PixelRect& r = s.window;
     const PixelRect& region = found.region;
     double clear = 0, all = 0;
@@ -1008,7 +1010,8 @@ bool SharpUndimmed(const WindowStats& s, const RegionFound& found) {
                 if (SteadyStep(steps[k], energy[k])) clear += size;
             }
         }
-    return all > 0 && clear >= kClearShare * all && RegionDimming(s, found) < kUntoldDimming;
+    const double dimming = RegionDimming(s, found);
+    return all > 0 && clear >= kClearShare * all && (dimming < kUntoldDimming || dimming >= kClearOpacity);
 }
 
 // Takes off the region's outermost rows and columns that are not a side
@@ -1026,9 +1029,9 @@ bool SharpUndimmed(const WindowStats& s, const RegionFound& found) {
 // (its outline marks the picture's side all along) stays as it was.
 void TrimWeakSides(const WindowStats& s, RegionFound* found) {
     // A faint logo's outline is blurred: it steps out by little at its
-    // sides, and rings nowhere. An opaque one found only by its steps rings
-    // as any other does.
-    if (IsEmptyRect(found->region) || found->blank || (s.faintSteps && !SharpUndimmed(s, *found))) return;
+    // sides, and rings nowhere. A clear one found by its steps over every
+    // sample rings as any other does.
+    if (IsEmptyRect(found->region) || found->blank || (s.faintSteps && !SharpOutline(s, *found))) return;
     const bool dimmedTold = DimmedTold(*found);
     // A faint logo's marks are closed across wider gaps, which joins the
     // codec's from further out.

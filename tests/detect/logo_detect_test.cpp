@@ -332,6 +332,18 @@ TEST(LogoDetect, WhatLiesBeyondTheRingingIsNotTheLogo) {
     ExpectFound({kSlowPan, 80, {smooth}}, 0.95);
 }
 
+// A logo beside lines of the picture held along the pan is found from its
+// steps over every sample, as a faint logo is; its outline is a clear one
+// all the same, whether it hides most of the picture or all of it, and its
+// ringing is no part of it.
+TEST(LogoDetect, AClearLogoFoundByItsStepsOverEverySampleLosesItsRinging) {
+    for (float alpha : {0.8f, 1.0f}) {
+        Logo text = {{150, 60, 30, 12}, 230, 90, 170, alpha, 0, 79};
+        text.ringing = 0.12f;
+        ExpectFound({kPanLines, 80, {text}}, 0.95);
+    }
+}
+
 TEST(LogoDetect, TranslucentPlateOverPan) {
     ExpectFound({kPan, 80, {{{10, 80, 40, 18}, 235, 128, 128, 0.5f, 0, 79}}}, 0.8);
 }
