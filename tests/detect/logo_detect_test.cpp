@@ -32,6 +32,7 @@ enum Backdrop {
     kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
     kStillThird,  // kNoise, but the left third holds one picture throughout
     kPanLines,    // kPan crossed by thin dark lines along its motion, which hold still
+    kPanLetterbox, // kPan between black bars 16 rows high at the top and the bottom
 };
 
 struct Logo {
@@ -190,7 +191,8 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
-        const bool pans = clip.backdrop == kPan || clip.backdrop == kPanVignette || clip.backdrop == kPanLines;
+        const bool pans = clip.backdrop == kPan || clip.backdrop == kPanVignette || clip.backdrop == kPanLines ||
+                          clip.backdrop == kPanLetterbox;
         const int32_t shift = pans ? 3 * n : 0;
         std::uniform_int_distribution<int> grain(-4, 4);
         for (int32_t j = 0; j < kH; j++)
@@ -201,6 +203,10 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
     if (clip.backdrop == kPanLines)
         for (int32_t j = 5; j < kH; j += 16)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(planes[0][(size_t)j * kW + i] * 3 / 5);
+    if (clip.backdrop == kPanLetterbox)
+        for (int32_t j = 0; j < kH; j++)
+            if (j < 16 || j >= kH - 16)
+                for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = 16;
     if (clip.backdrop == kPanVignette)
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) {
@@ -420,6 +426,13 @@ TEST(LogoDetect, SoftWatermark) {
     ExpectFound({kPanLines, 80, {overPan}}, 0.75);
 }
 
+// A logo sits near a side of the picture, whatever bars frame it: a soft
+// watermark just below a letterbox's top bar, midway along, is placed as
+// one at the top of a frame without bars.
+TEST(LogoDetect, SoftWatermarkBelowALetterboxBar) {
+    ExpectFound({kPanLetterbox, 80, {{{74, 24, 44, 20}, 235, 128, 128, 0.3f, 0, 79, 2.5f}}}, 0.75);
+}
+
 // Letters of one text found apart (the outline between them broken where
 // a letter lies over its own colour) make one logo. A still part of the
 // picture beside a logo, which shows whether the logo does or not, stays
@@ -542,6 +555,7 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kGradientCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kPanLetterbox, 80, {}}).detection.verdict, kDetectNothing);
     // A band sliding along its own length: its sides hold still, but each
     // along one straight line, which a logo's outline does not.
     EXPECT_EQ(Detect({kDiagonalBand, 50, {}}).detection.verdict, kDetectNothing);
