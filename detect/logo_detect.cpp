@@ -81,7 +81,7 @@ const float kMaxFaintExtent = 0.25f; // the same for a faint logo, which sits sm
 const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
-const float kFaintShownShare = 0.85f; // least share of the samples a fainter logo counts fully in
+const float kFaintShownShare = 0.85f; // least share of the samples a faint logo counts fully in
 const float kWeakSide = 0.25f;     // least share of the step inside it a logo's side steps out by
 const float kClearStep = 2 * kEdgeMin; // least mean step of a clear outline, inside its ringing
 const float kClearShare = 0.5f;    // least share of a region's steady steps' size in clear ones, for a clear outline
@@ -1452,9 +1452,11 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     c->faint = stats.faintSteps;
     // A faint logo dims too little to be measured against the picture's own
     // changes; what tells it from a part of the picture that changes slowly
-    // is that its small steps hold, and its signature finds it, in nearly
-    // every sample.
-    const double hiding = stats.faintSteps && showingShare >= kFaintShownShare ? 1.0 : std::min(1.0, dimming / kClearOpacity);
+    // is that its small steps hold, and its signature finds it, over the
+    // moving picture: fully in nearly every sample, and in part as far as
+    // the share of samples it shows in goes.
+    const double held = stats.faintSteps ? showingShare / kFaintShownShare : 0;
+    const double hiding = std::min(1.0, std::max(held, dimming / kClearOpacity));
     c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, picture) *
                sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, found.still, found.moving, inside);
