@@ -688,6 +688,31 @@ TEST(LogoPresence, ASmearedSmallLogoShowsByItsTint) {
     }
 }
 
+// A codec builds a logo up over a few frames after it appears (as a fade
+// would): its steps there are the logo's in shape but a fraction of their
+// size. Over a smooth picture those frames show it; the same pictures
+// without it do not.
+TEST(LogoPresence, ALogoBeingBuiltUpShows) {
+    const Logo logo = {{150, 10, 32, 16}, 220, 90, 170, 0.5f, 0, 79};
+    const Detected learned = Detect({kNoise, 80, {logo}});
+    ASSERT_EQ(learned.detection.verdict, kDetectFound);
+    const LogoSignature& signature = learned.detection.candidates[0].signature;
+    const Texture none = {1, 1, {0}};
+    const Texture smooth = MakeTexture(11, kW + 28, kH, 0.05f, 4);
+    std::vector<uint8_t> planes[3];
+    for (bool shows : {true, false}) {
+        Logo faded = logo;
+        faded.alpha = 0.1f;
+        SyntheticClip clip = {kSlowPan, 20, {}};
+        if (shows) clip.logos.push_back(faded);
+        for (int n = 0; n < clip.samples; n++) {
+            Draw(clip, none, smooth, n, planes);
+            const SamplePlanes frame = {n, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
+            EXPECT_EQ((int)MatchLogo(signature, frame).shown, (int)(shows ? kLogoShown : kLogoAbsent)) << "sample " << n;
+        }
+    }
+}
+
 TEST(LogoPresence, UnsureFramesTakeTheirNeighboursAnswer) {
     const LogoShown S = kLogoShown, A = kLogoAbsent, U = kLogoUnsure;
     struct Case {
