@@ -81,7 +81,7 @@ const float kMaxFaintExtent = 0.25f; // the same for a faint logo, which sits sm
 const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
-const float kFaintShownShare = 0.85f; // least share of the samples a fainter logo counts fully in
+const float kFaintShownShare = 0.85f; // least share of the samples a faint logo counts fully in
 const float kWeakSide = 0.25f;     // least share of the step inside it a logo's side steps out by
 const float kClearStep = 2 * kEdgeMin; // least mean step of a clear outline, inside its ringing
 const float kClearShare = 0.5f;    // least share of a region's steady steps' size in clear ones, for a clear outline
@@ -789,11 +789,14 @@ LogoSignature MakeSignature(const WindowStats& s, const std::vector<uint8_t>& st
     return sig;
 }
 
-// How much a region looks like a logo, by where it sits: corners first,
-// then the middles of the edges, the frame's centre last.
-double PlacePreference(const PixelRect& r, int32_t width, int32_t height) {
-    double dx = std::min<int64_t>(r.x, width - RectRight(r)) / (double)width;
-    double dy = std::min<int64_t>(r.y, height - RectBottom(r)) / (double)height;
+// How much a region looks like a logo, by where it sits in the picture
+// (the frame less its bars): corners first, then the middles of the edges,
+// the centre last.
+double PlacePreference(const PixelRect& r, const PixelRect& picture) {
+    const int64_t fromX = std::min<int64_t>(r.x - picture.x, RectRight(picture) - RectRight(r));
+    const int64_t fromY = std::min<int64_t>(r.y - picture.y, RectBottom(picture) - RectBottom(r));
+    double dx = std::max<int64_t>(0, fromX) / (double)picture.width;
+    double dy = std::max<int64_t>(0, fromY) / (double)picture.height;
     double nearX = std::max(0.0, 1.0 - dx / 0.25), nearY = std::max(0.0, 1.0 - dy / 0.25);
     return 0.2 + 0.8 * std::max(nearX, nearY) + 0.5 * nearX * nearY;
 }
@@ -810,6 +813,19 @@ PixelRect WindowAround(const PixelRect& box, int32_t width, int32_t height) {
 struct StillLines {
     std::vector<uint8_t> columns, rows;
 };
+
+// The part of the frame the picture fills: the frame less the still lines
+// running in from its sides, a letterbox's or a pillarbox's bars. A logo
+// is placed on the picture, near its sides, whatever bars frame it.
+PixelRect PictureArea(const StillLines& still, int32_t width, int32_t height) {
+    int32_t left = 0, right = width, top = 0, bottom = height;
+    while (left < right && still.columns[left]) left++;
+    while (right > left && still.columns[right - 1]) right--;
+    while (top < bottom && still.rows[top]) top++;
+    while (bottom > top && still.rows[bottom - 1]) bottom--;
+    if (left >= right || top >= bottom) return {0, 0, width, height};
+    return {left, top, right - left, bottom - top};
+}
 
 // The steady pixels of a window and the region they form around a box.
 struct RegionFound {
@@ -1195,6 +1211,7 @@ struct FirstPass {
     std::vector<Component>  faintFirsts; // faint logos' candidates, from the sums over every sample
     WindowSums              whole;       // every run's sums, added up
     StillLines              still;       // of the frame, over every sample
+    PixelRect               picture = {0, 0, 0, 0}; // the frame less its bars (PictureArea)
     float                   moving = 0; // samples' worth of picture change
 };
 
@@ -1304,6 +1321,7 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     FinishStats(pass->whole, &stats);
     pass->whole = WindowSums();
     pass->still = FindStillLines(stats);
+    pass->picture = PictureArea(pass->still, width, height);
     stats.faintSteps = true;
     std::vector<uint8_t> across, down;
     HeldStepMaps(stats, &across, &down);
@@ -1413,7 +1431,7 @@ double Breadth(const std::vector<uint8_t>& marked, PixelRect r, int32_t pitch) {
 // (a logo fainter than about a third hides too little to be told from a
 // picture that merely changes slowly there).
 void ScoreRegion(const WindowStats& stats, const RegionFound& found, double showingShare, int32_t width,
-                 int32_t height, LogoCandidate* c) {
+                 const PixelRect& picture, LogoCandidate* c) {
     const PixelRect& window = stats.window;
     const PixelRect& region = found.region;
     const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
@@ -1434,10 +1452,12 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     c->faint = stats.faintSteps;
     // A faint logo dims too little to be measured against the picture's own
     // changes; what tells it from a part of the picture that changes slowly
-    // is that its small steps hold, and its signature finds it, in nearly
-    // every sample.
-    const double hiding = stats.faintSteps && showingShare >= kFaintShownShare ? 1.0 : std::min(1.0, dimming / kClearOpacity);
-    c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, width, height) *
+    // is that its small steps hold, and its signature finds it, over the
+    // moving picture: fully in nearly every sample, and in part as far as
+    // the share of samples it shows in goes.
+    const double held = stats.faintSteps ? showingShare / kFaintShownShare : 0;
+    const double hiding = std::min(1.0, std::max(held, dimming / kClearOpacity));
+    c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, picture) *
                sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, found.still, found.moving, inside);
 }
@@ -1563,7 +1583,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         showingWeight += f->shown[k] * pass.notes[k].weight;
     }
     if (showingWeight >= kMinShowing && lasting >= kMinShownShare * f->shown.size()) {
-        ScoreRegion(stats, found, showing / f->shown.size(), width, height, &f->result);
+        ScoreRegion(stats, found, showing / f->shown.size(), width, pass.picture, &f->result);
         // Scored and matched with what holds still beside it, the logo's
         // region is its own.
         TrimWeakSides(stats, &found);

@@ -15,6 +15,11 @@ const float kFlatShare = 0.15f;
 // Steps foretold with less energy than this share of the logo's own are a
 // logo of the picture's colour there, which the frame's steps cannot tell.
 const float kFaintShare = 0.15f;
+// A frame whose steps are the logo's foretold ones in shape (correlated by
+// this much) but weaker, down to this share of them, shows the logo as the
+// codec first builds it up, or as it fades in.
+const float kWeakCorrelation = 0.45f;
+const float kWeakScore = 0.1f;
 const float kStillDecide = 0.25f; // least share of still pixels in a signature they decide alone
 const float kStillKept = 0.7f;    // still score of pixels that keep their values
 const float kStillLost = 0.3f;    // and of pixels that have plainly lost them
@@ -147,6 +152,9 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
                       ? kLogoShown
                       : Decide(edges, still, tells ? projected / foretold : 0, stillScore, tells,
                                frameEnergy < kFlatShare * foretold, true);
+    if (match.shown != kLogoShown && tells && still < kStillDecide * (edges + still) &&
+        projected >= kWeakScore * foretold && projected * projected >= kWeakCorrelation * kWeakCorrelation * foretold * frameEnergy)
+        match.shown = kLogoShown;
     // A frame whose box is tinted as foretold, far from how the picture
     // alone would leave it, shows the logo whatever its steps say.
     if (match.shown != kLogoShown) {

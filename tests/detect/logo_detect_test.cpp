@@ -32,6 +32,7 @@ enum Backdrop {
     kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
     kStillThird,  // kNoise, but the left third holds one picture throughout
     kPanLines,    // kPan crossed by thin dark lines along its motion, which hold still
+    kPanLetterbox, // kPan between black bars 16 rows high at the top and the bottom
 };
 
 struct Logo {
@@ -190,7 +191,8 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = slow.y[(size_t)j * slow.w + i + n];
     } else {
-        const bool pans = clip.backdrop == kPan || clip.backdrop == kPanVignette || clip.backdrop == kPanLines;
+        const bool pans = clip.backdrop == kPan || clip.backdrop == kPanVignette || clip.backdrop == kPanLines ||
+                          clip.backdrop == kPanLetterbox;
         const int32_t shift = pans ? 3 * n : 0;
         std::uniform_int_distribution<int> grain(-4, 4);
         for (int32_t j = 0; j < kH; j++)
@@ -201,6 +203,10 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
     if (clip.backdrop == kPanLines)
         for (int32_t j = 5; j < kH; j += 16)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(planes[0][(size_t)j * kW + i] * 3 / 5);
+    if (clip.backdrop == kPanLetterbox)
+        for (int32_t j = 0; j < kH; j++)
+            if (j < 16 || j >= kH - 16)
+                for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = 16;
     if (clip.backdrop == kPanVignette)
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) {
@@ -418,6 +424,17 @@ TEST(LogoDetect, SoftWatermark) {
     // through it and others just above and below: the region keeps to the
     // watermark rather than running along them.
     ExpectFound({kPanLines, 80, {overPan}}, 0.75);
+    // Shown in seven tenths of the samples, the picture moving on throughout.
+    Logo part = overNoise;
+    part.first = 36;
+    ExpectFound({kNoise, 120, {part}}, 0.75);
+}
+
+// A logo sits near a side of the picture, whatever bars frame it: a soft
+// watermark just below a letterbox's top bar, midway along, is placed as
+// one at the top of a frame without bars.
+TEST(LogoDetect, SoftWatermarkBelowALetterboxBar) {
+    ExpectFound({kPanLetterbox, 80, {{{74, 24, 44, 20}, 235, 128, 128, 0.3f, 0, 79, 2.5f}}}, 0.75);
 }
 
 // Letters of one text found apart (the outline between them broken where
@@ -542,6 +559,7 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     EXPECT_EQ(Detect({kBlankCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kGradientCorner, 80, {}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kSlope, 80, {}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kPanLetterbox, 80, {}}).detection.verdict, kDetectNothing);
     // A band sliding along its own length: its sides hold still, but each
     // along one straight line, which a logo's outline does not.
     EXPECT_EQ(Detect({kDiagonalBand, 50, {}}).detection.verdict, kDetectNothing);
@@ -666,6 +684,31 @@ TEST(LogoPresence, ASmearedSmallLogoShowsByItsTint) {
             const LogoShown shown = MatchLogo(signature, frame).shown;
             if (shows) EXPECT_EQ((int)shown, (int)kLogoShown) << "sample " << n;
             else EXPECT_NE((int)shown, (int)kLogoShown) << "sample " << n;
+        }
+    }
+}
+
+// A codec builds a logo up over a few frames after it appears (as a fade
+// would): its steps there are the logo's in shape but a fraction of their
+// size. Over a smooth picture those frames show it; the same pictures
+// without it do not.
+TEST(LogoPresence, ALogoBeingBuiltUpShows) {
+    const Logo logo = {{150, 10, 32, 16}, 220, 90, 170, 0.5f, 0, 79};
+    const Detected learned = Detect({kNoise, 80, {logo}});
+    ASSERT_EQ(learned.detection.verdict, kDetectFound);
+    const LogoSignature& signature = learned.detection.candidates[0].signature;
+    const Texture none = {1, 1, {0}};
+    const Texture smooth = MakeTexture(11, kW + 28, kH, 0.05f, 4);
+    std::vector<uint8_t> planes[3];
+    for (bool shows : {true, false}) {
+        Logo faded = logo;
+        faded.alpha = 0.1f;
+        SyntheticClip clip = {kSlowPan, 20, {}};
+        if (shows) clip.logos.push_back(faded);
+        for (int n = 0; n < clip.samples; n++) {
+            Draw(clip, none, smooth, n, planes);
+            const SamplePlanes frame = {n, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
+            EXPECT_EQ((int)MatchLogo(signature, frame).shown, (int)(shows ? kLogoShown : kLogoAbsent)) << "sample " << n;
         }
     }
 }
