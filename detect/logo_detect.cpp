@@ -866,22 +866,21 @@ LevelPlane FitPlane(const std::vector<float>& values, const std::vector<int32_t>
 // yet hold some without the logo); where the logo is gone they take the
 // blank's level, so their distance from it stands for the moving picture's
 // variance. Returns whether the surroundings are blank.
-//
-// BlankLevel fits that level over the surroundings' pixels that vary less
-// than mostVariance, and tells whether they are blank.
-bool BlankLevel(const WindowStats& s, PixelRect aroundGrown, const StillLines* stillLines, float mostVariance,
-                LevelPlane fit[kSamplePlanes]) {
+bool BlankAround(const WindowStats& s, PixelRect aroundGrown, const StillLines* stillLines,
+                 std::vector<uint8_t>* marks, RegionFound* found) {
     const PixelRect& r = s.window;
+    const size_t n = (size_t)r.width * r.height;
     std::vector<int32_t> xs, ys;
     std::vector<float> level[kSamplePlanes];
     for (int32_t j = 0; j < r.height; j++)
         for (int32_t i = 0; i < r.width; i++) {
-            if (HoldsPixel(aroundGrown, i, j) || s.variance[(size_t)j * r.width + i] >= mostVariance) continue;
+            if (HoldsPixel(aroundGrown, i, j)) continue;
             if (stillLines && (stillLines->columns[r.x + i] || stillLines->rows[r.y + j])) continue;
             xs.push_back(i), ys.push_back(j);
             for (int p = 0; p < kSamplePlanes; p++) level[p].push_back(s.mean[((size_t)j * r.width + i) * kSamplePlanes + p]);
         }
     if (xs.size() < 16) return false;
+    LevelPlane fit[kSamplePlanes];
     for (int p = 0; p < kSamplePlanes; p++) fit[p] = FitPlane(level[p], xs, ys);
     auto distance = [&](const LevelPlane* planes, size_t k) {
         float d = 0;
@@ -901,59 +900,26 @@ bool BlankLevel(const WindowStats& s, PixelRect aroundGrown, const StillLines* s
         }
     for (int p = 0; p < kSamplePlanes; p++) fit[p] = FitPlane(nearLevel[p], nearXs, nearYs);
     for (size_t k = 0; k < xs.size(); k++) ringApart[k] = distance(fit, k);
-    return HighShare(ringApart) <= kBlankSpread * kBlankSpread;
-}
-
-// How far window pixel q's mean lies from a blank's fitted level, squared.
-float ApartFromBlank(const WindowStats& s, const LevelPlane fit[kSamplePlanes], size_t q) {
-    const int32_t i = (int32_t)(q % s.window.width), j = (int32_t)(q / s.window.width);
-    float apart = 0;
-    for (int p = 0; p < kSamplePlanes; p++) {
-        const float d = s.mean[q * kSamplePlanes + p] - fit[p].At(i, j);
-        apart += d * d;
-    }
-    return apart;
-}
-
-bool BlankAround(const WindowStats& s, PixelRect aroundGrown, const StillLines* stillLines,
-                 std::vector<uint8_t>* marks, RegionFound* found) {
-    const PixelRect& r = s.window;
-    const size_t n = (size_t)r.width * r.height;
-    LevelPlane fit[kSamplePlanes];
-    if (!BlankLevel(s, aroundGrown, stillLines, INFINITY, fit)) return false;
+    if (HighShare(ringApart) > kBlankSpread * kBlankSpread) return false;
     marks->assign(n, 0);
     found->still.assign(n, 0);
     found->outline.assign(n, 0);
     std::vector<float> logoApart;
-    for (size_t q = 0; q < n; q++) {
-        const float apart = ApartFromBlank(s, fit, q);
-        (*marks)[q] = apart >= 4 * kBlankSpread * kBlankSpread;
-        found->still[q] = (*marks)[q] && s.variance[q] < kBlankSpread * kBlankSpread;
-        if ((*marks)[q]) logoApart.push_back(apart);
-    }
+    for (int32_t j = 0; j < r.height; j++)
+        for (int32_t i = 0; i < r.width; i++) {
+            const size_t q = (size_t)j * r.width + i;
+            float apart = 0;
+            for (int p = 0; p < kSamplePlanes; p++) {
+                const float d = s.mean[q * kSamplePlanes + p] - fit[p].At(i, j);
+                apart += d * d;
+            }
+            (*marks)[q] = apart >= 4 * kBlankSpread * kBlankSpread;
+            found->still[q] = (*marks)[q] && s.variance[q] < kBlankSpread * kBlankSpread;
+            if ((*marks)[q]) logoApart.push_back(apart);
+        }
     found->blank = true;
     found->moving = std::max(found->moving, Median(logoApart));
     return true;
-}
-
-// Part of a logo may lie over a stretch of the picture that holds still
-// over the samples showing it (a dark smooth corner a slow pan barely
-// moves): neither side of its outline moves there and its still pixels run
-// into the stretch's, so neither marks it. Where the still part of the
-// surroundings is a blank, the still pixels inside the box (window
-// coordinates) that stand out of its level are the logo's, as on a blank
-// all around.
-void StandOutOfStillBlank(const WindowStats& s, PixelRect around, PixelRect aroundGrown, const StillLines* stillLines,
-                          float movingVariance, std::vector<uint8_t>* marks, std::vector<uint8_t>* still) {
-    const float quiet = kSteadyValue * movingVariance;
-    LevelPlane fit[kSamplePlanes];
-    if (!BlankLevel(s, aroundGrown, stillLines, quiet, fit)) return;
-    for (int32_t j = around.y; j < RectBottom(around); j++)
-        for (int32_t i = around.x; i < RectRight(around); i++) {
-            const size_t q = (size_t)j * s.window.width + i;
-            if (s.variance[q] < quiet && ApartFromBlank(s, fit, q) >= 4 * kBlankSpread * kBlankSpread)
-                (*marks)[q] = (*still)[q] = 1;
-        }
 }
 
 // Whether the pixels 2 to 3 pixels outside a box (window coordinates)
@@ -1158,10 +1124,9 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
     std::vector<uint8_t> closed;
-    if (found.moving >= kMinRingVariance) {
+    if (found.moving >= kMinRingVariance)
         closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
-        StandOutOfStillBlank(stats, around, aroundGrown, stillLines, found.moving, &closed, &found.still);
-    } else if (!BlankAround(stats, aroundGrown, stillLines, &closed, &found))
+    else if (!BlankAround(stats, aroundGrown, stillLines, &closed, &found))
         return found;
     if (stillLines)
         for (int32_t j = 0; j < window.height; j++)
