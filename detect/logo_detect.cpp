@@ -1386,6 +1386,10 @@ struct Refinement {
     bool                   ok = false;
     WindowSums             sums;
     LogoCandidate          result;
+    // A region that holds as a logo's but scores too little (above 0) to be
+    // one by itself, a letter of a text found apart from the rest: it may
+    // still be more of a logo found beside it.
+    LogoCandidate          part;
 };
 
 // The runs that mark the candidate best stand for the samples showing it.
@@ -1467,9 +1471,11 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
 // it counts being all of them until a signature tells which show it.
 void StartFaint(Refinement* f) {
     const PixelRect first = f->first;
+    LogoCandidate part = std::move(f->part);
     *f = Refinement();
     f->box = first;
     f->first = first;
+    f->part = std::move(part);
     f->runs = (uint16_t)((1u << kMaxRuns) - 1);
     f->faint = true;
 }
@@ -1589,8 +1595,9 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         TrimWeakSides(stats, &found);
         f->result.region = found.region;
         f->result.present = std::move(present);
-        f->ok = f->result.score >= kMinScore &&
-                !(f->result.signature.edges.empty() && f->result.signature.still.empty());
+        const bool signs = !(f->result.signature.edges.empty() && f->result.signature.still.empty());
+        f->ok = f->result.score >= kMinScore && signs;
+        if (!f->ok && f->part.score <= 0 && signs) f->part = f->result;
     }
     if (!f->ok && !f->faint) StartFaint(f);
 }
@@ -1759,7 +1766,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
     }
 
     // Batches whose windows together stay within a budget of frames.
-    std::vector<LogoCandidate> found;
+    std::vector<LogoCandidate> found, parts;
     const double budget = kWindowBudget * width * height;
     // The first candidates, then the faint ones.
     const size_t count = pass.firsts.size() + pass.faintFirsts.size();
@@ -1783,8 +1790,10 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
             next++;
         }
         if (!Refine(source, pass, &batch)) return false;
-        for (Refinement& f : batch)
+        for (Refinement& f : batch) {
             if (f.ok) found.push_back(std::move(f.result));
+            if (f.part.score > 0) parts.push_back(std::move(f.part));
+        }
     }
     std::sort(found.begin(), found.end(),
               [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
@@ -1802,6 +1811,26 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
             found.erase(found.begin() + j);
             j = i + 1;  // the grown region may reach letters passed over
         }
+    // A letter too small to score as a logo by itself is one of a found
+    // text when it shares its rows and its showings; one that lies mostly
+    // inside it already adds nothing.
+    for (LogoCandidate& c : found)
+        for (size_t j = 0; j < parts.size();) {
+            if (ShareInside(parts[j].region, c.region) > 0.5) {
+                parts.erase(parts.begin() + j);
+                continue;
+            }
+            if (!SameText(c, parts[j], width, height)) {
+                j++;
+                continue;
+            }
+            c.score += parts[j].score;
+            c.region = Union(c.region, parts[j].region);
+            parts.erase(parts.begin() + j);
+            j = 0;  // the grown region may reach letters passed over
+        }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
     // A candidate lying mostly within a better one is a part of it (the
     // mark on a plate), not a logo of its own.
     for (LogoCandidate& c : found) {

@@ -438,16 +438,28 @@ TEST(LogoDetect, SoftWatermarkBelowALetterboxBar) {
 }
 
 // Letters of one text found apart (the outline between them broken where
-// a letter lies over its own colour) make one logo. A still part of the
-// picture beside a logo, which shows whether the logo does or not, stays
-// apart from it.
+// a letter lies over its own colour) make one logo, also when one of them
+// (a narrow letter of a translucent text in the frame's middle) is too
+// little to be taken for a logo by itself. A still part of the picture
+// beside a logo, which shows whether the logo does or not, stays apart
+// from it.
 TEST(LogoDetect, LettersOfATextJoinedAStillPartBesideNot) {
     const PixelRect first = {120, 10, 24, 20}, second = {152, 10, 22, 20};  // 8 pixels apart
-    const Detected text = Detect({kNoise, 80, {{first, 220, 90, 170, 1.0f, 0, 79}, {second, 220, 90, 170, 1.0f, 0, 79}}});
-    ASSERT_EQ(text.detection.verdict, kDetectFound);
-    const PixelRect& region = text.detection.candidates[0].region;
-    EXPECT_GE(RectIou(region, {120, 10, 54, 20}), 0.9)
-        << region.x << "," << region.y << " " << region.width << "x" << region.height;
+    const PixelRect wide = {70, 44, 24, 20}, narrow = {102, 44, 6, 20};
+    const struct {
+        Logo      a, b;
+        PixelRect text;
+    } texts[] = {
+        {{first, 220, 90, 170, 1.0f, 0, 79}, {second, 220, 90, 170, 1.0f, 0, 79}, {120, 10, 54, 20}},
+        {{wide, 220, 90, 170, 0.5f, 0, 79}, {narrow, 220, 90, 170, 0.5f, 0, 79}, {70, 44, 38, 20}},
+    };
+    for (const auto& t : texts) {
+        const Detected text = Detect({kNoise, 80, {t.a, t.b}});
+        ASSERT_EQ(text.detection.verdict, kDetectFound);
+        const PixelRect& region = text.detection.candidates[0].region;
+        EXPECT_GE(RectIou(region, t.text), 0.9)
+            << region.x << "," << region.y << " " << region.width << "x" << region.height;
+    }
 
     const Detected beside = Detect({kNoise, 80, {{first, 220, 90, 170, 1.0f, 20, 59}, {second, 200, 100, 150, 1.0f, 0, 79}}});
     ASSERT_EQ(beside.detection.verdict, kDetectFound);
