@@ -59,8 +59,9 @@ LogoShown Decide(double edges, double still, double edgeScore, double stillScore
 // around the logo (around, with the ring's spread, from RingLevel), per
 // plane, against the shift foretold for that level (change, against the
 // level learned). Each plane counts in the spread of the frame's own ring
-// there: a picture busy around the box may tint it by itself. apart is how far the shift foretold lies from none, off how
-// far the frame's lies from the one foretold, both squared, in spreads.
+// there: a picture busy around the box may tint it by itself. apart is how
+// far the shift foretold lies from none, off how far the frame's lies from
+// the one foretold, both squared, in spreads.
 struct TintMatch {
     double apart = 0, off = 0;
 };
@@ -152,6 +153,7 @@ LogoMatch MatchLogo(const LogoSignature& sig, const SamplePlanes& frame) {
                       ? kLogoShown
                       : Decide(edges, still, tells ? projected / foretold : 0, stillScore, tells,
                                frameEnergy < kFlatShare * foretold, true);
+    // Steps alike in shape but weaker: the logo being built up or fading in.
     if (match.shown != kLogoShown && tells && still < kStillDecide * (edges + still) &&
         projected >= kWeakScore * foretold && projected * projected >= kWeakCorrelation * kWeakCorrelation * foretold * frameEnergy)
         match.shown = kLogoShown;

@@ -637,6 +637,20 @@ TEST(LogoDetect, KeptWindowsFindWhatRereadingFinds) {
     }
 }
 
+// What the signature tells of each sample of clip, matched alone.
+std::vector<LogoShown> MatchEachSample(const LogoSignature& signature, const SyntheticClip& clip) {
+    const Texture none = {1, 1, {0}};
+    const Texture smooth = MakeTexture(11, kW + clip.samples + 8, kH, 0.05f, 4);
+    std::vector<uint8_t> planes[3];
+    std::vector<LogoShown> shown;
+    for (int n = 0; n < clip.samples; n++) {
+        Draw(clip, none, smooth, n, planes);
+        const SamplePlanes frame = {n, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
+        shown.push_back(MatchLogo(signature, frame).shown);
+    }
+    return shown;
+}
+
 // A logo's outline steps run from the picture to the logo: learned over
 // bright pictures they are turned round over dark ones, while the steps
 // inside it stay; and a nearly opaque plate's pixels, which hold still over
@@ -650,18 +664,14 @@ TEST(LogoPresence, ALogoShowsOverPicturesOfAnyLevel) {
         const Detected learned = Detect({kBrightNoise, 80, {logo}});
         ASSERT_EQ(learned.detection.verdict, kDetectFound);
         const LogoSignature& signature = learned.detection.candidates[0].signature;
-        const Texture none = {1, 1, {0}};
-        std::vector<uint8_t> planes[3];
         for (Backdrop backdrop : {kBrightNoise, kDarkNoise, kNoise})
             for (bool shows : {true, false}) {
                 SyntheticClip clip = {backdrop, 20, {}};
                 if (shows) clip.logos.push_back(logo);
-                for (int n = 0; n < clip.samples; n++) {
-                    Draw(clip, none, none, n, planes);
-                    const SamplePlanes frame = {n, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
-                    EXPECT_EQ((int)MatchLogo(signature, frame).shown, (int)(shows ? kLogoShown : kLogoAbsent))
+                const std::vector<LogoShown> shown = MatchEachSample(signature, clip);
+                for (int n = 0; n < clip.samples; n++)
+                    EXPECT_EQ((int)shown[n], (int)(shows ? kLogoShown : kLogoAbsent))
                         << "opacity " << lrintf(100 * logo.alpha) << " %, backdrop " << backdrop << ", sample " << n;
-                }
             }
     }
 }
@@ -709,19 +719,14 @@ TEST(LogoPresence, ALogoBeingBuiltUpShows) {
     const Detected learned = Detect({kNoise, 80, {logo}});
     ASSERT_EQ(learned.detection.verdict, kDetectFound);
     const LogoSignature& signature = learned.detection.candidates[0].signature;
-    const Texture none = {1, 1, {0}};
-    const Texture smooth = MakeTexture(11, kW + 28, kH, 0.05f, 4);
-    std::vector<uint8_t> planes[3];
     for (bool shows : {true, false}) {
         Logo faded = logo;
         faded.alpha = 0.1f;
         SyntheticClip clip = {kSlowPan, 20, {}};
         if (shows) clip.logos.push_back(faded);
-        for (int n = 0; n < clip.samples; n++) {
-            Draw(clip, none, smooth, n, planes);
-            const SamplePlanes frame = {n, {planes[0].data(), planes[1].data(), planes[2].data()}, {kW, kW, kW}};
-            EXPECT_EQ((int)MatchLogo(signature, frame).shown, (int)(shows ? kLogoShown : kLogoAbsent)) << "sample " << n;
-        }
+        const std::vector<LogoShown> shown = MatchEachSample(signature, clip);
+        for (int n = 0; n < clip.samples; n++)
+            EXPECT_EQ((int)shown[n], (int)(shows ? kLogoShown : kLogoAbsent)) << "sample " << n;
     }
 }
 
