@@ -1157,7 +1157,8 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     found.marked = closed;
     // Where dimmed pixels do not tell where the logo ends, they still tell
     // that it is there: they count for its opacity, not for its region.
-    if (!DimmedTold(found))
+    const bool dimmedTell = DimmedTold(found);
+    if (!dimmedTell)
         for (size_t p = 0; p < closed.size(); p++) closed[p] = found.outline[p] || found.still[p];
     // A faint logo's letters are marked where their blurred outlines are
     // steep enough, which leaves wider gaps between them.
@@ -1170,9 +1171,36 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
             int32_t label = labels[(size_t)j * window.width + i];
             if (label >= 0) reaches[label] = 1;
         }
-    PixelRect region = {0, 0, 0, 0};
+    // A translucent logo's dimmed pixels join the pieces of its outline, but
+    // the outline and the still patches tell where it ends, except where it
+    // is a plate: a dimmed patch that holds most of them (with the outline
+    // along its edge) is the plate itself, much of its outline too weak to
+    // mark. A dimmed stretch beside them
+    // is a calm part of the picture (a blurred one barely changes as it
+    // pans) that the closing joined on, or that a wide box took in; the few
+    // outline marks along its own edge are not enough to tell a logo by.
+    // Dimmed pixels alone tell the region where nothing else does.
+    std::vector<int32_t> toldCount(parts.size(), 0), dimmedCount(parts.size(), 0);
+    for (size_t p = 0; p < closed.size(); p++)
+        if (labels[p] >= 0) (found.outline[p] || found.still[p] ? toldCount : dimmedCount)[labels[p]] += found.marked[p];
     for (size_t k = 0; k < parts.size(); k++)
-        if (reaches[k]) region = Union(region, parts[k].box);
+        if (toldCount[k] < kMinArea && toldCount[k] < dimmedCount[k]) toldCount[k] = 0;
+    PixelRect told = {0, 0, 0, 0};
+    std::vector<uint8_t> dimmed(closed.size(), 0);
+    for (int32_t j = 0; j < window.height; j++)
+        for (int32_t i = 0; i < window.width; i++) {
+            const size_t p = (size_t)j * window.width + i;
+            if (labels[p] < 0 || !reaches[labels[p]]) continue;
+            if (toldCount[labels[p]] && (found.outline[p] || found.still[p]))
+                told = Union(told, {i, j, 1, 1});
+            else
+                dimmed[p] = dimmedTell && found.marked[p];
+        }
+    PixelRect region = told;
+    std::vector<int32_t> dimmedLabels;
+    for (const Component& patch : Components(dimmed, window.width, window.height, nullptr, &dimmedLabels))
+        if (IsEmptyRect(told) || ShareInside(told, Grow(patch.box, kCloseRadius, window.width, window.height)) >= 0.5)
+            region = Union(region, patch.box);
     if (IsEmptyRect(region) || (found.blank && !StillAround(stats, region))) return found;
     found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
     found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
