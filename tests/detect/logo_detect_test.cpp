@@ -371,6 +371,14 @@ TEST(LogoDetect, ACalmStretchBesideALogoIsNotTheLogo) {
     ExpectFound({kPan, 80, {plate}, {83, 44, 24, 26}}, 0.9);
 }
 
+// A diagonal pan holds the picture's edges along it steady too, each along
+// a straight line on a slope. Taken in with a logo beside one, such an
+// edge would stretch the logo's region along it.
+TEST(LogoDetect, AnEdgeAlongADiagonalPanIsNoPartOfALogoBesideIt) {
+    ExpectFound({kDiagonalBand, 50, {{{100, 56, 30, 14}, 235, 128, 128, 1.0f, 0, 49}}}, 0.9);
+    ExpectFound({kDiagonalBand, 50, {{{104, 56, 30, 14}, 235, 128, 128, 1.0f, 0, 49}}}, 0.9);
+}
+
 TEST(LogoDetect, LogoInAFifthOfTheSamples) {
     ExpectFound({kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
 }
