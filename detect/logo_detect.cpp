@@ -1158,6 +1158,64 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
     found->region = {region.x + s.window.x, region.y + s.window.y, region.width, region.height};
 }
 
+// The region the marks of the components reaching the box (`reaches`, by
+// label) tell, in window coordinates (w x h pixels).
+PixelRect MarkedRegion(const RegionFound& found, const std::vector<int32_t>& labels, const std::vector<Component>& parts,
+                       const std::vector<uint8_t>& reaches, bool dimmedTell, int32_t w, int32_t h) {
+    // A translucent logo's dimmed pixels join the pieces of its outline, but
+    // the outline and the still patches tell where it ends, except where it
+    // is a plate: a dimmed patch that holds most of them (with the outline
+    // along its edge) is the plate itself, much of its outline too weak to
+    // mark. A dimmed stretch beside them is a calm part of the picture (a
+    // blurred one barely changes as it pans) that the closing joined on, or
+    // that a wide box took in; the few outline marks along its own edge do
+    // not tell a logo, and neither do marks lying along a slope. Dimmed
+    // pixels alone tell the region where no marks at all do.
+    std::vector<Spread> toldMarks(parts.size());
+    std::vector<int32_t> dimmedCount(parts.size(), 0);
+    for (int32_t j = 0; j < h; j++)
+        for (int32_t i = 0; i < w; i++) {
+            const size_t p = (size_t)j * w + i;
+            if (labels[p] < 0) continue;
+            if (found.outline[p] || found.still[p]) toldMarks[labels[p]].Add(i, j);
+            else dimmedCount[labels[p]] += found.marked[p];
+        }
+    std::vector<uint8_t> tells(parts.size(), 0);
+    bool sloped = false;  // some marks reaching the box lie along a slope
+    for (size_t k = 0; k < parts.size(); k++) {
+        const bool slope = toldMarks[k].AlongASlope();
+        tells[k] = (toldMarks[k].n >= kMinArea || toldMarks[k].n >= dimmedCount[k]) && !slope;
+        sloped |= reaches[k] && slope;
+    }
+    PixelRect told = {0, 0, 0, 0};
+    std::vector<uint8_t> dimmed((size_t)w * h, 0);
+    for (int32_t j = 0; j < h; j++)
+        for (int32_t i = 0; i < w; i++) {
+            const size_t p = (size_t)j * w + i;
+            if (labels[p] < 0 || !reaches[labels[p]]) continue;
+            if (tells[labels[p]] && (found.outline[p] || found.still[p]))
+                told = Union(told, {i, j, 1, 1});
+            else
+                dimmed[p] = dimmedTell && found.marked[p];
+        }
+    // Beside an edge of the picture along a slope, the calm picture is no
+    // plate either.
+    if (IsEmptyRect(told) && sloped) return {0, 0, 0, 0};
+    // The outline's own rim of partly covered pixels (a letter's
+    // antialiasing) dims the picture less than the letter does: dimmed
+    // pixels right next to the outline are the logo's.
+    PixelRect region = told;
+    const PixelRect rim = Grow(told, 1, w, h);
+    for (int32_t j = rim.y; !IsEmptyRect(told) && j < RectBottom(rim); j++)
+        for (int32_t i = rim.x; i < RectRight(rim); i++)
+            if (dimmed[(size_t)j * w + i]) region = Union(region, {i, j, 1, 1});
+    std::vector<int32_t> dimmedLabels;
+    for (const Component& patch : Components(dimmed, w, h, nullptr, &dimmedLabels))
+        if (IsEmptyRect(told) || ShareInside(told, Grow(patch.box, kCloseRadius, w, h)) >= 0.5)
+            region = Union(region, patch.box);
+    return region;
+}
+
 // The region of steady pixels that reaches into `box` (frame coordinates).
 // Pixels on the frame's still lines, when they are known, are no logo's:
 // the inner edge of a still part of the picture is a steady step with a
@@ -1205,57 +1263,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
             int32_t label = labels[(size_t)j * window.width + i];
             if (label >= 0) reaches[label] = 1;
         }
-    // A translucent logo's dimmed pixels join the pieces of its outline, but
-    // the outline and the still patches tell where it ends, except where it
-    // is a plate: a dimmed patch that holds most of them (with the outline
-    // along its edge) is the plate itself, much of its outline too weak to
-    // mark. A dimmed stretch beside them is a calm part of the picture (a
-    // blurred one barely changes as it pans) that the closing joined on, or
-    // that a wide box took in; the few outline marks along its own edge do
-    // not tell a logo, and neither do marks lying along a slope. Dimmed
-    // pixels alone tell the region where no marks at all do.
-    std::vector<Spread> toldMarks(parts.size());
-    std::vector<int32_t> dimmedCount(parts.size(), 0);
-    for (int32_t j = 0; j < window.height; j++)
-        for (int32_t i = 0; i < window.width; i++) {
-            const size_t p = (size_t)j * window.width + i;
-            if (labels[p] < 0) continue;
-            if (found.outline[p] || found.still[p]) toldMarks[labels[p]].Add(i, j);
-            else dimmedCount[labels[p]] += found.marked[p];
-        }
-    std::vector<uint8_t> tells(parts.size(), 0);
-    bool sloped = false;  // some marks reaching the box lie along a slope
-    for (size_t k = 0; k < parts.size(); k++) {
-        const bool slope = toldMarks[k].AlongASlope();
-        tells[k] = (toldMarks[k].n >= kMinArea || toldMarks[k].n >= dimmedCount[k]) && !slope;
-        sloped |= reaches[k] && slope;
-    }
-    PixelRect told = {0, 0, 0, 0};
-    std::vector<uint8_t> dimmed(closed.size(), 0);
-    for (int32_t j = 0; j < window.height; j++)
-        for (int32_t i = 0; i < window.width; i++) {
-            const size_t p = (size_t)j * window.width + i;
-            if (labels[p] < 0 || !reaches[labels[p]]) continue;
-            if (tells[labels[p]] && (found.outline[p] || found.still[p]))
-                told = Union(told, {i, j, 1, 1});
-            else
-                dimmed[p] = dimmedTell && found.marked[p];
-        }
-    // Beside an edge of the picture along a slope, the calm picture is no
-    // plate either.
-    if (IsEmptyRect(told) && sloped) return found;
-    // The outline's own rim of partly covered pixels (a letter's
-    // antialiasing) dims the picture less than the letter does: dimmed
-    // pixels right next to the outline are the logo's.
-    PixelRect region = told;
-    const PixelRect rim = Grow(told, 1, window.width, window.height);
-    for (int32_t j = rim.y; !IsEmptyRect(told) && j < RectBottom(rim); j++)
-        for (int32_t i = rim.x; i < RectRight(rim); i++)
-            if (dimmed[(size_t)j * window.width + i]) region = Union(region, {i, j, 1, 1});
-    std::vector<int32_t> dimmedLabels;
-    for (const Component& patch : Components(dimmed, window.width, window.height, nullptr, &dimmedLabels))
-        if (IsEmptyRect(told) || ShareInside(told, Grow(patch.box, kCloseRadius, window.width, window.height)) >= 0.5)
-            region = Union(region, patch.box);
+    const PixelRect region = MarkedRegion(found, labels, parts, reaches, dimmedTell, window.width, window.height);
     if (IsEmptyRect(region) || (found.blank && !StillAround(stats, region))) return found;
     found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
     found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
