@@ -91,6 +91,8 @@ const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
+const float kLeastSlope = 20;      // degrees from the frame's axes from which their line runs along a slope
+const float kLeastSlopedBreadth = 0.1f; // and their least breadth then (a band 3 times longer than broad)
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const int   kMaxDenseRefined = 4;  // and the ones marked most often for their size besides them
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
@@ -128,6 +130,38 @@ double ShareInside(const PixelRect& a, const PixelRect& b) {
     int64_t h = std::min(RectBottom(a), RectBottom(b)) - std::max(a.y, b.y);
     return w <= 0 || h <= 0 ? 0 : (double)w * h / ((double)a.width * a.height);
 }
+
+// The places of a set of pixels, as moments: how far they spread across
+// the straight line they lie along most, against how far along it.
+struct Spread {
+    double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+
+    void Add(int32_t i, int32_t j) {
+        n++, sx += i, sy += j;
+        sxx += (double)i * i, syy += (double)j * j, sxy += (double)i * j;
+    }
+    // The ratio of the least to the most second moment: about 0 for pixels
+    // on one line and (h / w)^2 for pixels filling a w x h box. The line's
+    // tilt, in degrees from the nearer of the frame's axes, goes to *tilt.
+    double Breadth(double* tilt) const {
+        *tilt = 0;
+        if (n < 2) return 0;
+        const double cxx = sxx / n - (sx / n) * (sx / n), cyy = syy / n - (sy / n) * (sy / n);
+        const double cxy = sxy / n - (sx / n) * (sy / n);
+        const double half = (cxx + cyy) / 2, apart = sqrt(std::max(0.0, half * half - (cxx * cyy - cxy * cxy)));
+        const double angle = fabs(0.5 * atan2(2 * cxy, cxx - cyy)) * 57.29577951308232;  // 0 to 90 degrees
+        *tilt = std::min(angle, 90 - angle);
+        return half + apart > 0 ? (half - apart) / (half + apart) : 0;
+    }
+    // Logos stand upright: a text lies along a row, while pixels lying along
+    // a slope in a narrow band are an edge of the picture lying along a
+    // diagonal motion, or two such edges side by side.
+    bool AlongASlope() const {
+        double tilt;
+        const double breadth = Breadth(&tilt);
+        return tilt >= kLeastSlope && breadth < kLeastSlopedBreadth;
+    }
+};
 
 // Weighted sums over samples for the pixels of a window: each plane's value
 // (less 128, which keeps the float sums exact enough, and scaled by the
@@ -1124,6 +1158,64 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
     found->region = {region.x + s.window.x, region.y + s.window.y, region.width, region.height};
 }
 
+// The region the marks of the components reaching the box (`reaches`, by
+// label) tell, in window coordinates (w x h pixels).
+PixelRect MarkedRegion(const RegionFound& found, const std::vector<int32_t>& labels, const std::vector<Component>& parts,
+                       const std::vector<uint8_t>& reaches, bool dimmedTell, int32_t w, int32_t h) {
+    // A translucent logo's dimmed pixels join the pieces of its outline, but
+    // the outline and the still patches tell where it ends, except where it
+    // is a plate: a dimmed patch that holds most of them (with the outline
+    // along its edge) is the plate itself, much of its outline too weak to
+    // mark. A dimmed stretch beside them is a calm part of the picture (a
+    // blurred one barely changes as it pans) that the closing joined on, or
+    // that a wide box took in; the few outline marks along its own edge do
+    // not tell a logo, and neither do marks lying along a slope. Dimmed
+    // pixels alone tell the region where no marks at all do.
+    std::vector<Spread> toldMarks(parts.size());
+    std::vector<int32_t> dimmedCount(parts.size(), 0);
+    for (int32_t j = 0; j < h; j++)
+        for (int32_t i = 0; i < w; i++) {
+            const size_t p = (size_t)j * w + i;
+            if (labels[p] < 0) continue;
+            if (found.outline[p] || found.still[p]) toldMarks[labels[p]].Add(i, j);
+            else dimmedCount[labels[p]] += found.marked[p];
+        }
+    std::vector<uint8_t> tells(parts.size(), 0);
+    bool sloped = false;  // some marks reaching the box lie along a slope
+    for (size_t k = 0; k < parts.size(); k++) {
+        const bool slope = toldMarks[k].AlongASlope();
+        tells[k] = (toldMarks[k].n >= kMinArea || toldMarks[k].n >= dimmedCount[k]) && !slope;
+        sloped |= reaches[k] && slope;
+    }
+    PixelRect told = {0, 0, 0, 0};
+    std::vector<uint8_t> dimmed((size_t)w * h, 0);
+    for (int32_t j = 0; j < h; j++)
+        for (int32_t i = 0; i < w; i++) {
+            const size_t p = (size_t)j * w + i;
+            if (labels[p] < 0 || !reaches[labels[p]]) continue;
+            if (tells[labels[p]] && (found.outline[p] || found.still[p]))
+                told = Union(told, {i, j, 1, 1});
+            else
+                dimmed[p] = dimmedTell && found.marked[p];
+        }
+    // Beside an edge of the picture along a slope, the calm picture is no
+    // plate either.
+    if (IsEmptyRect(told) && sloped) return {0, 0, 0, 0};
+    // The outline's own rim of partly covered pixels (a letter's
+    // antialiasing) dims the picture less than the letter does: dimmed
+    // pixels right next to the outline are the logo's.
+    PixelRect region = told;
+    const PixelRect rim = Grow(told, 1, w, h);
+    for (int32_t j = rim.y; !IsEmptyRect(told) && j < RectBottom(rim); j++)
+        for (int32_t i = rim.x; i < RectRight(rim); i++)
+            if (dimmed[(size_t)j * w + i]) region = Union(region, {i, j, 1, 1});
+    std::vector<int32_t> dimmedLabels;
+    for (const Component& patch : Components(dimmed, w, h, nullptr, &dimmedLabels))
+        if (IsEmptyRect(told) || ShareInside(told, Grow(patch.box, kCloseRadius, w, h)) >= 0.5)
+            region = Union(region, patch.box);
+    return region;
+}
+
 // The region of steady pixels that reaches into `box` (frame coordinates).
 // Pixels on the frame's still lines, when they are known, are no logo's:
 // the inner edge of a still part of the picture is a steady step with a
@@ -1157,7 +1249,8 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     found.marked = closed;
     // Where dimmed pixels do not tell where the logo ends, they still tell
     // that it is there: they count for its opacity, not for its region.
-    if (!DimmedTold(found))
+    const bool dimmedTell = DimmedTold(found);
+    if (!dimmedTell)
         for (size_t p = 0; p < closed.size(); p++) closed[p] = found.outline[p] || found.still[p];
     // A faint logo's letters are marked where their blurred outlines are
     // steep enough, which leaves wider gaps between them.
@@ -1170,9 +1263,7 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
             int32_t label = labels[(size_t)j * window.width + i];
             if (label >= 0) reaches[label] = 1;
         }
-    PixelRect region = {0, 0, 0, 0};
-    for (size_t k = 0; k < parts.size(); k++)
-        if (reaches[k]) region = Union(region, parts[k].box);
+    const PixelRect region = MarkedRegion(found, labels, parts, reaches, dimmedTell, window.width, window.height);
     if (IsEmptyRect(region) || (found.blank && !StillAround(stats, region))) return found;
     found.region = {region.x + window.x, region.y + window.y, region.width, region.height};
     found.cut = (region.x < 2 && window.x > 0) || (region.y < 2 && window.y > 0) ||
@@ -1410,25 +1501,6 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
     return runs;
 }
 
-// How far the marked pixels inside r spread across the straight line they
-// lie along most, against how far along it: the ratio of the least to the
-// most second moment of their places, about 0 for pixels on one line and
-// (h / w)^2 for pixels filling a w x h box.
-double Breadth(const std::vector<uint8_t>& marked, PixelRect r, int32_t pitch) {
-    double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-    for (int32_t j = r.y; j < RectBottom(r); j++)
-        for (int32_t i = r.x; i < RectRight(r); i++)
-            if (marked[(size_t)j * pitch + i]) {
-                n++, sx += i, sy += j;
-                sxx += (double)i * i, syy += (double)j * j, sxy += (double)i * j;
-            }
-    if (n < 2) return 0;
-    const double cxx = sxx / n - (sx / n) * (sx / n), cyy = syy / n - (sy / n) * (sy / n);
-    const double cxy = sxy / n - (sx / n) * (sy / n);
-    const double half = (cxx + cyy) / 2, apart = sqrt(std::max(0.0, half * half - (cxx * cyy - cxy * cxy)));
-    return half + apart > 0 ? (half - apart) / (half + apart) : 0;
-}
-
 // The score: the steady edges' strength and the still pixels inside the
 // region, counted as on a frame 480 pixels wide; weighed by where the
 // region sits, how often it shows and how much it dims the picture beneath
@@ -1450,7 +1522,12 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     // Steps that all lie along one straight line are an edge of the picture
     // lying along a diagonal motion (a slope under a diagonal pan), and
     // count for nothing, like those that all run one way.
-    const bool turns = Turns(stepsX, stepsY) && Breadth(found.marked, inside, window.width) >= kLeastBreadth;
+    Spread marks;
+    for (int32_t j = inside.y; j < RectBottom(inside); j++)
+        for (int32_t i = inside.x; i < RectRight(inside); i++)
+            if (found.marked[(size_t)j * window.width + i]) marks.Add(i, j);
+    double tilt;
+    const bool turns = Turns(stepsX, stepsY) && marks.Breadth(&tilt) >= kLeastBreadth && !marks.AlongASlope();
     c->region = region;
     c->opacity = dimming;
     c->faint = stats.faintSteps;

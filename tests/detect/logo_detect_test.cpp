@@ -50,6 +50,7 @@ struct SyntheticClip {
     Backdrop          backdrop;
     int               samples = 80;
     std::vector<Logo> logos;
+    PixelRect         calm = {0, 0, 0, 0};  // a stretch of the frame where the picture shows at a third of its contrast
 };
 
 // A smooth random texture, big enough to pan over.
@@ -207,6 +208,13 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
         for (int32_t j = 0; j < kH; j++)
             if (j < 16 || j >= kH - 16)
                 for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = 16;
+    // A calm stretch: what a blurred part of a picture does as it pans, its
+    // level changing little from one sample to the next.
+    for (int32_t j = clip.calm.y; j < clip.calm.y + clip.calm.height; j++)
+        for (int32_t i = clip.calm.x; i < clip.calm.x + clip.calm.width; i++) {
+            uint8_t& at = planes[0][(size_t)j * kW + i];
+            at = (uint8_t)(128 + (at - 128) / 3);
+        }
     if (clip.backdrop == kPanVignette)
         for (int32_t j = 0; j < kH; j++)
             for (int32_t i = 0; i < kW; i++) {
@@ -352,6 +360,23 @@ TEST(LogoDetect, AClearLogoFoundByItsStepsOverEverySampleLosesItsRinging) {
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
     ExpectFound({kPan, 80, {{{10, 80, 40, 18}, 235, 128, 128, 0.5f, 0, 79}}}, 0.8);
+}
+
+// The picture shows through a translucent logo dimmed, but a calm stretch
+// of the picture a few pixels beside it (a blurred part, panning slowly)
+// varies as little: it is no part of the logo.
+TEST(LogoDetect, ACalmStretchBesideALogoIsNotTheLogo) {
+    const Logo plate = {{40, 50, 40, 14}, 235, 128, 128, 0.6f, 0, 79};
+    ExpectFound({kPan, 80, {plate}, {30, 67, 70, 10}}, 0.9);
+    ExpectFound({kPan, 80, {plate}, {83, 44, 24, 26}}, 0.9);
+}
+
+// A diagonal pan holds the picture's edges along it steady too, each along
+// a straight line on a slope. Taken in with a logo beside one, such an
+// edge would stretch the logo's region along it.
+TEST(LogoDetect, AnEdgeAlongADiagonalPanIsNoPartOfALogoBesideIt) {
+    ExpectFound({kDiagonalBand, 50, {{{100, 56, 30, 14}, 235, 128, 128, 1.0f, 0, 49}}}, 0.9);
+    ExpectFound({kDiagonalBand, 50, {{{104, 56, 30, 14}, 235, 128, 128, 1.0f, 0, 49}}}, 0.9);
 }
 
 TEST(LogoDetect, LogoInAFifthOfTheSamples) {
