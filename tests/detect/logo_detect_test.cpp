@@ -44,6 +44,7 @@ struct Logo {
     float     ringing = 0;      // the share of the logo the pixels just outside its box take on, as a codec's ringing does
     bool      heldAbove = false; // a few pixels two rows above it hold one level: a block the codec leaves alone
     int       grain = 0;        // noise of up to this many levels over it and 2 pixels around, as a codec's around a sharp outline
+    float     rim = 1;          // the share of its alpha its outermost pixels take on: a letter's antialiasing
 };
 
 struct SyntheticClip {
@@ -247,9 +248,12 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                 const bool bar = j - l.box.y >= l.box.height / 3 && j - l.box.y < 2 * l.box.height / 3 &&
                                  i - l.box.x >= l.box.width / 4 && i - l.box.x < 3 * l.box.width / 4;
                 const uint8_t own[3] = {(uint8_t)(bar ? l.y / 2 : l.y), l.u, l.v};
+                const bool outermost = i == l.box.x || j == l.box.y || i == l.box.x + l.box.width - 1 ||
+                                       j == l.box.y + l.box.height - 1;
+                const float alpha = outermost ? l.rim * l.alpha : l.alpha;
                 for (int p = 0; p < 3; p++) {
                     uint8_t& at = planes[p][(size_t)j * kW + i];
-                    at = (uint8_t)lrintf(l.alpha * own[p] + (1 - l.alpha) * at);
+                    at = (uint8_t)lrintf(alpha * own[p] + (1 - alpha) * at);
                 }
             }
         std::uniform_int_distribution<int> grain(-l.grain, l.grain);
@@ -356,6 +360,14 @@ TEST(LogoDetect, AClearLogoFoundByItsStepsOverEverySampleLosesItsRinging) {
         text.ringing = 0.12f;
         ExpectFound({kPanLines, 80, {text}}, 0.95);
     }
+}
+
+// A letter's antialiased rim dims the picture by less than the letter and
+// steps to it by little: it is still the logo's.
+TEST(LogoDetect, AnAntialiasedRimIsTheLogos) {
+    Logo plate = {{40, 50, 40, 14}, 235, 128, 128, 0.6f, 0, 79};
+    plate.rim = 0.5f;
+    ExpectFound({kNoise, 80, {plate}}, 0.97);
 }
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
