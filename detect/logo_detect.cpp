@@ -142,15 +142,16 @@ struct Spread {
     }
     // The ratio of the least to the most second moment: about 0 for pixels
     // on one line and (h / w)^2 for pixels filling a w x h box. The line's
-    // tilt, in degrees from the nearer of the frame's axes, goes to *tilt.
-    double Breadth(double* tilt) const {
-        *tilt = 0;
+    // tilt, in degrees from the nearer of the frame's axes, goes to *tilt
+    // when it is asked for.
+    double Breadth(double* tilt = nullptr) const {
+        if (tilt) *tilt = 0;
         if (n < 2) return 0;
         const double cxx = sxx / n - (sx / n) * (sx / n), cyy = syy / n - (sy / n) * (sy / n);
         const double cxy = sxy / n - (sx / n) * (sy / n);
         const double half = (cxx + cyy) / 2, apart = sqrt(std::max(0.0, half * half - (cxx * cyy - cxy * cxy)));
         const double angle = fabs(0.5 * atan2(2 * cxy, cxx - cyy)) * 57.29577951308232;  // 0 to 90 degrees
-        *tilt = std::min(angle, 90 - angle);
+        if (tilt) *tilt = std::min(angle, 90 - angle);
         return half + apart > 0 ? (half - apart) / (half + apart) : 0;
     }
     // Logos stand upright: a text lies along a row, while pixels lying along
@@ -1526,8 +1527,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     for (int32_t j = inside.y; j < RectBottom(inside); j++)
         for (int32_t i = inside.x; i < RectRight(inside); i++)
             if (found.marked[(size_t)j * window.width + i]) marks.Add(i, j);
-    double tilt;
-    const bool turns = Turns(stepsX, stepsY) && marks.Breadth(&tilt) >= kLeastBreadth && !marks.AlongASlope();
+    const bool turns = Turns(stepsX, stepsY) && marks.Breadth() >= kLeastBreadth && !marks.AlongASlope();
     c->region = region;
     c->opacity = dimming;
     c->faint = stats.faintSteps;
