@@ -95,6 +95,7 @@ const float kLeastSlope = 20;      // degrees from the frame's axes from which t
 const float kLeastSlopedBreadth = 0.1f; // and their least breadth then (a band 3 times longer than broad)
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const int   kMaxDenseRefined = 4;  // and the ones marked most often for their size besides them
+const int   kMaxStrongRefined = 2; // and the ones of most mass for that besides those
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in (found from 15 %)
@@ -1449,13 +1450,22 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     // A small logo over a busy picture has less mass than the picture's
     // larger groups, though its pixels are marked in more of the runs:
     // after the groups of most mass come those whose pixels are marked
-    // most often on the whole.
-    if (pass->firsts.size() > (size_t)kMaxRefined) {
-        const size_t kept = std::min(pass->firsts.size(), (size_t)(kMaxRefined + kMaxDenseRefined));
-        std::partial_sort(pass->firsts.begin() + kMaxRefined, pass->firsts.begin() + kept, pass->firsts.end(),
-                          [](const Component& a, const Component& b) { return a.mass * b.area > b.mass * a.area; });
-        pass->firsts.resize(kept);
-    }
+    // most often on the whole. Over a dark or grainy picture whose calm
+    // stretches mark themselves now and then, a logo may have neither the
+    // most mass nor the densest marks (specks the codec holds are denser):
+    // then come those of most mass for how often their pixels are marked.
+    std::vector<Component>& firsts = pass->firsts;
+    size_t kept = std::min(firsts.size(), (size_t)kMaxRefined);
+    const auto takeNext = [&](size_t count, auto before) {
+        const size_t end = std::min(firsts.size(), kept + count);
+        std::partial_sort(firsts.begin() + kept, firsts.begin() + end, firsts.end(), before);
+        kept = end;
+    };
+    takeNext(kMaxDenseRefined, [](const Component& a, const Component& b) { return a.mass * b.area > b.mass * a.area; });
+    takeNext(kMaxStrongRefined, [](const Component& a, const Component& b) {
+        return a.mass * a.mass * b.area > b.mass * b.mass * a.area;
+    });
+    firsts.resize(kept);
 }
 
 // ---------------------------------------------------------------------------
