@@ -87,6 +87,13 @@ const float kClearStep = 2 * kEdgeMin; // least mean step of a clear outline, in
 const float kClearShare = 0.5f;    // least share of a region's steady steps' size in clear ones, for a clear outline
 const float kUntoldDimming = 0.1f; // most dimming of a logo whose dimming the picture around cannot tell
 const float kRingingAlong = 0.25f; // least share of a side's outline marks its ringing has, for what lies beyond it to go
+// Most variance of a drop shadow's pixels, as a share of that of the pixels
+// around them (a shadow of an eighth's opacity and more).
+const float kShadowShare = 0.75f;
+// Least (1 - that share) * sqrt(its pixels): a zone of a few pixels may
+// vary as little by chance.
+const float kShadowEvidence = 2.5f;
+const float kShadowBeside = 0.9f;  // most share at an offset beside a shadow's
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
@@ -1160,6 +1167,90 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
     found->region = {region.x + s.window.x, region.y + s.window.y, region.width, region.height};
 }
 
+// A drop shadow is the logo's own shape again, a few pixels down and to
+// the right (graphics are lit from the top left), dimming the picture
+// beneath less than the logo does; over a dark picture its outline steps
+// too little to mark. Beyond the region's sides, the pixels the logo's
+// marks cover when shifted that way vary clearly less than those they
+// cover when shifted up and to the left, and than the pixels between them;
+// the 2 pixels around the marks are left out, as the codec's ringing holds
+// them still. Each side the shadow reaches beyond dims so of its own; the
+// region then takes it in there.
+void TakeInShadow(const WindowStats& s, RegionFound* found) {
+    if (IsEmptyRect(found->region) || found->blank) return;
+    const PixelRect& r = s.window;
+    const int32_t w = r.width, h = r.height;
+    const PixelRect region = {found->region.x - r.x, found->region.y - r.y, found->region.width, found->region.height};
+    std::vector<uint8_t> logo((size_t)w * h, 0);
+    for (int32_t j = region.y; j < RectBottom(region); j++)
+        for (int32_t i = region.x; i < RectRight(region); i++) logo[(size_t)j * w + i] = found->marked[(size_t)j * w + i];
+    std::vector<uint8_t> rim = logo;
+    SpreadMarks(&rim, w, h, 2, true);
+    // How much the pixels beyond the region vary, as the median share of
+    // the moving picture's variance: those the logo's marks cover shifted
+    // by (dx, dy) (`covered`), or those between them, within the region so
+    // shifted; `beside` keeps to the pixels beyond its left or right side
+    // (1) or beyond its top or bottom (2), 0 to both. Pixels that hold
+    // still (a bar) tell nothing of a shadow.
+    struct Dimming {
+        float  share = 1;
+        size_t pixels = 0;
+    };
+    auto dimming = [&](int32_t dx, int32_t dy, bool covered, int beside) {
+        std::vector<float> values;
+        for (int32_t j = std::max(0, region.y + dy - 1); j < std::min(h, (int32_t)RectBottom(region) + dy + 1); j++)
+            for (int32_t i = std::max(0, region.x + dx - 1); i < std::min(w, (int32_t)RectRight(region) + dx + 1); i++) {
+                const size_t p = (size_t)j * w + i;
+                const int32_t fi = i - dx, fj = j - dy;
+                const bool under = fi >= 0 && fj >= 0 && fi < w && fj < h && logo[(size_t)fj * w + fi];
+                const bool across = i < region.x || i >= RectRight(region), down = j < region.y || j >= RectBottom(region);
+                const float share = s.variance[p] / found->moving;
+                if (!(across || down) || (beside == 1 && !across) || (beside == 2 && !down) || rim[p] || under != covered ||
+                    share < kSteadyValue)
+                    continue;
+                values.push_back(share);
+            }
+        Dimming d;
+        d.pixels = values.size();
+        if (!values.empty()) d.share = Median(values);
+        return d;
+    };
+    // A shadow's zone beyond the region dims over a run of offsets, as
+    // its shifted shape covers more or less of the shadow: a lone offset
+    // (every other row of 4:2:0 colour, made up at the frame's size)
+    // tells none.
+    const int32_t reach = std::max(4, region.height / 3);
+    std::vector<float> shares(reach + 2, 1), evidences(reach + 2, 0), others(reach + 2, 1);
+    for (int32_t k = 2; k <= reach; k++) {
+        const Dimming cast = dimming(k, k, true, 0), back = dimming(-k, -k, true, 0), gaps = dimming(k, k, false, 0);
+        if (cast.pixels < (size_t)kMinArea || back.pixels < (size_t)kMinArea || gaps.pixels < (size_t)kMinArea) continue;
+        others[k] = std::max(kSteadyValue, std::min(back.share, gaps.share));
+        shares[k] = cast.share / others[k];
+        // The offset the most pixels tell: a few pixels beside a letter's
+        // slanted side may vary little by chance.
+        evidences[k] = (1 - shares[k]) * sqrtf((float)cast.pixels);
+    }
+    float best = 0;
+    int32_t offset = 0;  // the shadow's, down and to the right
+    for (int32_t k = 2; k <= reach; k++)
+        if (shares[k] <= kShadowShare && std::min(shares[k - 1], shares[k + 1]) <= kShadowBeside &&
+            evidences[k] >= kShadowEvidence && evidences[k] > best) {
+            best = evidences[k];
+            offset = k;
+        }
+    if (best <= 0) return;
+    PixelRect taken = region;
+    for (int beside = 1; beside <= 2; beside++) {
+        const Dimming side = dimming(offset, offset, true, beside);
+        if (side.pixels == 0 || side.share > kShadowShare * others[offset]) continue;
+        const PixelRect shifted = {region.x + (beside == 1 ? offset : 0), region.y + (beside == 2 ? offset : 0), region.width,
+                                   region.height};
+        taken = Union(taken, shifted);
+    }
+    taken = ClipRectToFrame(taken, w, h);
+    found->region = {taken.x + r.x, taken.y + r.y, taken.width, taken.height};
+}
+
 // The region the marks of the components reaching the box (`reaches`, by
 // label) tell, in window coordinates (w x h pixels).
 PixelRect MarkedRegion(const RegionFound& found, const std::vector<int32_t>& labels, const std::vector<Component>& parts,
@@ -1680,6 +1771,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         // Scored and matched with what holds still beside it, the logo's
         // region is its own.
         TrimWeakSides(stats, &found);
+        TakeInShadow(stats, &found);
         f->result.region = found.region;
         f->result.present = std::move(present);
         const bool signs = !(f->result.signature.edges.empty() && f->result.signature.still.empty());
@@ -1975,6 +2067,9 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     // opaque logo does.
     if (!candidate.faint && (candidate.opacity >= kClearOpacity || candidate.opacity < kUntoldDimming))
         TrimWeakSides(stats, &found);
+    // A field of interlaced video holds every other row: what lies a few
+    // rows beneath an outline at the frame's size is the other field's.
+    if (!fine.interlaced) TakeInShadow(stats, &found);
     // Each side within the rounding and the spread of the coarse one: out
     // by at most a coarse pixel, in by at most two.
     const PixelRect& r = found.region;

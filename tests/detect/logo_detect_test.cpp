@@ -45,6 +45,7 @@ struct Logo {
     bool      heldAbove = false; // a few pixels two rows above it hold one level: a block the codec leaves alone
     int       grain = 0;        // noise of up to this many levels over it and 2 pixels around, as a codec's around a sharp outline
     float     rim = 1;          // the share of its alpha its outermost pixels take on: a letter's antialiasing
+    int       shadow = 0;       // above 0: a drop shadow, black at 0.6 of its alpha, this many pixels down and right
 };
 
 struct SyntheticClip {
@@ -239,6 +240,13 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                             at = (uint8_t)lrintf(l.ringing * plain[p] + (1 - l.ringing) * at);
                         }
         }
+        for (int32_t j = l.box.y + l.shadow; l.shadow > 0 && j < l.box.y + l.box.height + l.shadow; j++)
+            for (int32_t i = l.box.x + l.shadow; i < l.box.x + l.box.width + l.shadow; i++)
+                for (int p = 0; p < 3; p++) {
+                    uint8_t& at = planes[p][(size_t)j * kW + i];
+                    const float a = 0.6f * l.alpha;
+                    at = (uint8_t)lrintf(a * (p == 0 ? 16 : 128) + (1 - a) * at);
+                }
         if (l.heldAbove)
             for (int32_t i = l.box.x + l.box.width / 4; i < l.box.x + l.box.width / 4 + 6; i++)
                 for (int p = 0; p < 3; p++) planes[p][(size_t)(l.box.y - 2) * kW + i] = 128;
@@ -368,6 +376,21 @@ TEST(LogoDetect, AnAntialiasedRimIsTheLogos) {
     Logo plate = {{40, 50, 40, 14}, 235, 128, 128, 0.6f, 0, 79};
     plate.rim = 0.5f;
     ExpectFound({kNoise, 80, {plate}}, 0.97);
+}
+
+// A drop shadow over a dark picture dims it a few pixels down and to the
+// right of the logo, by less than the logo and with an outline that steps
+// too little to mark: the region takes it in.
+TEST(LogoDetect, ADropShadowIsTheLogos) {
+    for (const float alpha : {0.9f, 0.6f, 0.45f}) {
+        Logo plate = {{40, 50, 40, 14}, 235, 128, 128, alpha, 0, 79};
+        plate.shadow = 4;
+        const Detected run = Detect({kDarkNoise, 80, {plate}});
+        ASSERT_EQ(run.detection.verdict, kDetectFound);
+        const PixelRect& found = run.detection.candidates[0].region;
+        EXPECT_GE(RectIou(found, {40, 50, 44, 18}), 0.9)
+            << alpha << ": " << found.x << "," << found.y << " " << found.width << "x" << found.height;
+    }
 }
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
