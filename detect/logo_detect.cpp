@@ -94,6 +94,11 @@ const float kShadowShare = 0.75f;
 // vary as little by chance.
 const float kShadowEvidence = 2.5f;
 const float kShadowBeside = 0.9f;  // most share at an offset beside a shadow's
+// Most variance of the pixels around a shadow, as a share of the moving
+// picture's: where they vary much more, the picture around the region
+// holds still in part (the rest of a logo found in parts) and tells
+// nothing of a shadow.
+const float kShadowAround = 1.5f;
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
@@ -1234,7 +1239,7 @@ void TakeInShadow(const WindowStats& s, RegionFound* found) {
     int32_t offset = 0;  // the shadow's, down and to the right
     for (int32_t k = 2; k <= reach; k++)
         if (shares[k] <= kShadowShare && std::min(shares[k - 1], shares[k + 1]) <= kShadowBeside &&
-            evidences[k] >= kShadowEvidence && evidences[k] > best) {
+            evidences[k] >= kShadowEvidence && others[k] <= kShadowAround && evidences[k] > best) {
             best = evidences[k];
             offset = k;
         }
