@@ -37,6 +37,21 @@ void CountDemuxerErrors(void* context, int level, const char* format, va_list ar
     av_log_default_callback(context, level, format, arguments);
 }
 
+std::string LargestFrame() {
+    return "delbrin reads frames of at most " + std::to_string(kMaxFramePixels) + " pixels (8192x8192)";
+}
+
+// A decoding failure. A decoder refuses a frame over kMaxFramePixels as an
+// invalid argument, which it gives for little else.
+int DecodingFailed(const VideoInput* input, int code, MediaError* error) {
+    if (code == AVERROR(EINVAL))
+        Failed(error, kStepDecoding, "decoding " + input->path + ": the decoder refused a frame, damaged or too large: " +
+                                         LargestFrame());
+    else
+        FailedAv(error, kStepDecoding, "decoding " + input->path, code);
+    return -1;
+}
+
 // The first video stream that is a picture sequence, not a cover image.
 int FindVideoStream(const AVFormatContext* format) {
     for (unsigned i = 0; i < format->nb_streams; i++) {
@@ -91,6 +106,18 @@ bool NamesImageSequence(const std::string& path) {
            av_filename_number_test(path.c_str());
 }
 
+// The libraries' probe of the streams, which decodes a frame or two of
+// each: held to the frame size the decoder will be held to.
+int FindStreamInfo(AVFormatContext* format) {
+    const unsigned count = format->nb_streams;
+    std::vector<AVDictionary*> options(count, nullptr);
+    for (AVDictionary*& streamOptions : options)
+        av_dict_set_int(&streamOptions, "max_pixels", kMaxFramePixels, 0);
+    const int ret = avformat_find_stream_info(format, count ? options.data() : nullptr);
+    for (AVDictionary*& streamOptions : options) av_dict_free(&streamOptions);
+    return ret;
+}
+
 // Opens the container (again, when reading starts over) and picks the
 // video stream: the same one each time.
 bool OpenContainer(VideoInput* input, MediaError* error) {
@@ -117,7 +144,7 @@ bool OpenContainer(VideoInput* input, MediaError* error) {
         av_dict_free(&options);
     }
     input->format.reset(format);
-    if (ret >= 0) ret = avformat_find_stream_info(input->format.get(), nullptr);
+    if (ret >= 0) ret = FindStreamInfo(input->format.get());
     if (ret < 0) {
         if (g_stopSignal) return Failed(error, kStepInterrupted, "interrupted");
         return FailedAv(error, kStepReading, "reading " + path, ret);
@@ -162,11 +189,15 @@ bool OpenDecoder(VideoInput* input, MediaError* error) {
     if (!codec)
         return Failed(error, kStepDecoding, "decoding " + path + ": no decoder for its video (" +
                                                 avcodec_get_name(st->codecpar->codec_id) + ")");
+    if (int64_t(st->codecpar->width) * st->codecpar->height > kMaxFramePixels)
+        return Failed(error, kStepDecoding, "decoding " + path + ": its frames are " + std::to_string(st->codecpar->width) +
+                                                "x" + std::to_string(st->codecpar->height) + "; " + LargestFrame());
     input->decoder.reset(avcodec_alloc_context3(codec));
     if (!input->decoder) return FailedAv(error, kStepDecoding, "decoding " + path, AVERROR(ENOMEM));
     int ret = avcodec_parameters_to_context(input->decoder.get(), st->codecpar);
     if (ret < 0) return FailedAv(error, kStepDecoding, "decoding " + path, ret);
     input->decoder->pkt_timebase = st->time_base;
+    input->decoder->max_pixels = kMaxFramePixels;
     input->decoder->thread_count = 0;  // as many as the machine has
     // Frame threads hold every frame back by their number, which a seek to
     // decode a frame or two would pay each time; slice threads do not.
@@ -498,7 +529,7 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
             continue;
         }
         if (ret != AVERROR(EAGAIN))
-            return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
+            return DecodingFailed(input, ret, error);
         if (input->demuxerEnded)
             return Failed(error, kStepDecoding, "decoding " + input->path + ": the decoder stalled"), -1;
 
@@ -513,7 +544,7 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
             input->demuxerEnded = true;
             ret = avcodec_send_packet(input->decoder.get(), nullptr);
             if (ret < 0 && ret != AVERROR_EOF)
-                return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
+                return DecodingFailed(input, ret, error);
             continue;
         }
         if (ret < 0) {
@@ -530,14 +561,14 @@ int ReadVideoFrame(VideoInput* input, AVFrame* frame, int64_t* frameNumber, Medi
             if (ret == AVERROR_INVALIDDATA) {
                 input->damage.lostFrames++;
             } else if (ret < 0) {
-                return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
+                return DecodingFailed(input, ret, error);
             }
             if (drain) {
                 input->drainAfterPts = AV_NOPTS_VALUE;
                 input->demuxerEnded = true;
                 ret = avcodec_send_packet(input->decoder.get(), nullptr);
                 if (ret < 0 && ret != AVERROR_EOF)
-                    return FailedAv(error, kStepDecoding, "decoding " + input->path, ret), -1;
+                    return DecodingFailed(input, ret, error);
             }
         } else if (input->otherPackets) {
             // Copied as it is: the muxer may still take it, and what it
@@ -630,7 +661,7 @@ GopStructure ProbeGopStructure(const std::string& path, int streamIndex) {
     GopStructure gop;
     InputFormatPtr format = OpenFileAgain(path);
     PacketPtr packet(av_packet_alloc());
-    if (!format || !packet || avformat_find_stream_info(format.get(), nullptr) < 0 ||
+    if (!format || !packet || FindStreamInfo(format.get()) < 0 ||
         streamIndex >= static_cast<int>(format->nb_streams))
         return gop;
     // The GOP is counted in the order frames are shown: the B-frames read

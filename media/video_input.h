@@ -27,6 +27,13 @@ extern "C" {
 #include "av_owners.h"
 #include "media_error.h"
 
+// The largest frame read, in pixels (8192x8192): twice what the largest
+// level of any video codec allows (8K is 33 million). A damaged file can
+// claim frames of hundreds of millions of pixels in a few bytes, and every
+// stage and the encoder's lookahead hold several frames; bigger frames are
+// refused by name rather than allowed to take the machine's memory.
+const int64_t kMaxFramePixels = int64_t(8192) * 8192;
+
 // What the caller may want to know about the video stream before decoding.
 // The colour fields are the stream's; each frame carries its own as well.
 struct VideoStreamInfo {

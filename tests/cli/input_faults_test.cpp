@@ -206,6 +206,28 @@ TEST_F(InputFaultTest, FramesWithoutATimestampFollowAtTheFrameRate) {
     for (size_t i = 1; i < pts.size(); i++) EXPECT_EQ(pts[i] - pts[i - 1], 40) << times;  // milliseconds
 }
 
+// A VP8 stream declared 32x24 whose keyframe claims 12000x12000: damage can
+// claim frames of a hundred million pixels in a few bytes, and every command
+// must refuse them by name at once rather than fill memory with them.
+TEST_F(InputFaultTest, FramesLargerThanAnyVideoAreRefusedByName) {
+    if (Shell("ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=32x24:rate=10 -frames:v 4 -c:v libvpx -y " +
+              Quote(Path("small.ivf"))) != 0)
+        GTEST_SKIP() << "ffmpeg has no VP8 encoder";
+    std::string ivf = ReadBytes(Path("small.ivf"));
+    const size_t startCode = ivf.find("\x9d\x01\x2a");  // a keyframe's, then its width and height
+    ASSERT_NE(startCode, std::string::npos);
+    const char claimed[4] = {'\xe0', '\x2e', '\xe0', '\x2e'};  // 12000, 12000
+    ivf.replace(startCode + 3, 4, claimed, 4);
+    WriteBytes(Path("huge.ivf"), ivf);
+    for (const char* command : {"apply", "preview", "detect"}) {
+        std::string log;
+        EXPECT_EQ(Shell(CommandLine(command, "huge.ivf", strcmp(command, "apply") == 0 ? "huge.mkv" : "huge.png"), &log), 1)
+            << command << ":\n" << log;
+        EXPECT_NE(log.find("8192x8192"), std::string::npos) << command << ":\n" << log;
+    }
+    EXPECT_FALSE(Exists(Path("huge.mkv")));
+}
+
 // A disk that refuses the first write (here the file size limit of the
 // process, which needs no special file system) is named as the reason, not
 // the container; MP4 flushes its header at once.
