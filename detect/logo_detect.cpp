@@ -1278,12 +1278,27 @@ PixelRect MarkedRegion(const RegionFound& found, const std::vector<int32_t>& lab
             if (found.outline[p] || found.still[p]) toldMarks[labels[p]].Add(i, j);
             else dimmedCount[labels[p]] += found.marked[p];
         }
-    std::vector<uint8_t> tells(parts.size(), 0);
+    std::vector<uint8_t> tells(parts.size(), 0), line(parts.size(), 0);
     bool sloped = false;  // some marks reaching the box lie along a slope
+    PixelRect shape = {0, 0, 0, 0};  // the telling marks reaching the box that are no mere line
     for (size_t k = 0; k < parts.size(); k++) {
         const bool slope = toldMarks[k].AlongASlope();
         tells[k] = (toldMarks[k].n >= kMinArea || toldMarks[k].n >= dimmedCount[k]) && !slope;
+        line[k] = toldMarks[k].n >= kMinArea && toldMarks[k].Breadth() < kLeastBreadth;
         sloped |= reaches[k] && slope;
+        if (reaches[k] && tells[k] && !line[k]) shape = Union(shape, parts[k].box);
+    }
+    // A straight line wholly beside a logo's shape, along the line, is an
+    // edge of the picture lying along its motion (a pan holds the edge of a
+    // flat area in its rows): it steps where it overlaps itself, and by half
+    // its sweep beyond, and would draw the region out along it. A logo's
+    // own lines (a plate's sides, apart where its corners mark too little)
+    // lie alongside its shape.
+    for (size_t k = 0; k < parts.size() && !IsEmptyRect(shape); k++) {
+        const PixelRect& b = parts[k].box;
+        const bool beside = b.width >= b.height ? RectRight(b) <= shape.x || b.x >= RectRight(shape)
+                                                : RectBottom(b) <= shape.y || b.y >= RectBottom(shape);
+        tells[k] = tells[k] && !(line[k] && beside);
     }
     PixelRect told = {0, 0, 0, 0};
     std::vector<uint8_t> dimmed((size_t)w * h, 0);

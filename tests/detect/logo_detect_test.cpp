@@ -33,6 +33,7 @@ enum Backdrop {
     kStillThird,  // kNoise, but the left third holds one picture throughout
     kPanLines,    // kPan crossed by thin dark lines along its motion, which hold still
     kPanLetterbox, // kPan between black bars 16 rows high at the top and the bottom
+    kPanFlatBelow, // kPan's picture sliding by 1 pixel every other sample, with a flat dark area 30 pixels wide from row 50 down
 };
 
 struct Logo {
@@ -189,6 +190,15 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                 const uint8_t v = pan.y[(size_t)y * pan.w + x];
                 const bool bright = across > 0 && across < 40 && along > 80 && along < 260;
                 planes[0][(size_t)j * kW + i] = bright ? (uint8_t)(160 + v / 4) : across > 0 ? (uint8_t)(60 + v / 3) : (uint8_t)(v / 3);
+            }
+    } else if (clip.backdrop == kPanFlatBelow) {
+        // The flat area's top edge lies along the motion: in the frame it
+        // spans 106 to 136 at first and 67 to 97 at last, and steps in
+        // most samples from 86 to 116.
+        for (int32_t j = 0; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                const int32_t x = i + n / 2;
+                planes[0][(size_t)j * kW + i] = j >= 50 && x >= 106 && x < 136 ? 30 : pan.y[(size_t)j * pan.w + x];
             }
     } else if (clip.backdrop == kSlowPan) {
         for (int32_t j = 0; j < kH; j++)
@@ -391,6 +401,13 @@ TEST(LogoDetect, ADropShadowIsTheLogos) {
         EXPECT_GE(RectIou(found, {40, 50, 44, 18}), 0.9)
             << alpha << ": " << found.x << "," << found.y << " " << found.width << "x" << found.height;
     }
+}
+
+// A pan along the top edge of a flat area holds that edge steady in its row
+// over a stretch beside a plate on the same rows, which the area left at
+// the start: the line apart from the plate is no part of it.
+TEST(LogoDetect, AnEdgeAlongAPanIsNoPartOfAPlateBesideIt) {
+    ExpectFound({kPanFlatBelow, 80, {{{128, 50, 24, 14}, 235, 128, 128, 1.0f, 0, 79}}}, 0.9);
 }
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
