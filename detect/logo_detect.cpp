@@ -1194,14 +1194,14 @@ void TakeInShadow(const WindowStats& s, RegionFound* found) {
     // How much the pixels beyond the region vary, as the median share of
     // the moving picture's variance: those the logo's marks cover shifted
     // by (dx, dy) (`covered`), or those between them, within the region so
-    // shifted; `beside` keeps to the pixels beyond its left or right side
-    // (1) or beyond its top or bottom (2), 0 to both. Pixels that hold
-    // still (a bar) tell nothing of a shadow.
+    // shifted, beyond the sides `beyond` names. Pixels that hold still (a
+    // bar) tell nothing of a shadow.
+    enum Beyond { kAnySide, kLeftOrRight, kTopOrBottom };
     struct Dimming {
         float  share = 1;
         size_t pixels = 0;
     };
-    auto dimming = [&](int32_t dx, int32_t dy, bool covered, int beside) {
+    auto dimming = [&](int32_t dx, int32_t dy, bool covered, Beyond beyond) {
         std::vector<float> values;
         for (int32_t j = std::max(0, region.y + dy - 1); j < std::min(h, (int32_t)RectBottom(region) + dy + 1); j++)
             for (int32_t i = std::max(0, region.x + dx - 1); i < std::min(w, (int32_t)RectRight(region) + dx + 1); i++) {
@@ -1210,8 +1210,8 @@ void TakeInShadow(const WindowStats& s, RegionFound* found) {
                 const bool under = fi >= 0 && fj >= 0 && fi < w && fj < h && logo[(size_t)fj * w + fi];
                 const bool across = i < region.x || i >= RectRight(region), down = j < region.y || j >= RectBottom(region);
                 const float share = s.variance[p] / found->moving;
-                if (!(across || down) || (beside == 1 && !across) || (beside == 2 && !down) || rim[p] || under != covered ||
-                    share < kSteadyValue)
+                if (!(across || down) || (beyond == kLeftOrRight && !across) || (beyond == kTopOrBottom && !down) ||
+                    rim[p] || under != covered || share < kSteadyValue)
                     continue;
                 values.push_back(share);
             }
@@ -1227,7 +1227,8 @@ void TakeInShadow(const WindowStats& s, RegionFound* found) {
     const int32_t reach = std::max(4, region.height / 3);
     std::vector<float> shares(reach + 2, 1), evidences(reach + 2, 0), others(reach + 2, 1);
     for (int32_t k = 2; k <= reach; k++) {
-        const Dimming cast = dimming(k, k, true, 0), back = dimming(-k, -k, true, 0), gaps = dimming(k, k, false, 0);
+        const Dimming cast = dimming(k, k, true, kAnySide), back = dimming(-k, -k, true, kAnySide),
+                      gaps = dimming(k, k, false, kAnySide);
         if (cast.pixels < (size_t)kMinArea || back.pixels < (size_t)kMinArea || gaps.pixels < (size_t)kMinArea) continue;
         others[k] = std::max(kSteadyValue, std::min(back.share, gaps.share));
         shares[k] = cast.share / others[k];
@@ -1245,11 +1246,11 @@ void TakeInShadow(const WindowStats& s, RegionFound* found) {
         }
     if (best <= 0) return;
     PixelRect taken = region;
-    for (int beside = 1; beside <= 2; beside++) {
-        const Dimming side = dimming(offset, offset, true, beside);
+    for (const Beyond beyond : {kLeftOrRight, kTopOrBottom}) {
+        const Dimming side = dimming(offset, offset, true, beyond);
         if (side.pixels == 0 || side.share > kShadowShare * others[offset]) continue;
-        const PixelRect shifted = {region.x + (beside == 1 ? offset : 0), region.y + (beside == 2 ? offset : 0), region.width,
-                                   region.height};
+        const PixelRect shifted = {region.x + (beyond == kLeftOrRight ? offset : 0),
+                                   region.y + (beyond == kTopOrBottom ? offset : 0), region.width, region.height};
         taken = Union(taken, shifted);
     }
     taken = ClipRectToFrame(taken, w, h);
