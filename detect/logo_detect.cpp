@@ -1289,16 +1289,19 @@ PixelRect MarkedRegion(const RegionFound& found, const std::vector<int32_t>& lab
         sloped |= reaches[k] && slope;
         if (reaches[k] && tells[k] && !line[k]) shape = Union(shape, parts[k].box);
     }
-    // A straight line wholly beside a logo's shape, along the line, is an
-    // edge of the picture lying along its motion (a pan holds the edge of a
-    // flat area in its rows): it steps where it overlaps itself, and by half
-    // its sweep beyond, and would draw the region out along it. A logo's
-    // own lines (a plate's sides, apart where its corners mark too little)
-    // lie alongside its shape.
+    // A straight line wholly beside a logo's shape, along the line, and
+    // longer than the shape is across it is an edge of the picture lying
+    // along its motion (a pan holds the edge of a flat area in its rows): it
+    // steps where it overlaps itself, and by half its sweep beyond, and
+    // would draw the region out along it. A logo's own lines lie alongside
+    // its shape (a plate's sides, apart where its corners mark too little)
+    // or are as short as a letter is wide (a letter of a text over a dark
+    // picture may mark along one side only).
     for (size_t k = 0; k < parts.size() && !IsEmptyRect(shape); k++) {
         const PixelRect& b = parts[k].box;
-        const bool beside = b.width >= b.height ? RectRight(b) <= shape.x || b.x >= RectRight(shape)
-                                                : RectBottom(b) <= shape.y || b.y >= RectBottom(shape);
+        const bool beside = b.width >= b.height
+                                ? (RectRight(b) <= shape.x || b.x >= RectRight(shape)) && b.width > shape.height
+                                : (RectBottom(b) <= shape.y || b.y >= RectBottom(shape)) && b.height > shape.width;
         tells[k] = tells[k] && !(line[k] && beside);
     }
     PixelRect told = {0, 0, 0, 0};
