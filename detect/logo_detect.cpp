@@ -63,6 +63,14 @@ const float kDimmedValue = 0.5f;   // variance, as a share of the moving picture
 const float kSharpStill = 0.5f;    // variance right outside a still patch, as a share of the moving picture's
 const float kSharpDimmed = 0.8f;   // the same for a dimmed patch
 const float kDimmedContrast = 2.5f; // and at least this many times the dimmed patch's own
+// or this many times for a patch that fills most of its box (a plate): a
+// plate of 0.35 opacity passes 0.42 of the picture's variance, and the
+// codec's noise on it and its blocks smearing the outline bring that nearer.
+// The calm parts of a picture and the strokes of a soft watermark fill
+// their boxes far less.
+const float kPlateContrast = 1.8f;
+const float kPlateFill = 0.75f;    // least share of its box a plate's patch fills
+const int   kMinPlateArea = 100;   // pixels of a plate's patch
 const float kEdgeMin = 6.0f;       // least mean step of a steady edge
 const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
 const float kFaintEdgeMin = 2.0f;  // least mean step of a faint logo's steady edge
@@ -563,13 +571,14 @@ bool SharpPatch(const WindowStats& s, const std::vector<int32_t>& labels, int32_
 }
 
 // The patches of `quiet` pixels (variance below a share of the moving
-// picture's) that moving picture encloses. A flat part of the picture (sky,
-// a wall, black bars) holds as still as an opaque logo, so patches running
-// out of the window or to the frame's side (logos keep away from it),
-// patches larger than a logo and patches whose surroundings do not move
-// are left out.
+// picture's) that moving picture encloses (see SharpPatch; a patch that
+// fills most of its box needs only `plateContrast`). A flat part of the
+// picture (sky, a wall, black bars) holds as still as an opaque logo, so
+// patches running out of the window or to the frame's side (logos keep away
+// from it), patches larger than a logo and patches whose surroundings do
+// not move are left out.
 std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> quiet, float movingVariance,
-                                     float sharpness, float contrast, int32_t frameWidth,
+                                     float sharpness, float contrast, float plateContrast, int32_t frameWidth,
                                      int32_t frameHeight) {
     const PixelRect& r = s.window;
     std::vector<uint8_t> joined = quiet;
@@ -580,9 +589,10 @@ std::vector<uint8_t> EnclosedPatches(const WindowStats& s, std::vector<uint8_t> 
     for (size_t k = 0; k < patches.size(); k++) {
         const PixelRect& b = patches[k].box;
         bool escapes = b.x == 0 || b.y == 0 || RectRight(b) == r.width || RectBottom(b) == r.height;
+        const bool plate = patches[k].area >= kMinPlateArea && patches[k].area >= kPlateFill * b.width * b.height;
         enclosed[k] = !escapes && patches[k].area >= 4 && b.width <= kMaxExtent * frameWidth &&
                       b.height <= kMaxExtent * frameHeight &&
-                      SharpPatch(s, labels, (int32_t)k, b, sharpness * movingVariance, contrast);
+                      SharpPatch(s, labels, (int32_t)k, b, sharpness * movingVariance, plate ? plateContrast : contrast);
     }
     for (size_t p = 0; p < quiet.size(); p++) quiet[p] = quiet[p] && enclosed[labels[p]];
     return quiet;
@@ -643,9 +653,10 @@ std::vector<uint8_t> SteadyPixels(const WindowStats& s, float movingVariance, in
         const std::vector<uint8_t> turning = NearBoth(faintAcross, faintDown, r.width, r.height);
         for (size_t p = 0; p < n; p++) marks[p] = (faintAcross[p] || faintDown[p]) && turning[p];
     }
-    still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, frameWidth, frameHeight);
+    still = EnclosedPatches(s, still, movingVariance, kSharpStill, 1, 1, frameWidth, frameHeight);
     if (local)
-        dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, frameWidth, frameHeight);
+        dim = EnclosedPatches(s, dim, movingVariance, kSharpDimmed, kDimmedContrast, kPlateContrast, frameWidth,
+                              frameHeight);
     if (outlineOut) *outlineOut = marks;
     for (size_t p = 0; p < n; p++) marks[p] |= still[p] | (local && dim[p]);
     if (stillOut) *stillOut = std::move(still);

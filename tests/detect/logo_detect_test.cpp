@@ -410,6 +410,25 @@ TEST(LogoDetect, AnEdgeAlongAPanIsNoPartOfAPlateBesideIt) {
     ExpectFound({kPanFlatBelow, 80, {{{128, 50, 24, 14}, 235, 128, 128, 1.0f, 0, 79}}}, 0.9);
 }
 
+// A translucent plate whose outline steps too little to mark, around an
+// opaque text: the plate is told by the picture it dims, down to about a
+// third of opacity, also where noise of its own (a codec's) shows on it.
+TEST(LogoDetect, ATranslucentPlateAroundATextIsToldByItsDimming) {
+    struct Case {
+        Backdrop backdrop;
+        uint8_t  level;
+        float    alpha;
+        int      grain;
+    };
+    for (const Case c : {Case{kNoise, 60, 0.35f, 0}, Case{kNoise, 60, 0.35f, 12}, Case{kPan, 128, 0.42f, 12}}) {
+        SCOPED_TRACE(c.alpha);
+        Logo plate = {{60, 40, 60, 24}, c.level, 128, 128, c.alpha, 0, 79};
+        plate.grain = c.grain;
+        const Logo text = {{75, 48, 30, 8}, 235, 128, 128, 1.0f, 0, 79};
+        ExpectFound({c.backdrop, 80, {plate, text}}, 0.8);
+    }
+}
+
 TEST(LogoDetect, TranslucentPlateOverPan) {
     ExpectFound({kPan, 80, {{{10, 80, 40, 18}, 235, 128, 128, 0.5f, 0, 79}}}, 0.8);
 }
