@@ -70,7 +70,7 @@ const float kDimmedContrast = 2.5f; // and at least this many times the dimmed p
 // their boxes far less.
 const float kPlateContrast = 1.8f;
 const float kPlateFill = 0.75f;    // least share of its box a plate's patch fills
-const int   kMinPlateArea = 100;   // pixels of a plate's patch
+const int   kMinPlateArea = 100;   // least pixels of a plate's patch
 const float kEdgeMin = 6.0f;       // least mean step of a steady edge
 const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
 const float kFaintEdgeMin = 2.0f;  // least mean step of a faint logo's steady edge
