@@ -71,6 +71,10 @@ const float kDimmedContrast = 2.5f; // and at least this many times the dimmed p
 const float kPlateContrast = 1.8f;
 const float kPlateFill = 0.75f;    // least share of its box a plate's patch fills
 const int   kMinPlateArea = 100;   // least pixels of a plate's patch
+const float kPlateChange = 2.0f;   // least change of the pixels around a text its plate shows by
+const float kPlateStandsOut = 8.0f; // least ratio of their squared change to the picture's further out
+const float kPlateOverVariation = 2.0f; // and to their variance over the samples
+const int   kPlateRing = 3;        // pixels around a text whose change tells a plate
 const float kEdgeMin = 6.0f;       // least mean step of a steady edge
 const float kEdgeCoherence = 0.5f; // least share of a steady step's energy in its mean
 const float kFaintEdgeMin = 2.0f;  // least mean step of a faint logo's steady edge
@@ -1268,6 +1272,76 @@ void TakeInShadow(const WindowStats& s, RegionFound* found) {
     found->region = {taken.x + r.x, taken.y + r.y, taken.width, taken.height};
 }
 
+// A plate around a text over a calm picture (a sky, a flat graphic) dims
+// nothing the samples can tell, and its outline has no moving side, but it
+// changes the colour it lies over whenever it shows: the region takes in
+// the patch around it whose mean over the samples showing the logo stands
+// apart from its mean over the samples without it (`absent`), when that
+// change stands out of the picture's around it.
+void TakeInPlate(const WindowStats& shown, const WindowStats& absent, RegionFound* found) {
+    if (IsEmptyRect(found->region) || absent.weight < kMinShowing) return;
+    const PixelRect& r = shown.window;
+    const int32_t w = r.width, h = r.height;
+    const PixelRect region = {found->region.x - r.x, found->region.y - r.y, found->region.width, found->region.height};
+    const size_t n = (size_t)w * h;
+    std::vector<float> change(n);
+    for (size_t q = 0; q < n; q++) {
+        float c = 0;
+        for (int p = 0; p < kSamplePlanes; p++) {
+            const float d = shown.mean[q * kSamplePlanes + p] - absent.mean[q * kSamplePlanes + p];
+            c += d * d;
+        }
+        change[q] = c;
+    }
+    // The change just around the region, and at the window's border, where
+    // the picture lies beyond any plate the window holds; and how much the
+    // picture around the region varies from sample to sample in either set:
+    // over a moving picture the two means differ by chance as much.
+    const PixelRect ringOut = Grow(region, kPlateRing, w, h);
+    std::vector<float> ring, border, varies;
+    for (int32_t j = 0; j < h; j++)
+        for (int32_t i = 0; i < w; i++) {
+            const size_t q = (size_t)j * w + i;
+            if (i < kPlateRing || j < kPlateRing || i >= w - kPlateRing || j >= h - kPlateRing) {
+                border.push_back(change[q]);
+            } else if (HoldsPixel(ringOut, i, j) && !HoldsPixel(region, i, j)) {
+                ring.push_back(change[q]);
+                varies.push_back(std::max(shown.variance[q], absent.variance[q]));
+            }
+        }
+    if (ring.empty() || border.empty()) return;
+    const float around = Median(ring), beyond = Median(border), variation = Median(varies);
+    if (around < kPlateChange * kPlateChange || around < kPlateStandsOut * beyond ||
+        around < kPlateOverVariation * variation)
+        return;
+    // The plate's box: grown from the region a line at a time while the
+    // line beyond a side changes by half as much as around the region, at
+    // the median (a plate's corner may be round, and the picture beside it
+    // may change as much in places).
+    const float least = around / 2;
+    auto changed = [&](const PixelRect& line) {
+        std::vector<float> values;
+        for (int32_t j = line.y; j < RectBottom(line); j++)
+            for (int32_t i = line.x; i < RectRight(line); i++) values.push_back(change[(size_t)j * w + i]);
+        return Median(values) >= least;
+    };
+    PixelRect box = region;
+    for (bool grew = true; grew;) {
+        grew = false;
+        if (box.x == 0 || box.y == 0 || RectRight(box) == w || RectBottom(box) == h) return;  // the picture's change
+        if (changed({box.x - 1, box.y, 1, box.height})) box = {box.x - 1, box.y, box.width + 1, box.height}, grew = true;
+        if (changed({(int32_t)RectRight(box), box.y, 1, box.height})) box.width++, grew = true;
+        if (changed({box.x, box.y - 1, box.width, 1})) box = {box.x, box.y - 1, box.width, box.height + 1}, grew = true;
+        if (changed({box.x, (int32_t)RectBottom(box), box.width, 1})) box.height++, grew = true;
+    }
+    // A plate lies around its text on every side, further than the codec's
+    // ringing around the text's outline reaches.
+    if (box.x > region.x - kPlateRing || box.y > region.y - kPlateRing ||
+        RectRight(box) < RectRight(region) + kPlateRing || RectBottom(box) < RectBottom(region) + kPlateRing)
+        return;
+    found->region = {box.x + r.x, box.y + r.y, box.width, box.height};
+}
+
 // The region the marks of the components reaching the box (`reaches`, by
 // label) tell, in window coordinates (w x h pixels).
 PixelRect MarkedRegion(const RegionFound& found, const std::vector<int32_t>& labels, const std::vector<Component>& parts,
@@ -1613,6 +1687,7 @@ struct Refinement {
     bool                   active = true;
     bool                   ok = false;
     WindowSums             sums;
+    WindowSums             absent;         // over the samples the signature tells are without the logo
     LogoCandidate          result;
     // A region that holds as a logo's but scores too little (above 0) to be
     // one by itself, a letter of a text found apart from the rest: it may
@@ -1720,8 +1795,9 @@ bool FaintRegionHolds(const WindowStats& stats, const PixelRect& region, bool by
 
 // One step of a candidate's refinement, from the statistics of this pass.
 void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f) {
-    WindowStats stats;
+    WindowStats stats, absent;
     FinishStats(f->sums, &stats);
+    FinishStats(f->absent, &absent);
     stats.faintSteps = f->faint;
     // Once a region stands (its window has room around it) a line running
     // out of the window passes it.
@@ -1744,6 +1820,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         return;
     }
     f->sums = WindowSums();
+    f->absent = WindowSums();
     f->box = found.region;
     if (found.cut && f->growths < kMaxGrowths) {
         f->growths++;  // the region may go on beyond the window: take it again in a larger one
@@ -1807,6 +1884,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         // region is its own.
         TrimWeakSides(stats, &found);
         TakeInShadow(stats, &found);
+        TakeInPlate(stats, absent, &found);
         f->result.region = found.region;
         f->result.present = std::move(present);
         const bool signs = !(f->result.signature.edges.empty() && f->result.signature.still.empty());
@@ -1874,6 +1952,7 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
             if (!f.active) continue;
             any = true;
             StartSums(&f.sums, WindowAround(f.box, width, height));
+            StartSums(&f.absent, f.bySignature ? f.sums.window : PixelRect{0, 0, 0, 0});
             f.answers.assign(f.bySignature ? pass.notes.size() : 0, kLogoUnsure);
             f.shows.assign(f.answers.size(), kLogoUnsure);
             needed = Union(needed, ReadArea(f, width, height));
@@ -1891,6 +1970,7 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
                     f.answers[k] = match.asLearned;
                     f.shows[k] = match.shown;
                     use = f.answers[k] == kLogoShown;
+                    if (f.shows[k] == kLogoAbsent && note.weight > 0) AddSample(&f.absent, s, width, height, note.weight);
                 } else {
                     use = note.run < kMaxRuns && (f.runs >> note.run & 1);
                 }

@@ -27,6 +27,7 @@ enum Backdrop {
     kStillGrain,  // one picture throughout under grain that changes every sample
     kBlankCorner, // moving noise, but a blank of one level over the top left 72 x 48 pixels
     kGradientCorner, // the same with a smooth gradient there instead, under a black bar 6 rows high
+    kSkyCorner,   // the same with a sky over the top left 120 x 80 pixels: one level, flickering by 2
     kSlope,       // a pan below a diagonal line, flat above it: a stretch of the line holds still
     kPanVignette, // kPan darkened toward the corners by the lens, the same in every sample
     kDiagonalBand, // a pan along the diagonal of a picture with a bright band running the same way
@@ -152,14 +153,17 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                         planes[2][(size_t)b * kW + a] = v;
                     }
             }
-    } else if (clip.backdrop == kBlankCorner || clip.backdrop == kGradientCorner) {
+    } else if (clip.backdrop == kBlankCorner || clip.backdrop == kGradientCorner || clip.backdrop == kSkyCorner) {
         const bool gradient = clip.backdrop == kGradientCorner;
+        const bool sky = clip.backdrop == kSkyCorner;
+        const int32_t cornerW = sky ? 120 : 72, cornerH = sky ? 80 : 48;
         for (int32_t j = 0; j < kH; j += 4)
             for (int32_t i = 0; i < kW; i += 4) {
                 const uint8_t y = (uint8_t)level(random);
                 for (int32_t b = j; b < std::min(kH, j + 4); b++)
                     for (int32_t a = i; a < std::min(kW, i + 4); a++)
-                        planes[0][(size_t)b * kW + a] = a >= 72 || b >= 48 ? y : gradient ? (uint8_t)(60 + a / 2 + b / 2) : 100;
+                        planes[0][(size_t)b * kW + a] =
+                            a >= cornerW || b >= cornerH ? y : sky ? (uint8_t)(70 + n / 3 % 3) : gradient ? (uint8_t)(60 + a / 2 + b / 2) : 100;
             }
         if (gradient)
             for (int32_t j = 0; j < 6; j++)
@@ -427,6 +431,15 @@ TEST(LogoDetect, ATranslucentPlateAroundATextIsToldByItsDimming) {
         const Logo text = {{75, 48, 30, 8}, 235, 128, 128, 1.0f, 0, 79};
         ExpectFound({c.backdrop, 80, {plate, text}}, 0.8);
     }
+}
+
+// A plate over a calm part of the picture (a sky) dims nothing the samples
+// can tell, and its outline has no moving side: it is told by the colour
+// it gives the picture in the samples its text shows in.
+TEST(LogoDetect, APlateOverACalmPictureIsToldByTheColourItGives) {
+    const Logo plate = {{20, 16, 50, 26}, 74, 150, 120, 0.65f, 30, 79};
+    const Logo text = {{32, 25, 26, 8}, 235, 128, 128, 1.0f, 30, 79};
+    ExpectFound({kSkyCorner, 80, {plate, text}}, 0.9);
 }
 
 TEST(LogoDetect, TranslucentPlateOverPan) {
