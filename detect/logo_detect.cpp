@@ -1162,8 +1162,28 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
             kind.push_back((edges > 0 && out > 0 && out >= kWeakSide * inward) || 2 * filled >= length ? 1
                            : (edges == 0 && any == 0) || ringing ? 0 : -1);
             empty.push_back(any == 0);
-            if (kind.back() == 1) break;
         }
+        // A few marks stepping out beyond a clear outline's ringing, along
+        // a small share of the side the outline marks further in, are the
+        // codec's (its blocks ringing again above a letter's flat top), not
+        // a side, and what lies beyond them and tells neither is the
+        // picture's: the lines are looked at past them.
+        auto sideAt = [&](size_t from) {
+            size_t t = from;
+            while (t < kind.size() && kind[t] != 1) t++;
+            return t;
+        };
+        for (size_t first = sideAt(0), next; first < kind.size(); first = next) {
+            next = sideAt(first + 1);
+            bool ringsBetween = false;
+            for (size_t t = first + 1; t < next && t < kind.size(); t++) ringsBetween |= ringsClear[t] != 0;
+            if (next == kind.size() || !ringsBetween || edgesOf[first] >= kRingingAlong * edgesOf[next]) break;
+            for (size_t t = 0; t < first; t++)
+                if (kind[t] == -1) kind[t] = 0;
+            kind[first] = 0;
+        }
+        const size_t looked = sideAt(0) + 1;
+        if (looked <= kind.size()) kind.resize(looked), empty.resize(looked), ringsClear.resize(looked), edgesOf.resize(looked);
         // A clear outline's ringing lies right outside it, along much of the
         // side: what lies beyond the ringing and tells neither is the
         // picture's (the codec's blocks held still beside the logo, a stray

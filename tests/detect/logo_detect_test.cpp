@@ -45,6 +45,7 @@ struct Logo {
     float     blur = 0;         // above 0: a soft watermark, strokes whose alpha is blurred by a Gaussian this wide
     float     ringing = 0;      // the share of the logo the pixels just outside its box take on, as a codec's ringing does
     bool      heldAbove = false; // a few pixels two rows above it hold one level: a block the codec leaves alone
+    float     ringsAgain = 0;   // the share of the logo a sixth of the row two above it takes on, as a codec's block rings again
     int       grain = 0;        // noise of up to this many levels over it and 2 pixels around, as a codec's around a sharp outline
     float     rim = 1;          // the share of its alpha its outermost pixels take on: a letter's antialiasing
     int       shadow = 0;       // above 0: a drop shadow, black at 0.6 of its alpha, this many pixels down and right
@@ -261,6 +262,12 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                     const float a = 0.6f * l.alpha;
                     at = (uint8_t)lrintf(a * (p == 0 ? 16 : 128) + (1 - a) * at);
                 }
+        for (int32_t i = l.box.x + l.box.width / 2; l.ringsAgain > 0 && i < l.box.x + l.box.width * 2 / 3; i++)
+            for (int p = 0; p < 3; p++) {
+                const uint8_t plain[3] = {l.y, l.u, l.v};
+                uint8_t& at = planes[p][(size_t)(l.box.y - 2) * kW + i];
+                at = (uint8_t)lrintf(l.ringsAgain * plain[p] + (1 - l.ringsAgain) * at);
+            }
         if (l.heldAbove)
             for (int32_t i = l.box.x + l.box.width / 4; i < l.box.x + l.box.width / 4 + 6; i++)
                 for (int p = 0; p < 3; p++) planes[p][(size_t)(l.box.y - 2) * kW + i] = 128;
@@ -370,6 +377,10 @@ TEST(LogoDetect, WhatLiesBeyondTheRingingIsNotTheLogo) {
     smooth.ringing = 0.15f;
     smooth.grain = 6;
     ExpectFound({kSlowPan, 80, {smooth}}, 0.95);
+    Logo thin = {{30, 60, 60, 12}, 230, 128, 128, 1.0f, 0, 79};
+    thin.ringing = 0.15f;
+    thin.ringsAgain = 0.3f;
+    ExpectFound({kNoise, 80, {thin}}, 0.95);
 }
 
 // A logo beside lines of the picture held along the pan is found from its
