@@ -1182,8 +1182,11 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
                 if (kind[t] == -1) kind[t] = 0;
             kind[first] = 0;
         }
-        const size_t looked = sideAt(0) + 1;
-        if (looked <= kind.size()) kind.resize(looked), empty.resize(looked), ringsClear.resize(looked), edgesOf.resize(looked);
+        const size_t looked = std::min(sideAt(0) + 1, kind.size());
+        kind.resize(looked);
+        empty.resize(looked);
+        ringsClear.resize(looked);
+        edgesOf.resize(looked);
         // A clear outline's ringing lies right outside it, along much of the
         // side: what lies beyond the ringing and tells neither is the
         // picture's (the codec's blocks held still beside the logo, a stray
