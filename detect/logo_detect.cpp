@@ -36,6 +36,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -1176,7 +1177,7 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
         for (size_t first = sideAt(0), next; first < kind.size(); first = next) {
             next = sideAt(first + 1);
             bool ringsBetween = false;
-            for (size_t t = first + 1; t < next && t < kind.size(); t++) ringsBetween |= ringsClear[t] != 0;
+            for (size_t t = first + 1; t < next; t++) ringsBetween |= ringsClear[t] != 0;
             if (next == kind.size() || !ringsBetween || edgesOf[first] >= kRingingAlong * edgesOf[next]) break;
             for (size_t t = 0; t < first; t++)
                 if (kind[t] == -1) kind[t] = 0;
@@ -1309,12 +1310,9 @@ void TakeInPlate(const WindowStats& shown, const WindowStats& absent, RegionFoun
     const size_t n = (size_t)w * h;
     std::vector<float> change(n);
     for (size_t q = 0; q < n; q++) {
-        float c = 0;
-        for (int p = 0; p < kSamplePlanes; p++) {
-            const float d = shown.mean[q * kSamplePlanes + p] - absent.mean[q * kSamplePlanes + p];
-            c += d * d;
-        }
-        change[q] = c;
+        float d[kSamplePlanes];
+        for (int p = 0; p < kSamplePlanes; p++) d[p] = shown.mean[q * kSamplePlanes + p] - absent.mean[q * kSamplePlanes + p];
+        change[q] = SquaredSize(d);
     }
     // The change just around the region, and at the window's border, where
     // the picture lies beyond any plate the window holds; and how much the
@@ -1818,9 +1816,8 @@ bool FaintRegionHolds(const WindowStats& stats, const PixelRect& region, bool by
 
 // One step of a candidate's refinement, from the statistics of this pass.
 void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f) {
-    WindowStats stats, absent;
+    WindowStats stats;
     FinishStats(f->sums, &stats);
-    FinishStats(f->absent, &absent);
     stats.faintSteps = f->faint;
     // Once a region stands (its window has room around it) a line running
     // out of the window passes it.
@@ -1843,7 +1840,8 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         return;
     }
     f->sums = WindowSums();
-    f->absent = WindowSums();
+    WindowSums absentSums;  // kept for the region's last look
+    std::swap(absentSums, f->absent);
     f->box = found.region;
     if (found.cut && f->growths < kMaxGrowths) {
         f->growths++;  // the region may go on beyond the window: take it again in a larger one
@@ -1907,6 +1905,8 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         // region is its own.
         TrimWeakSides(stats, &found);
         TakeInShadow(stats, &found);
+        WindowStats absent;
+        FinishStats(absentSums, &absent);
         TakeInPlate(stats, absent, &found);
         f->result.region = found.region;
         f->result.present = std::move(present);
