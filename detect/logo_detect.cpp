@@ -121,6 +121,8 @@ const float kLeastSlopedBreadth = 0.1f; // and their least breadth then (a band 
 const int   kMaxRefined = 12;      // first candidates refined, the most strongly marked first
 const int   kMaxDenseRefined = 4;  // and the ones marked most often for their size besides them
 const int   kMaxStrongRefined = 2; // and the ones of most mass for that besides those
+const int   kMaxTogetherRefined = 2; // and the ones whose pixels are marked most together besides those
+const float kChanceTogether = 0.5f; // share of a busy picture's steady group marked in one run
 const int   kMaxFaintRefined = 4;  // and faint logos' candidates besides them
 const float kMinShowing = 8;       // samples' worth of change a region must show through
 const float kMinShownShare = 0.1f; // least share of the samples a logo shows in (found from 15 %)
@@ -1657,6 +1659,30 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     if (pass->faintFirsts.size() > (size_t)kMaxFaintRefined) pass->faintFirsts.resize(kMaxFaintRefined);
 }
 
+// How together a group's pixels are marked: the share of them a run marks,
+// averaged over the runs as each weighs times what it marks. A logo's
+// pixels are marked all together in the runs it shows in; a busy picture
+// holds its steady groups now here, now there, about half at a time.
+double MarkedTogether(const FirstPass& pass, const std::vector<float>& often, float least, const PixelRect& box,
+                      int32_t width) {
+    std::vector<int64_t> marked(pass.runWeight.size(), 0);
+    int64_t pixels = 0;
+    for (int32_t j = box.y; j < RectBottom(box); j++)
+        for (int32_t i = box.x; i < RectRight(box); i++) {
+            const size_t p = (size_t)j * width + i;
+            if (often[p] < least) continue;
+            pixels++;
+            for (size_t r = 0; r < marked.size(); r++) marked[r] += pass.runMarks[p] >> r & 1;
+        }
+    double sum = 0, squares = 0;
+    for (size_t r = 0; r < marked.size(); r++) {
+        const double share = pixels > 0 ? (double)marked[r] / pixels : 0;
+        sum += pass.runWeight[r] * share;
+        squares += pass.runWeight[r] * share * share;
+    }
+    return sum > 0 ? squares / sum : 0;
+}
+
 void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     float total = 0;
     for (float w : pass->runWeight) total += w;
@@ -1675,6 +1701,10 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     // stretches mark themselves now and then, a logo may have neither the
     // most mass nor the densest marks (specks the codec holds are denser):
     // then come those of most mass for how often their pixels are marked.
+    // A logo shown in a part of the clip over a busy picture has neither:
+    // its pixels are marked in its own runs alone. Last come the groups
+    // whose pixels are marked most together, told from chance by their
+    // size.
     std::vector<Component>& firsts = pass->firsts;
     size_t kept = std::min(firsts.size(), (size_t)kMaxRefined);
     const auto takeNext = [&](size_t count, auto before) {
@@ -1686,7 +1716,17 @@ void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     takeNext(kMaxStrongRefined, [](const Component& a, const Component& b) {
         return a.mass * a.mass * b.area > b.mass * b.mass * a.area;
     });
+    const float least = kMarkedShares[0] * total;
+    std::vector<std::pair<double, Component>> rest;
+    for (size_t k = kept; k < firsts.size(); k++) {
+        const double together = MarkedTogether(*pass, often, least, firsts[k].box, width);
+        rest.push_back({(together - kChanceTogether) * sqrt((double)firsts[k].area), firsts[k]});
+    }
+    const size_t together = std::min(rest.size(), (size_t)kMaxTogetherRefined);
+    std::partial_sort(rest.begin(), rest.begin() + together, rest.end(),
+                      [](const auto& a, const auto& b) { return a.first > b.first; });
     firsts.resize(kept);
+    for (size_t k = 0; k < together; k++) firsts.push_back(rest[k].second);
 }
 
 // ---------------------------------------------------------------------------

@@ -35,6 +35,7 @@ enum Backdrop {
     kPanLines,    // kPan crossed by thin dark lines along its motion, which hold still
     kPanLetterbox, // kPan between black bars 16 rows high at the top and the bottom
     kPanFlatBelow, // kPan's picture sliding by 1 pixel every other sample, with a flat dark area 30 pixels wide from row 50 down
+    kPanRipples,  // kNoise above row 26; below, wavy stripes panning along themselves, whose straight stretches hold still a while
 };
 
 struct Logo {
@@ -125,7 +126,7 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
     for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
     const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
     if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise || clip.backdrop == kStillThird ||
-        (clip.backdrop == kNoiseSmooth && !smooth)) {
+        clip.backdrop == kPanRipples || (clip.backdrop == kNoiseSmooth && !smooth)) {
         // Blocks of 4x4 of one level: noise with some extent, as a picture has.
         std::mt19937 first(1000);
         for (int32_t j = 0; j < kH; j += 4)
@@ -218,6 +219,12 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                 planes[0][(size_t)j * kW + i] = (uint8_t)(pan.y[(size_t)j * pan.w + i + shift] +
                                                           (clip.backdrop == kStillGrain ? grain(random) : 0));
     }
+    if (clip.backdrop == kPanRipples)
+        for (int32_t j = 26; j < kH; j++)
+            for (int32_t i = 0; i < kW; i++) {
+                const int32_t x = i + 3 * n;
+                planes[0][(size_t)j * kW + i] = (uint8_t)(128 + 50 * tanhf(2 * sinf(1.0f * j + 1.5f * sinf(0.03f * x) + 0.5f * sinf(0.11f * x))));
+            }
     if (clip.backdrop == kPanLines)
         for (int32_t j = 5; j < kH; j += 16)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(planes[0][(size_t)j * kW + i] * 3 / 5);
@@ -476,6 +483,9 @@ TEST(LogoDetect, AnEdgeAlongADiagonalPanIsNoPartOfALogoBesideIt) {
 
 TEST(LogoDetect, LogoInAFifthOfTheSamples) {
     ExpectFound({kNoise, 100, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
+    // Stripes along the pan hold still here and there in every run: more
+    // and denser groups than the logo's, marked half at a time.
+    ExpectFound({kPanRipples, 100, {{{8, 8, 30, 10}, 230, 128, 128, 1.0f, 40, 59}}}, 0.9);
 }
 
 // An ad break parts a showing in two, each under a tenth of the clip; a
