@@ -57,6 +57,12 @@ const float kMinRingVariance = 2;
 // Below that, the picture around is blank when nearly all of it lies within
 // this many levels of one colour; a logo on it differs by twice as much.
 const float kBlankSpread = 6;
+// Pixels beyond a box's ring that tell whether the picture right around it
+// is blank, whatever the window holds farther out; and the spread of such a
+// blank. A low rate's blocks mottle a few pixels around a box more than a
+// window's worth, and the pixels marked still lie twice as far from it.
+const int   kBlankReach = 8;
+const float kNearBlankSpread = 7;
 const float kSteadyValue = 0.05f;  // variance, as a share of the moving picture's, of a still pixel
 const float kQuietSide = 0.8f;     // most variance of a step's logo side, as a share of the other side's
 const float kMovingSide = 0.25f;   // least variance of its other side, as a share of the moving picture's
@@ -947,15 +953,17 @@ LevelPlane FitPlane(const std::vector<float>& values, const std::vector<int32_t>
 // that also hold still within those few levels are still (the samples may
 // yet hold some without the logo); where the logo is gone they take the
 // blank's level, so their distance from it stands for the moving picture's
-// variance. Returns whether the surroundings are blank.
-bool BlankAround(const WindowStats& s, PixelRect aroundGrown, const StillLines* stillLines,
-                 std::vector<uint8_t>* marks, RegionFound* found) {
+// variance. Returns whether the surroundings are blank. Only the window's
+// pixels in `reach` are looked at and marked, and `spread` stands for the
+// few levels.
+bool BlankAround(const WindowStats& s, PixelRect aroundGrown, PixelRect reach, float spread,
+                 const StillLines* stillLines, std::vector<uint8_t>* marks, RegionFound* found) {
     const PixelRect& r = s.window;
     const size_t n = (size_t)r.width * r.height;
     std::vector<int32_t> xs, ys;
     std::vector<float> level[kSamplePlanes];
-    for (int32_t j = 0; j < r.height; j++)
-        for (int32_t i = 0; i < r.width; i++) {
+    for (int32_t j = reach.y; j < RectBottom(reach); j++)
+        for (int32_t i = reach.x; i < RectRight(reach); i++) {
             if (HoldsPixel(aroundGrown, i, j)) continue;
             if (stillLines && (stillLines->columns[r.x + i] || stillLines->rows[r.y + j])) continue;
             xs.push_back(i), ys.push_back(j);
@@ -982,21 +990,21 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, const StillLines* 
         }
     for (int p = 0; p < kSamplePlanes; p++) fit[p] = FitPlane(nearLevel[p], nearXs, nearYs);
     for (size_t k = 0; k < xs.size(); k++) ringApart[k] = distance(fit, k);
-    if (HighShare(ringApart) > kBlankSpread * kBlankSpread) return false;
+    if (HighShare(ringApart) > spread * spread) return false;
     marks->assign(n, 0);
     found->still.assign(n, 0);
     found->outline.assign(n, 0);
     std::vector<float> logoApart;
-    for (int32_t j = 0; j < r.height; j++)
-        for (int32_t i = 0; i < r.width; i++) {
+    for (int32_t j = reach.y; j < RectBottom(reach); j++)
+        for (int32_t i = reach.x; i < RectRight(reach); i++) {
             const size_t q = (size_t)j * r.width + i;
             float apart = 0;
             for (int p = 0; p < kSamplePlanes; p++) {
                 const float d = s.mean[q * kSamplePlanes + p] - fit[p].At(i, j);
                 apart += d * d;
             }
-            (*marks)[q] = apart >= 4 * kBlankSpread * kBlankSpread;
-            found->still[q] = (*marks)[q] && s.variance[q] < kBlankSpread * kBlankSpread;
+            (*marks)[q] = apart >= 4 * spread * spread;
+            found->still[q] = (*marks)[q] && s.variance[q] < spread * spread;
             if ((*marks)[q]) logoApart.push_back(apart);
         }
     found->blank = true;
@@ -1459,11 +1467,33 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
             if (!HoldsPixel(aroundGrown, i, j))
                 ring.push_back(stats.variance[(size_t)j * window.width + i]);
     found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
+    // The blank may hold just around the box, the window farther out
+    // holding the picture beside it, or moving while the picture right
+    // around the box holds still as a logo's pixel would (a logo over a
+    // flat sky, the land below it panning): then only that blank can tell
+    // the logo. A bar's still lines are no part of the picture there.
+    const PixelRect near = Grow(aroundGrown, kBlankReach, window.width, window.height);
+    std::vector<float> nearRing;
+    for (int32_t j = near.y; j < RectBottom(near); j++)
+        for (int32_t i = near.x; i < RectRight(near); i++)
+            if (!HoldsPixel(aroundGrown, i, j) &&
+                !(stillLines && (stillLines->columns[window.x + i] || stillLines->rows[window.y + j])))
+                nearRing.push_back(stats.variance[(size_t)j * window.width + i]);
+    const float nearMoving = Median(std::move(nearRing));
+    const float moving = found.moving;
+    const bool calm = moving < kMinRingVariance;
+    const PixelRect all = {0, 0, window.width, window.height};
     std::vector<uint8_t> closed;
-    if (found.moving >= kMinRingVariance)
+    bool blank = calm && BlankAround(stats, aroundGrown, all, kBlankSpread, stillLines, &closed, &found);
+    if (!blank && (calm || nearMoving < kSteadyValue * moving)) {
+        found.moving = nearMoving;
+        blank = BlankAround(stats, aroundGrown, near, kNearBlankSpread, stillLines, &closed, &found);
+        if (!blank) found.moving = moving;
+    }
+    if (!blank) {
+        if (calm) return found;
         closed = SteadyPixels(stats, found.moving, width, height, true, &found.still, &found.outline);
-    else if (!BlankAround(stats, aroundGrown, stillLines, &closed, &found))
-        return found;
+    }
     if (stillLines)
         for (int32_t j = 0; j < window.height; j++)
             for (int32_t i = 0; i < window.width; i++)

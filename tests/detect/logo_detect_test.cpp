@@ -512,6 +512,10 @@ TEST(LogoDetect, LogoOnABlankThePictureAroundNeverLeaves) {
     // picture: anything of it would be carried off.
     ExpectFound({kBlankCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
     ExpectFound({kBlankCorner, 100, {{{20, 14, 30, 14}, 40, 128, 128, 1.0f, 20, 79}}}, 0.9);
+    // A long logo's window reaches beyond the blank, which holds just
+    // around the logo.
+    ExpectFound({kBlankCorner, 80, {{{14, 20, 44, 8}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
+    ExpectFound({kBlankCorner, 100, {{{14, 20, 44, 8}, 220, 90, 170, 1.0f, 40, 79}}}, 0.9);
     // A smooth gradient (a sky) holds no more of the picture than a blank,
     // and a bar's black beside it is no part of it.
     ExpectFound({kGradientCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
