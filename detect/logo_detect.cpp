@@ -994,11 +994,11 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, PixelRect reach, f
     marks->assign(n, 0);
     found->still.assign(n, 0);
     found->outline.assign(n, 0);
-    std::vector<float> logoApart;
+    std::vector<float> logoApart, apartOf(n, 0);
     for (int32_t j = reach.y; j < RectBottom(reach); j++)
         for (int32_t i = reach.x; i < RectRight(reach); i++) {
             const size_t q = (size_t)j * r.width + i;
-            float apart = 0;
+            float& apart = apartOf[q];
             for (int p = 0; p < kSamplePlanes; p++) {
                 const float d = s.mean[q * kSamplePlanes + p] - fit[p].At(i, j);
                 apart += d * d;
@@ -1009,6 +1009,13 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, PixelRect reach, f
         }
     found->blank = true;
     found->moving = std::max(found->moving, Median(logoApart));
+    // A frame keeps a logo's still pixel when the pixel strays from its
+    // value by less than half the moving picture's deviation, here the
+    // logo's from the blank; where the logo is gone its pixels take the
+    // blank's level, so a pixel nearer to that (a part of the logo of
+    // about the blank's colour) would seem kept in every frame.
+    for (size_t q = 0; q < n; q++)
+        if (found->still[q] && apartOf[q] < found->moving / 4) found->still[q] = 0;
     return true;
 }
 

@@ -516,6 +516,9 @@ TEST(LogoDetect, LogoOnABlankThePictureAroundNeverLeaves) {
     // around the logo.
     ExpectFound({kBlankCorner, 80, {{{14, 20, 44, 8}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
     ExpectFound({kBlankCorner, 100, {{{14, 20, 44, 8}, 220, 90, 170, 1.0f, 40, 79}}}, 0.9);
+    // Its bar is of about the blank's level: a frame without the logo
+    // keeps those pixels' values.
+    ExpectFound({kBlankCorner, 100, {{{14, 20, 44, 8}, 220, 90, 170, 1.0f, 30, 59}}}, 0.9);
     // A smooth gradient (a sky) holds no more of the picture than a blank,
     // and a bar's black beside it is no part of it.
     ExpectFound({kGradientCorner, 80, {{{20, 14, 30, 14}, 220, 90, 170, 1.0f, 0, 79}}}, 0.9);
