@@ -907,8 +907,17 @@ struct RegionFound {
     std::vector<uint8_t> outline;       // and the ones on the quiet side of a steady step
     std::vector<uint8_t> marked;        // every steady pixel: these, and those the picture shows through dimmed
     bool                 blank = false; // the picture around does not move: the region stands out of a blank
+    std::vector<uint8_t> nearBlank;     // over a blank, the pixels lying near its level
     float                moving = 0;
 };
+
+// The still pixels a frame is told to show the logo by: over a blank, not
+// those that keep their values where the logo is gone (see BlankAround).
+std::vector<uint8_t> TellingStill(const RegionFound& found) {
+    std::vector<uint8_t> telling = found.still;
+    for (size_t p = 0; p < found.nearBlank.size(); p++) telling[p] &= !found.nearBlank[p];
+    return telling;
+}
 
 // A plane a + b x + c y through the values of one of the samples' planes
 // over some pixels: a smooth picture's level, which a slow pan hardly changes.
@@ -1013,9 +1022,10 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, PixelRect reach, f
     // value by less than half the moving picture's deviation, here the
     // logo's from the blank; where the logo is gone its pixels take the
     // blank's level, so a pixel nearer to that (a part of the logo of
-    // about the blank's colour) would seem kept in every frame.
-    for (size_t q = 0; q < n; q++)
-        if (found->still[q] && apartOf[q] < found->moving / 4) found->still[q] = 0;
+    // about the blank's colour, a shadow's rim) would seem kept in every
+    // frame. It is the logo's all the same.
+    found->nearBlank.assign(n, 0);
+    for (size_t q = 0; q < n; q++) found->nearBlank[q] = apartOf[q] < found->moving / 4;
     return true;
 }
 
@@ -1849,7 +1859,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const double hiding = std::min(1.0, std::max(held, dimming / kClearOpacity));
     c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, picture) *
                sqrt(showingShare) * hiding;
-    c->signature = MakeSignature(stats, found.still, found.moving, inside);
+    c->signature = MakeSignature(stats, TellingStill(found), found.moving, inside);
 }
 
 // A candidate that shows no clear logo may still hold a faint one (a soft
@@ -1926,7 +1936,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
     }
     f->growths = 0;
     const PixelRect inside = {f->box.x - stats.window.x, f->box.y - stats.window.y, f->box.width, f->box.height};
-    LogoSignature next = MakeSignature(stats, found.still, found.moving, inside);
+    LogoSignature next = MakeSignature(stats, TellingStill(found), found.moving, inside);
     if (!f->bySignature) {
         if (next.edges.empty() && next.still.empty()) {
             if (f->faint) f->active = false;
