@@ -1488,21 +1488,23 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     // holding the picture beside it, or moving while the picture right
     // around the box holds still as a logo's pixel would (a logo over a
     // flat sky, the land below it panning): then only that blank can tell
-    // the logo. A bar's still lines are no part of the picture there.
+    // the logo. Not beside a bar: its edge, held still and darker than the
+    // picture, would stand out of the little picture left there.
     const PixelRect near = Grow(aroundGrown, kBlankReach, window.width, window.height);
+    bool barNear = false;
+    for (int32_t j = near.y; stillLines && j < RectBottom(near); j++) barNear |= stillLines->rows[window.y + j] != 0;
+    for (int32_t i = near.x; stillLines && i < RectRight(near); i++) barNear |= stillLines->columns[window.x + i] != 0;
     std::vector<float> nearRing;
     for (int32_t j = near.y; j < RectBottom(near); j++)
         for (int32_t i = near.x; i < RectRight(near); i++)
-            if (!HoldsPixel(aroundGrown, i, j) &&
-                !(stillLines && (stillLines->columns[window.x + i] || stillLines->rows[window.y + j])))
-                nearRing.push_back(stats.variance[(size_t)j * window.width + i]);
+            if (!HoldsPixel(aroundGrown, i, j)) nearRing.push_back(stats.variance[(size_t)j * window.width + i]);
     const float nearMoving = Median(std::move(nearRing));
     const float moving = found.moving;
     const bool calm = moving < kMinRingVariance;
     const PixelRect all = {0, 0, window.width, window.height};
     std::vector<uint8_t> closed;
     bool blank = calm && BlankAround(stats, aroundGrown, all, kBlankSpread, stillLines, &closed, &found);
-    if (!blank && (calm || nearMoving < kSteadyValue * moving)) {
+    if (!blank && !barNear && (calm || nearMoving < kSteadyValue * moving)) {
         found.moving = nearMoving;
         blank = BlankAround(stats, aroundGrown, near, kNearBlankSpread, stillLines, &closed, &found);
         if (!blank) found.moving = moving;
