@@ -1492,8 +1492,10 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     // picture, would stand out of the little picture left there.
     const PixelRect near = Grow(aroundGrown, kBlankReach, window.width, window.height);
     bool barNear = false;
-    for (int32_t j = near.y; stillLines && j < RectBottom(near); j++) barNear |= stillLines->rows[window.y + j] != 0;
-    for (int32_t i = near.x; stillLines && i < RectRight(near); i++) barNear |= stillLines->columns[window.x + i] != 0;
+    if (stillLines) {
+        for (int32_t j = near.y; j < RectBottom(near); j++) barNear |= stillLines->rows[window.y + j] != 0;
+        for (int32_t i = near.x; i < RectRight(near); i++) barNear |= stillLines->columns[window.x + i] != 0;
+    }
     std::vector<float> nearRing;
     for (int32_t j = near.y; j < RectBottom(near); j++)
         for (int32_t i = near.x; i < RectRight(near); i++)
