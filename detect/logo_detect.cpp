@@ -1029,18 +1029,23 @@ bool BlankAround(const WindowStats& s, PixelRect aroundGrown, PixelRect reach, f
     return true;
 }
 
+// The variances of the window's pixels inside `outer` but not inside
+// `inner` (window coordinates): a ring around a box.
+std::vector<float> VariancesBetween(const WindowStats& s, const PixelRect& inner, const PixelRect& outer) {
+    std::vector<float> ring;
+    for (int32_t j = outer.y; j < RectBottom(outer); j++)
+        for (int32_t i = outer.x; i < RectRight(outer); i++)
+            if (!HoldsPixel(inner, i, j)) ring.push_back(s.variance[(size_t)j * s.window.width + i]);
+    return ring;
+}
+
 // Whether the pixels 2 to 3 pixels outside a box (window coordinates)
 // mostly hold still: a logo on a blank has the blank around it (and now and
 // then something of the picture passing by), while a part of the moving
 // picture that differs from a blank beside it runs on into the picture.
 bool StillAround(const WindowStats& s, PixelRect box) {
     const PixelRect& r = s.window;
-    const PixelRect outer = Grow(box, 3, r.width, r.height), inner = Grow(box, 1, r.width, r.height);
-    std::vector<float> ring;
-    for (int32_t j = outer.y; j < RectBottom(outer); j++)
-        for (int32_t i = outer.x; i < RectRight(outer); i++)
-            if (i < inner.x || i >= RectRight(inner) || j < inner.y || j >= RectBottom(inner))
-                ring.push_back(s.variance[(size_t)j * r.width + i]);
+    std::vector<float> ring = VariancesBetween(s, Grow(box, 1, r.width, r.height), Grow(box, 3, r.width, r.height));
     return !ring.empty() && Median(std::move(ring)) < kBlankSpread * kBlankSpread;
 }
 
@@ -1478,12 +1483,9 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     const PixelRect aroundGrown = Grow(around, kCloseRadius + 1, window.width, window.height);
 
     // The moving picture around the box sets what counts as steady.
-    std::vector<float> ring;
-    for (int32_t j = 0; j < window.height; j++)
-        for (int32_t i = 0; i < window.width; i++)
-            if (!HoldsPixel(aroundGrown, i, j))
-                ring.push_back(stats.variance[(size_t)j * window.width + i]);
-    found.moving = ring.size() >= 16 ? Median(ring) : TypicalVariance(stats);
+    const PixelRect all = {0, 0, window.width, window.height};
+    std::vector<float> ring = VariancesBetween(stats, aroundGrown, all);
+    found.moving = ring.size() >= 16 ? Median(std::move(ring)) : TypicalVariance(stats);
     // The blank may hold just around the box, the window farther out
     // holding the picture beside it, or moving while the picture right
     // around the box holds still as a logo's pixel would (a logo over a
@@ -1496,14 +1498,9 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
         for (int32_t j = near.y; j < RectBottom(near); j++) barNear |= stillLines->rows[window.y + j] != 0;
         for (int32_t i = near.x; i < RectRight(near); i++) barNear |= stillLines->columns[window.x + i] != 0;
     }
-    std::vector<float> nearRing;
-    for (int32_t j = near.y; j < RectBottom(near); j++)
-        for (int32_t i = near.x; i < RectRight(near); i++)
-            if (!HoldsPixel(aroundGrown, i, j)) nearRing.push_back(stats.variance[(size_t)j * window.width + i]);
-    const float nearMoving = Median(std::move(nearRing));
+    const float nearMoving = Median(VariancesBetween(stats, aroundGrown, near));
     const float moving = found.moving;
     const bool calm = moving < kMinRingVariance;
-    const PixelRect all = {0, 0, window.width, window.height};
     std::vector<uint8_t> closed;
     bool blank = calm && BlankAround(stats, aroundGrown, all, kBlankSpread, stillLines, &closed, &found);
     if (!blank && !barNear && (calm || nearMoving < kSteadyValue * moving)) {
@@ -1710,26 +1707,35 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     if (pass->faintFirsts.size() > (size_t)kMaxFaintRefined) pass->faintFirsts.resize(kMaxFaintRefined);
 }
 
+// Per run, the share of a box's pixels it marks; with `often`, of those
+// pixels only that are marked in at least `least` of the runs' weight.
+std::vector<double> RunShares(const FirstPass& pass, const PixelRect& box, int32_t width,
+                              const std::vector<float>* often = nullptr, float least = 0) {
+    std::vector<int64_t> marked(pass.runWeight.size(), 0);
+    int64_t pixels = 0;
+    for (int32_t j = box.y; j < RectBottom(box); j++)
+        for (int32_t i = box.x; i < RectRight(box); i++) {
+            const size_t p = (size_t)j * width + i;
+            if (often && (*often)[p] < least) continue;
+            pixels++;
+            for (size_t r = 0; r < marked.size(); r++) marked[r] += pass.runMarks[p] >> r & 1;
+        }
+    std::vector<double> share(marked.size(), 0);
+    for (size_t r = 0; r < marked.size(); r++) share[r] = pixels > 0 ? (double)marked[r] / pixels : 0;
+    return share;
+}
+
 // How together a group's pixels are marked: the share of them a run marks,
 // averaged over the runs as each weighs times what it marks. A logo's
 // pixels are marked all together in the runs it shows in; a busy picture
 // holds its steady groups now here, now there, about half at a time.
 double MarkedTogether(const FirstPass& pass, const std::vector<float>& often, float least, const PixelRect& box,
                       int32_t width) {
-    std::vector<int64_t> marked(pass.runWeight.size(), 0);
-    int64_t pixels = 0;
-    for (int32_t j = box.y; j < RectBottom(box); j++)
-        for (int32_t i = box.x; i < RectRight(box); i++) {
-            const size_t p = (size_t)j * width + i;
-            if (often[p] < least) continue;
-            pixels++;
-            for (size_t r = 0; r < marked.size(); r++) marked[r] += pass.runMarks[p] >> r & 1;
-        }
+    const std::vector<double> share = RunShares(pass, box, width, &often, least);
     double sum = 0, squares = 0;
-    for (size_t r = 0; r < marked.size(); r++) {
-        const double share = pixels > 0 ? (double)marked[r] / pixels : 0;
-        sum += pass.runWeight[r] * share;
-        squares += pass.runWeight[r] * share * share;
+    for (size_t r = 0; r < share.size(); r++) {
+        sum += pass.runWeight[r] * share[r];
+        squares += pass.runWeight[r] * share[r] * share[r];
     }
     return sum > 0 ? squares / sum : 0;
 }
@@ -1809,16 +1815,8 @@ struct Refinement {
 
 // The runs that mark the candidate best stand for the samples showing it.
 uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width) {
-    std::vector<double> share(pass.runWeight.size(), 0);
-    double best = 0;
-    for (size_t r = 0; r < share.size(); r++) {
-        if (pass.runWeight[r] <= 0) continue;
-        int64_t marked = 0;
-        for (int32_t j = box.y; j < RectBottom(box); j++)
-            for (int32_t i = box.x; i < RectRight(box); i++) marked += pass.runMarks[(size_t)j * width + i] >> r & 1;
-        share[r] = (double)marked / ((double)box.width * box.height);
-        best = std::max(best, share[r]);
-    }
+    const std::vector<double> share = RunShares(pass, box, width);
+    const double best = share.empty() ? 0 : *std::max_element(share.begin(), share.end());
     uint16_t runs = 0;
     for (size_t r = 0; r < share.size(); r++)
         if (best > 0 && share[r] >= 0.5 * best) runs |= (uint16_t)(1u << r);
