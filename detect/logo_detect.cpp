@@ -1843,7 +1843,10 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     const double edgeMass = stepsX + stepsY;
     // Steps that all lie along one straight line are an edge of the picture
     // lying along a diagonal motion (a slope under a diagonal pan), and
-    // count for nothing, like those that all run one way.
+    // count for nothing, like those that all run one way; so do the still
+    // pixels they bound: a calm part of the picture lying along the motion
+    // (the dark between two rims under a sideways pan) holds as still as an
+    // opaque logo, but no outline of it turns.
     Spread marks;
     for (int32_t j = inside.y; j < RectBottom(inside); j++)
         for (int32_t i = inside.x; i < RectRight(inside); i++)
@@ -1859,7 +1862,7 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     // the share of samples it shows in goes.
     const double held = stats.faintSteps ? showingShare / kFaintShownShare : 0;
     const double hiding = std::min(1.0, std::max(held, dimming / kClearOpacity));
-    c->score = ((turns ? edgeMass / scale : 0) + stillMass / (scale * scale)) * PlacePreference(region, picture) *
+    c->score = (turns ? edgeMass / scale + stillMass / (scale * scale) : 0) * PlacePreference(region, picture) *
                sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, TellingStill(found), found.moving, inside);
 }

@@ -36,6 +36,7 @@ enum Backdrop {
     kPanLetterbox, // kPan between black bars 16 rows high at the top and the bottom
     kPanFlatBelow, // kPan's picture sliding by 1 pixel every other sample, with a flat dark area 30 pixels wide from row 50 down
     kPanRipples,  // kNoise above row 26; below, wavy stripes panning along themselves, whose straight stretches hold still a while
+    kNoiseDarkBand, // kNoise under a dark flat band 24 rows high and 70 pixels long, sliding along its length by 1 pixel every other sample
 };
 
 struct Logo {
@@ -126,7 +127,7 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
     for (int p = 0; p < 3; p++) planes[p].assign((size_t)kW * kH, 128);
     const bool smooth = clip.backdrop == kNoiseSmooth && n >= clip.samples / 2;
     if (clip.backdrop == kNoise || clip.backdrop == kBrightNoise || clip.backdrop == kDarkNoise || clip.backdrop == kStillThird ||
-        clip.backdrop == kPanRipples || (clip.backdrop == kNoiseSmooth && !smooth)) {
+        clip.backdrop == kPanRipples || clip.backdrop == kNoiseDarkBand || (clip.backdrop == kNoiseSmooth && !smooth)) {
         // Blocks of 4x4 of one level: noise with some extent, as a picture has.
         std::mt19937 first(1000);
         for (int32_t j = 0; j < kH; j += 4)
@@ -225,6 +226,12 @@ void Draw(const SyntheticClip& clip, const Texture& pan, const Texture& slow, in
                 const int32_t x = i + 3 * n;
                 planes[0][(size_t)j * kW + i] = (uint8_t)(128 + 50 * tanhf(2 * sinf(1.0f * j + 1.5f * sinf(0.03f * x) + 0.5f * sinf(0.11f * x))));
             }
+    // Over 80 samples the frame's columns 60 to 90 stay in the band: a
+    // still patch whose ends the picture passes over, its long sides steady
+    // steps.
+    if (clip.backdrop == kNoiseDarkBand)
+        for (int32_t j = 40; j < 64; j++)
+            for (int32_t i = 60 - n / 2; i < 130 - n / 2; i++) planes[0][(size_t)j * kW + i] = 30;
     if (clip.backdrop == kPanLines)
         for (int32_t j = 5; j < kH; j += 16)
             for (int32_t i = 0; i < kW; i++) planes[0][(size_t)j * kW + i] = (uint8_t)(planes[0][(size_t)j * kW + i] * 3 / 5);
@@ -712,6 +719,10 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // A band sliding along its own length: its sides hold still, but each
     // along one straight line, which a logo's outline does not.
     EXPECT_EQ(Detect({kDiagonalBand, 50, {}}).detection.verdict, kDetectNothing);
+    // The middle of a dark band sliding along its length holds as still as
+    // an opaque plate, but only its long sides are steady steps: no outline
+    // turns.
+    EXPECT_EQ(Detect({kNoiseDarkBand, 80, {}}).detection.verdict, kDetectNothing);
     // The lens darkening the corners shifts every sample alike, as a
     // watermark does, but smoothly: no steps of its own.
     EXPECT_EQ(Detect({kPanVignette, 120, {}}).detection.verdict, kDetectNothing);
