@@ -139,6 +139,8 @@ const float kWindowBudget = 2.0f;  // window pixels refined in one pass, in fram
 const float kSameRows = 0.7f;      // least share of the taller one's rows two letters of a text share
 const float kLetterGap = 0.75f;    // widest gap between two letters of a text, in the lower one's heights
 const float kLeastSharedShowing = 0.8f; // share of the samples either part of one logo shows in that both show in
+const float kLostLetterGap = 1.5f; // widest gap a lost letter leaves between two letters of a text, in heights
+const float kLostLetterMarks = 0.5f; // least share of the letters' marks the runs leave in that gap
 const int   kFineSamples = 96;     // samples a region is taken again from at a finer size
 
 // r with `by` pixels more on every side, within a width x height area.
@@ -1740,6 +1742,17 @@ double MarkedTogether(const FirstPass& pass, const std::vector<float>& often, fl
     return sum > 0 ? squares / sum : 0;
 }
 
+// The share of a box's pixels a run marks, over the runs by their weights.
+double MarkedOften(const FirstPass& pass, const PixelRect& box, int32_t width) {
+    const std::vector<double> share = RunShares(pass, box, width);
+    double sum = 0, weight = 0;
+    for (size_t r = 0; r < share.size(); r++) {
+        sum += pass.runWeight[r] * share[r];
+        weight += pass.runWeight[r];
+    }
+    return weight > 0 ? sum / weight : 0;
+}
+
 void FindFirstCandidates(int32_t width, int32_t height, FirstPass* pass) {
     float total = 0;
     for (float w : pass->runWeight) total += w;
@@ -2124,13 +2137,26 @@ bool Refine(const SampleSource& source, const FirstPass& pass, std::vector<Refin
 // breaks) lie in the same rows, at most about a letter's width apart, and
 // show in mostly the same samples (a letter over its own colour may be
 // told in fewer or more of them). A still part of the picture beside a logo
-// shows whenever the picture does, not when the logo does.
-bool SameText(const LogoCandidate& a, const LogoCandidate& b, int32_t width, int32_t height) {
+// shows whenever the picture does, not when the logo does. A letter lost
+// between them (its marks taken for a speck's beside it) parts them by
+// more: then the runs mark the gap between them, in the rows they share,
+// about as often as them.
+bool SameText(const FirstPass& pass, const LogoCandidate& a, const LogoCandidate& b, int32_t width,
+              int32_t height) {
     const int64_t rows = std::min(RectBottom(a.region), RectBottom(b.region)) - std::max(a.region.y, b.region.y);
     const int32_t taller = std::max(a.region.height, b.region.height);
     if (rows < kSameRows * taller) return false;
     const int64_t gap = std::max<int64_t>(b.region.x - RectRight(a.region), a.region.x - RectRight(b.region));
-    if (gap > kLetterGap * std::min(a.region.height, b.region.height)) return false;
+    const int32_t lower = std::min(a.region.height, b.region.height);
+    if (gap > kLetterGap * lower) {
+        if (gap > kLostLetterGap * lower) return false;
+        const PixelRect& left = a.region.x < b.region.x ? a.region : b.region;
+        const PixelRect between = {(int32_t)RectRight(left), std::max(a.region.y, b.region.y), (int32_t)gap,
+                                   (int32_t)rows};
+        if (MarkedOften(pass, between, width) < kLostLetterMarks * std::min(MarkedOften(pass, a.region, width),
+                                                                             MarkedOften(pass, b.region, width)))
+            return false;
+    }
     if (TooLarge(Union(a.region, b.region), width, height) || a.present.size() != b.present.size()) return false;
     size_t either = 0, both = 0;
     for (size_t k = 0; k < a.present.size(); k++) {
@@ -2208,7 +2234,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
               [](const LogoCandidate& a, const LogoCandidate& b) { return a.score > b.score; });
     for (size_t i = 0; i < found.size(); i++)
         for (size_t j = i + 1; j < found.size();) {
-            if (!SameText(found[i], found[j], width, height)) {
+            if (!SameText(pass, found[i], found[j], width, height)) {
                 j++;
                 continue;
             }
@@ -2229,7 +2255,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
                 parts.erase(parts.begin() + j);
                 continue;
             }
-            if (!SameText(c, parts[j], width, height)) {
+            if (!SameText(pass, c, parts[j], width, height)) {
                 j++;
                 continue;
             }

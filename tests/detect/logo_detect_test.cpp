@@ -616,6 +616,24 @@ TEST(LogoDetect, LettersOfATextJoinedAStillPartBesideNot) {
     EXPECT_TRUE(still);
 }
 
+TEST(LogoDetect, ALetterLostBetweenTwoLeavesThemOneText) {
+    // Three letters shaped like a U, 5 pixels apart; a speck held still in
+    // a part of the samples hangs into the middle one, its box overlapping
+    // the letter's, and the middle letter's marks are taken for the
+    // speck's. The two letters left are one text all the same.
+    std::vector<Logo> text;
+    for (int32_t x : {40, 69, 98})
+        for (const PixelRect& stroke : {PixelRect{x, 40, 6, 24}, PixelRect{x + 18, 40, 6, 24}, PixelRect{x, 58, 24, 6}})
+            text.push_back({stroke, 220, 90, 170, 1.0f, 0, 79});
+    text.push_back({{76, 30, 10, 4}, 30, 128, 128, 1.0f, 0, 29});
+    text.push_back({{80, 34, 2, 19}, 30, 128, 128, 1.0f, 0, 29});
+    const Detected run = Detect({kNoise, 80, text});
+    ASSERT_EQ(run.detection.verdict, kDetectFound);
+    const PixelRect& region = run.detection.candidates[0].region;
+    EXPECT_GE(RectIou(region, {40, 40, 82, 24}), 0.9)
+        << region.x << "," << region.y << " " << region.width << "x" << region.height;
+}
+
 // Frames analysed shrunk by two: the region is rounded out to the shrunk
 // grid, and shrinking (here with a [1 3 3 1] kernel, as bicubic does)
 // spreads the outline into the next shrunk row. Taken again at the frames'
