@@ -98,6 +98,7 @@ const int   kMinArea = 12;         // pixels of a candidate
 const float kMaxExtent = 0.45f;    // of the frame's width or height
 const float kMaxFaintExtent = 0.25f; // the same for a faint logo, which sits small in a corner or along a side
 const float kStillWorth = 10.0f;   // score of a still pixel, against a steady step's size
+const float kLeastOutline = 0.05f; // least steady steps' size, as a share of its still pixels' score, that outlines a patch
 const float kStillTolerance = 6;   // least spread of a still pixel's value between frames without the logo
 const float kClearOpacity = 0.3f;  // opacity from which a region counts fully
 const float kFaintShownShare = 0.85f; // least share of the samples a faint logo counts fully in
@@ -1859,7 +1860,9 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     // count for nothing, like those that all run one way; so do the still
     // pixels they bound: a calm part of the picture lying along the motion
     // (the dark between two rims under a sideways pan) holds as still as an
-    // opaque logo, but no outline of it turns.
+    // opaque logo, but no outline of it turns. Still pixels with hardly a
+    // steady step around them (an opaque disc over a picture of its own
+    // mean colour) have no outline to tell by, and count.
     Spread marks;
     for (int32_t j = inside.y; j < RectBottom(inside); j++)
         for (int32_t i = inside.x; i < RectRight(inside); i++)
@@ -1875,8 +1878,9 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     // the share of samples it shows in goes.
     const double held = stats.faintSteps ? showingShare / kFaintShownShare : 0;
     const double hiding = std::min(1.0, std::max(held, dimming / kClearOpacity));
-    c->score = (turns ? edgeMass / scale + stillMass / (scale * scale) : 0) * PlacePreference(region, picture) *
-               sqrt(showingShare) * hiding;
+    const bool outlined = edgeMass >= kLeastOutline * stillMass;
+    c->score = ((turns ? edgeMass / scale : 0) + (turns || !outlined ? stillMass / (scale * scale) : 0)) *
+               PlacePreference(region, picture) * sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, TellingStill(found), found.moving, inside);
 }
 
