@@ -121,6 +121,13 @@ const float kShadowBeside = 0.9f;  // most share at an offset beside a shadow's
 const float kShadowAround = 1.5f;
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
+// The same for a translucent logo told by its outline: one that dims the
+// picture beneath it by at least kTranslucentDimming, shows in at least
+// kTranslucentShowing of the samples and covers kMinTranslucentArea pixels.
+const float kMinTranslucentScore = 250.0f;
+const float kTranslucentDimming = 0.15f;
+const float kTranslucentShowing = 0.5f;
+const int   kMinTranslucentArea = 64;
 const float kLeastCrossing = 0.1f; // least share of a region's steady steps that run the less common way
 const float kLeastBreadth = 0.01f; // least breadth of a region's steady pixels across their line (a box 10 times wider than high)
 const float kLeastSlope = 20;      // degrees from the frame's axes from which their line runs along a slope
@@ -1825,6 +1832,9 @@ struct Refinement {
     // one by itself, a letter of a text found apart from the rest: it may
     // still be more of a logo found beside it.
     LogoCandidate          part;
+    // A translucent logo that passed on its lower least score alone (above
+    // 0): the look for a faint logo may find more of it.
+    LogoCandidate          translucent;
 };
 
 // The runs that mark the candidate best stand for the samples showing it.
@@ -1841,9 +1851,10 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
 // region, counted as on a frame 480 pixels wide; weighed by where the
 // region sits, how often it shows and how much it dims the picture beneath
 // (a logo fainter than about a third hides too little to be told from a
-// picture that merely changes slowly there).
-void ScoreRegion(const WindowStats& stats, const RegionFound& found, double showingShare, int32_t width,
-                 const PixelRect& picture, LogoCandidate* c) {
+// picture that merely changes slowly there). Returns the least score the
+// region must reach to be reported as a logo.
+double ScoreRegion(const WindowStats& stats, const RegionFound& found, double showingShare, int32_t width,
+                   const PixelRect& picture, LogoCandidate* c) {
     const PixelRect& window = stats.window;
     const PixelRect& region = found.region;
     const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
@@ -1882,6 +1893,19 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
     c->score = ((turns ? edgeMass / scale : 0) + (turns || !outlined ? stillMass / (scale * scale) : 0)) *
                PlacePreference(region, picture) * sqrt(showingShare) * hiding;
     c->signature = MakeSignature(stats, TellingStill(found), found.moving, inside);
+    // A translucent logo's steps are its opacity's share of an opaque
+    // one's, and its dimming weighs them down once more: a soft watermark
+    // of a third's opacity scores a tenth of what the same text opaque
+    // would. Told by its outline, dimming the picture beneath measurably
+    // (a part of the picture that changes slowly dims nothing, one that
+    // holds still is told by still pixels) and shown in much of the clip,
+    // it needs less. A speck of a busy picture may hold its few steps and
+    // pass for dimmed a while, and its signature then finds it in about
+    // half the samples.
+    const bool translucent = dimming >= kTranslucentDimming && edgeMass >= stillMass &&
+                             showingShare >= kTranslucentShowing &&
+                             (int64_t)region.width * region.height >= kMinTranslucentArea;
+    return translucent ? kMinTranslucentScore : kMinScore;
 }
 
 // A candidate that shows no clear logo may still hold a faint one (a soft
@@ -1889,11 +1913,12 @@ void ScoreRegion(const WindowStats& stats, const RegionFound& found, double show
 // it counts being all of them until a signature tells which show it.
 void StartFaint(Refinement* f) {
     const PixelRect first = f->first;
-    LogoCandidate part = std::move(f->part);
+    LogoCandidate part = std::move(f->part), translucent = std::move(f->translucent);
     *f = Refinement();
     f->box = first;
     f->first = first;
     f->part = std::move(part);
+    f->translucent = std::move(translucent);
     f->runs = (uint16_t)((1u << kMaxRuns) - 1);
     f->faint = true;
 }
@@ -2009,7 +2034,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         showingWeight += f->shown[k] * pass.notes[k].weight;
     }
     if (showingWeight >= kMinShowing && lasting >= kMinShownShare * f->shown.size()) {
-        ScoreRegion(stats, found, showing / f->shown.size(), width, pass.picture, &f->result);
+        const double least = ScoreRegion(stats, found, showing / f->shown.size(), width, pass.picture, &f->result);
         // Scored and matched with what holds still beside it, the logo's
         // region is its own.
         TrimWeakSides(stats, &found);
@@ -2020,8 +2045,12 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         f->result.region = found.region;
         f->result.present = std::move(present);
         const bool signs = !(f->result.signature.edges.empty() && f->result.signature.still.empty());
-        f->ok = f->result.score >= kMinScore && signs;
+        f->ok = f->result.score >= least && signs;
         if (!f->ok && f->part.score <= 0 && signs) f->part = f->result;
+        if (f->ok && !f->faint && f->result.score < kMinScore) {
+            f->translucent = f->result;
+            f->ok = false;
+        }
     }
     if (!f->ok && !f->faint) StartFaint(f);
 }
@@ -2230,7 +2259,12 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
         }
         if (!Refine(source, pass, &batch)) return false;
         for (Refinement& f : batch) {
-            if (f.ok) found.push_back(std::move(f.result));
+            // A translucent logo's region found as a faint one's stands
+            // when it scores better.
+            if (f.ok && f.result.score >= f.translucent.score)
+                found.push_back(std::move(f.result));
+            else if (f.translucent.score > 0)
+                found.push_back(std::move(f.translucent));
             if (f.part.score > 0) parts.push_back(std::move(f.part));
         }
     }

@@ -574,6 +574,16 @@ TEST(LogoDetect, SoftWatermark) {
     ExpectFound({kNoise, 120, {part}}, 0.75);
 }
 
+// A small soft watermark steps out by its opacity's share of what an opaque
+// one would, along a short outline: it scores little, but dims the picture
+// beneath it and shows throughout. Found first in part that way, a larger
+// one is still taken whole.
+TEST(LogoDetect, SmallSoftWatermark) {
+    ExpectFound({kPan, 80, {{{130, 76, 17, 7}, 235, 128, 128, 0.3f, 0, 79, 0.7f}}}, 0.8);
+    ExpectFound({kPan, 80, {{{130, 76, 14, 6}, 235, 128, 128, 0.4f, 0, 79, 1.0f}}}, 0.8);
+    ExpectFound({kNoise, 80, {{{12, 10, 26, 11}, 235, 128, 128, 0.25f, 0, 79, 1.0f}}}, 0.8);
+}
+
 // A logo sits near a side of the picture, whatever bars frame it: a soft
 // watermark just below a letterbox's top bar, midway along, is placed as
 // one at the top of a frame without bars.
