@@ -119,6 +119,17 @@ const float kShadowBeside = 0.9f;  // most share at an offset beside a shadow's
 // holds still in part (the rest of a logo found in parts) and tells
 // nothing of a shadow.
 const float kShadowAround = 1.5f;
+// A soft outline's halo: the lines beyond a side it takes in at most (at
+// the analysis' size); the least shift of the picture's mean in such a
+// line, as a share of the side's own, in levels and in the mean's chance
+// wandering; beyond the first, the most share of the shift of the line
+// before it; and how much further out the picture's own mean is read.
+const int   kHaloReach = 3;
+const float kHaloShare = 0.2f;
+const float kHaloFade = 0.7f;
+const float kHaloLevel = 2.0f;
+const float kHaloSignificance = 3.0f;
+const int   kHaloBeyond = 3;
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 // The same for a translucent logo told by its outline: one that dims the
@@ -1253,6 +1264,85 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
     found->region = {region.x + s.window.x, region.y + s.window.y, region.width, region.height};
 }
 
+// A soft watermark's blurred outline fades out beyond the steps that mark
+// it: the picture there is still drawn toward the watermark's colour by a
+// small share, which shows over a flat part of it. Over the samples the
+// mean holds that shift while the moving picture's own evens out, so each
+// side takes in the lines beyond it whose mean stands apart from the
+// picture's further out, the same way as the side's own and by a share of
+// it. A clear outline ends where it steps: what holds beside it is the
+// codec's ringing. `scale` is how many of the samples' pixels make one of
+// the analysis': a side takes in at most kHaloReach analysis pixels' worth
+// of lines, and none unless a whole one's (at a finer size, a rim of a
+// single line is the codec's chroma bleeding).
+void TakeInHalo(const WindowStats& s, int32_t scale, RegionFound* found) {
+    const int32_t reach = kHaloReach * scale;
+    if (IsEmptyRect(found->region) || found->blank || SharpOutline(s, *found)) return;
+    const PixelRect& r = s.window;
+    PixelRect region = {found->region.x - r.x, found->region.y - r.y, found->region.width, found->region.height};
+    const PixelRect inner = region;
+    // Sides in turn: top, bottom, left, right.
+    for (int side = 0; side < 4; side++) {
+        const bool row = side < 2;
+        const int32_t length = row ? inner.width : inner.height;
+        // The first pixel of line `d` beyond the side (0: the side's own).
+        auto lineStart = [&](int32_t d, int32_t* i, int32_t* j) {
+            *i = side == 2 ? inner.x - d : side == 3 ? (int32_t)RectRight(inner) - 1 + d : inner.x;
+            *j = side == 0 ? inner.y - d : side == 1 ? (int32_t)RectBottom(inner) - 1 + d : inner.y;
+            return *i >= 0 && *j >= 0 && *i < r.width && *j < r.height;
+        };
+        int32_t i0, j0, iFar, jFar;
+        if (!lineStart(reach + 1 + kHaloBeyond, &iFar, &jFar) || !lineStart(0, &i0, &j0)) continue;
+        // Per pixel of line d: its mean's shift from the picture's beyond,
+        // toward the side's own; and its spread over the samples.
+        const int32_t alongX = row ? 1 : 0, alongY = row ? 0 : 1;
+        std::vector<float> spread(length);
+        auto shiftOf = [&](int32_t d, std::vector<float>* shifts) {
+            int32_t i, j;
+            lineStart(d, &i, &j);
+            for (int32_t k = 0; k < length; k++) {
+                spread[k] = s.variance[(size_t)(j + k * alongY) * r.width + i + k * alongX];
+                const float* m = &s.mean[((size_t)(j + k * alongY) * r.width + i + k * alongX) * kSamplePlanes];
+                const float* own = &s.mean[((size_t)(j0 + k * alongY) * r.width + i0 + k * alongX) * kSamplePlanes];
+                const float* far = &s.mean[((size_t)(jFar + k * alongY) * r.width + iFar + k * alongX) * kSamplePlanes];
+                float toOwn[kSamplePlanes], dot = 0;
+                for (int p = 0; p < kSamplePlanes; p++) toOwn[p] = own[p] - far[p], dot += (m[p] - far[p]) * toOwn[p];
+                const float size = sqrtf(SquaredSize(toOwn));
+                (*shifts)[k] = size > 0 ? dot / size : 0;
+            }
+        };
+        // The median shift of each line from the side's own out, and how
+        // far the mean of the moving picture wanders by chance along a
+        // line (by its spread over the samples, and less along the line).
+        std::vector<float> shifts(length), lineShift(reach + 2), wander(reach + 2);
+        for (int32_t d = 0; d <= reach + 1; d++) {
+            shiftOf(d, &shifts);
+            lineShift[d] = Median(shifts);
+            wander[d] = sqrtf(Median(spread) / (float)(s.weight * length));
+        }
+        // A halo fades out fast: a line is taken in while it stands apart,
+        // the line beyond it is fainter still, and beyond the first by
+        // clearly less than the line before it (a level the picture holds
+        // beside the logo stands apart as much line after line, a gradient
+        // of the picture fades slowly; the side's own line may lie short
+        // of the outline's steepest step).
+        int32_t taken = 0;
+        for (int32_t d = 1; d <= reach; d++) {
+            const float shift = lineShift[d];
+            if (shift < kHaloShare * lineShift[0] || shift < kHaloLevel || shift < kHaloSignificance * wander[d] ||
+                (d > 1 && shift > kHaloFade * lineShift[d - 1]) || lineShift[d + 1] >= shift)
+                break;
+            taken = d;
+        }
+        if (taken < scale) taken = 0;
+        if (side == 0) region.y -= taken;
+        if (side == 2) region.x -= taken;
+        if (row) region.height += taken;
+        else region.width += taken;
+    }
+    found->region = {region.x + r.x, region.y + r.y, region.width, region.height};
+}
+
 // A drop shadow is the logo's own shape again, a few pixels down and to
 // the right (graphics are lit from the top left), dimming the picture
 // beneath less than the logo does; over a dark picture its outline steps
@@ -2039,6 +2129,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         // region is its own.
         TrimWeakSides(stats, &found);
         TakeInShadow(stats, &found);
+        TakeInHalo(stats, 1, &found);
         WindowStats absent;
         FinishStats(absentSums, &absent);
         TakeInPlate(stats, absent, &found);
@@ -2364,6 +2455,7 @@ bool RefineRegion(const FineSamples& fine, const LogoDetection& detection, const
     // A field of interlaced video holds every other row: what lies a few
     // rows beneath an outline at the frame's size is the other field's.
     if (!fine.interlaced) TakeInShadow(stats, &found);
+    TakeInHalo(stats, f, &found);
     // Each side within the rounding and the spread of the coarse one: out
     // by at most a coarse pixel, in by at most two.
     const PixelRect& r = found.region;

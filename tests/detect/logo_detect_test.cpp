@@ -584,6 +584,22 @@ TEST(LogoDetect, SmallSoftWatermark) {
     ExpectFound({kNoise, 80, {{{12, 10, 26, 11}, 235, 128, 128, 0.25f, 0, 79, 1.0f}}}, 0.8);
 }
 
+// A soft watermark's blurred rim lifts the picture by a few levels beyond
+// the steps that mark its outline, fading out: the region takes it in, and
+// no more.
+TEST(LogoDetect, ASoftWatermarksRimIsTheLogos) {
+    for (Logo soft : {Logo{{12, 10, 38, 16}, 235, 128, 128, 0.25f, 0, 79, 1.5f},
+                      Logo{{12, 10, 41, 18}, 235, 128, 128, 0.3f, 0, 79, 1.5f},
+                      Logo{{12, 10, 48, 21}, 235, 128, 128, 0.25f, 0, 79, 1.5f}}) {
+        const Detected run = Detect({kNoise, 80, {soft}});
+        ASSERT_EQ(run.detection.verdict, kDetectFound);
+        const PixelRect& r = run.detection.candidates[0].region;
+        EXPECT_TRUE(r.x == soft.box.x && r.y == soft.box.y && RectRight(r) == RectRight(soft.box) &&
+                    RectBottom(r) == RectBottom(soft.box))
+            << r.x << "," << r.y << " " << r.width << "x" << r.height;
+    }
+}
+
 // A logo sits near a side of the picture, whatever bars frame it: a soft
 // watermark just below a letterbox's top bar, midway along, is placed as
 // one at the top of a frame without bars.
