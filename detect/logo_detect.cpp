@@ -1944,7 +1944,7 @@ uint16_t RunsMarking(const FirstPass& pass, const PixelRect& box, int32_t width)
 // picture that merely changes slowly there). Returns the least score the
 // region must reach to be reported as a logo.
 double ScoreRegion(const WindowStats& stats, const RegionFound& found, double showingShare, int32_t width,
-                   const PixelRect& picture, LogoCandidate* c) {
+                   int32_t height, const PixelRect& picture, LogoCandidate* c) {
     const PixelRect& window = stats.window;
     const PixelRect& region = found.region;
     const PixelRect inside = {region.x - window.x, region.y - window.y, region.width, region.height};
@@ -1991,10 +1991,12 @@ double ScoreRegion(const WindowStats& stats, const RegionFound& found, double sh
     // holds still is told by still pixels) and shown in much of the clip,
     // it needs less. A speck of a busy picture may hold its few steps and
     // pass for dimmed a while, and its signature then finds it in about
-    // half the samples.
+    // half the samples; the middle of a zoom barely moves, and its picture
+    // varies less than the rest as a translucent logo's does.
     const bool translucent = dimming >= kTranslucentDimming && edgeMass >= stillMass &&
                              showingShare >= kTranslucentShowing &&
-                             (int64_t)region.width * region.height >= kMinTranslucentArea;
+                             (int64_t)region.width * region.height >= kMinTranslucentArea &&
+                             !InMiddle(region, width, height);
     return translucent ? kMinTranslucentScore : kMinScore;
 }
 
@@ -2124,7 +2126,8 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         showingWeight += f->shown[k] * pass.notes[k].weight;
     }
     if (showingWeight >= kMinShowing && lasting >= kMinShownShare * f->shown.size()) {
-        const double least = ScoreRegion(stats, found, showing / f->shown.size(), width, pass.picture, &f->result);
+        const double least = ScoreRegion(stats, found, showing / f->shown.size(), width, height, pass.picture,
+                                         &f->result);
         // Scored and matched with what holds still beside it, the logo's
         // region is its own.
         TrimWeakSides(stats, &found);
