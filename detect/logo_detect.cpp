@@ -1296,43 +1296,44 @@ void TakeInHalo(const WindowStats& s, int32_t scale, RegionFound* found) {
         // Per pixel of line d: its mean's shift from the picture's beyond,
         // toward the side's own; and its spread over the samples.
         const int32_t alongX = row ? 1 : 0, alongY = row ? 0 : 1;
-        std::vector<float> spread(length);
-        auto shiftOf = [&](int32_t d, std::vector<float>* shifts) {
+        auto pixel = [&](int32_t i, int32_t j, int32_t k) { return (size_t)(j + k * alongY) * r.width + i + k * alongX; };
+        std::vector<float> shifts(length), spread(length);
+        auto shiftOf = [&](int32_t d) {
             int32_t i, j;
             lineStart(d, &i, &j);
             for (int32_t k = 0; k < length; k++) {
-                spread[k] = s.variance[(size_t)(j + k * alongY) * r.width + i + k * alongX];
-                const float* m = &s.mean[((size_t)(j + k * alongY) * r.width + i + k * alongX) * kSamplePlanes];
-                const float* own = &s.mean[((size_t)(j0 + k * alongY) * r.width + i0 + k * alongX) * kSamplePlanes];
-                const float* far = &s.mean[((size_t)(jFar + k * alongY) * r.width + iFar + k * alongX) * kSamplePlanes];
+                spread[k] = s.variance[pixel(i, j, k)];
+                const float* m = &s.mean[pixel(i, j, k) * kSamplePlanes];
+                const float* own = &s.mean[pixel(i0, j0, k) * kSamplePlanes];
+                const float* far = &s.mean[pixel(iFar, jFar, k) * kSamplePlanes];
                 float toOwn[kSamplePlanes], dot = 0;
                 for (int p = 0; p < kSamplePlanes; p++) toOwn[p] = own[p] - far[p], dot += (m[p] - far[p]) * toOwn[p];
                 const float size = sqrtf(SquaredSize(toOwn));
-                (*shifts)[k] = size > 0 ? dot / size : 0;
+                shifts[k] = size > 0 ? dot / size : 0;
             }
+            return Median(shifts);
         };
-        // The median shift of each line from the side's own out, and how
-        // far the mean of the moving picture wanders by chance along a
-        // line (by its spread over the samples, and less along the line).
-        std::vector<float> shifts(length), lineShift(reach + 2), wander(reach + 2);
-        for (int32_t d = 0; d <= reach + 1; d++) {
-            shiftOf(d, &shifts);
-            lineShift[d] = Median(shifts);
-            wander[d] = sqrtf(Median(spread) / (float)(s.weight * length));
-        }
-        // A halo fades out fast: a line is taken in while it stands apart,
-        // the line beyond it is fainter still, and beyond the first by
-        // clearly less than the line before it (a level the picture holds
-        // beside the logo stands apart as much line after line, a gradient
-        // of the picture fades slowly; the side's own line may lie short
-        // of the outline's steepest step).
+        // A halo fades out fast: a line is taken in while it stands apart
+        // from the picture beyond, against how far the mean of the moving
+        // picture wanders by chance along a line (by its spread over the
+        // samples, and less along the line); while the line beyond it is
+        // fainter still; and beyond the first, while it is clearly fainter
+        // than the line before it (a level the picture holds beside the
+        // logo stands apart as much line after line, a gradient of the
+        // picture fades slowly; the side's own line may lie short of the
+        // outline's steepest step).
+        const float sideShift = shiftOf(0);
+        float before = sideShift, shift = shiftOf(1);
         int32_t taken = 0;
         for (int32_t d = 1; d <= reach; d++) {
-            const float shift = lineShift[d];
-            if (shift < kHaloShare * lineShift[0] || shift < kHaloLevel || shift < kHaloSignificance * wander[d] ||
-                (d > 1 && shift > kHaloFade * lineShift[d - 1]) || lineShift[d + 1] >= shift)
+            const float wander = sqrtf(Median(spread) / (float)(s.weight * length));
+            const float next = shiftOf(d + 1);
+            if (shift < kHaloShare * sideShift || shift < kHaloLevel || shift < kHaloSignificance * wander ||
+                (d > 1 && shift > kHaloFade * before) || next >= shift)
                 break;
             taken = d;
+            before = shift;
+            shift = next;
         }
         if (taken < scale) taken = 0;
         if (side == 0) region.y -= taken;
