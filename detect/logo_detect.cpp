@@ -130,6 +130,7 @@ const float kHaloFade = 0.7f;
 const float kHaloLevel = 2.0f;
 const float kHaloSignificance = 3.0f;
 const int   kHaloBeyond = 3;
+const float kHaloClearDimming = 0.5f; // dimming from which what lies beside a clear outline is its ringing
 const int   kMaxTrimmed = 3;       // lines a side of a region loses at most for not stepping out
 const float kMinScore = 1000.0f;   // least score of a region reported as a logo
 // The same for a translucent logo told by its outline: one that dims the
@@ -1270,14 +1271,20 @@ void TrimWeakSides(const WindowStats& s, RegionFound* found) {
 // mean holds that shift while the moving picture's own evens out, so each
 // side takes in the lines beyond it whose mean stands apart from the
 // picture's further out, the same way as the side's own and by a share of
-// it. A clear outline ends where it steps: what holds beside it is the
-// codec's ringing. `scale` is how many of the samples' pixels make one of
-// the analysis': a side takes in at most kHaloReach analysis pixels' worth
-// of lines, and none unless a whole one's (at a finer size, a rim of a
-// single line is the codec's chroma bleeding).
+// it. A clear outline of a logo that hides most of the picture ends where
+// it steps: what holds beside it is the codec's ringing, which shifts the
+// mean as a halo would. A bolder watermark's outline steps clearly too,
+// but its ringing is its opacity's share of an opaque logo's, mostly under
+// the least shift a halo's line needs, and its blurred rim still lies
+// beyond. `scale` is how many of the samples' pixels make one of the
+// analysis': a side takes in at most kHaloReach analysis pixels' worth of
+// lines, and none unless a whole one's (at a finer size, a rim of a single
+// line is the codec's chroma bleeding).
 void TakeInHalo(const WindowStats& s, int32_t scale, RegionFound* found) {
     const int32_t reach = kHaloReach * scale;
-    if (IsEmptyRect(found->region) || found->blank || SharpOutline(s, *found)) return;
+    if (IsEmptyRect(found->region) || found->blank ||
+        (SharpOutline(s, *found) && RegionDimming(s, *found) >= kHaloClearDimming))
+        return;
     const PixelRect& r = s.window;
     PixelRect region = {found->region.x - r.x, found->region.y - r.y, found->region.width, found->region.height};
     const PixelRect inner = region;

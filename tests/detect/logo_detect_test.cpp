@@ -598,6 +598,18 @@ TEST(LogoDetect, ASoftWatermarksRimIsTheLogos) {
                     RectBottom(r) == RectBottom(soft.box))
             << r.x << "," << r.y << " " << r.width << "x" << r.height;
     }
+    // Bolder, its outline steps clearly, but its rim is as much its own.
+    // (The last column takes on the blur of the L's foot alone, too short
+    // a stretch of that side to tell.)
+    for (Logo bold : {Logo{{12, 10, 44, 19}, 235, 128, 128, 0.5f, 0, 79, 1.2f},
+                      Logo{{12, 10, 44, 19}, 235, 128, 128, 0.6f, 0, 79, 1.0f}}) {
+        const Detected run = Detect({kNoise, 80, {bold}});
+        ASSERT_EQ(run.detection.verdict, kDetectFound);
+        const PixelRect& r = run.detection.candidates[0].region;
+        EXPECT_TRUE(r.x == bold.box.x && r.y == bold.box.y && RectRight(r) >= RectRight(bold.box) - 1 &&
+                    RectBottom(r) == RectBottom(bold.box))
+            << r.x << "," << r.y << " " << r.width << "x" << r.height;
+    }
 }
 
 // A logo sits near a side of the picture, whatever bars frame it: a soft
