@@ -1656,6 +1656,13 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
 // Whether a region keeps a quarter of the frame from every side. A faint
 // logo is told by its steps alone, and the middle of a zoom, where the
 // picture hardly moves, holds its steps as steadily; logos sit nearer a side.
+// Whether a region reaches a side of the frame: logos keep off them. The
+// outermost row or column is one a codec and a scaler treat apart, and a
+// still part of the picture running to the side may stop a pixel short.
+bool ReachesSide(const PixelRect& r, int32_t width, int32_t height) {
+    return r.x <= 1 || r.y <= 1 || RectRight(r) >= width - 1 || RectBottom(r) >= height - 1;
+}
+
 bool InMiddle(const PixelRect& r, int32_t width, int32_t height) {
     return std::min<int64_t>(r.x, width - RectRight(r)) >= 0.25 * width &&
            std::min<int64_t>(r.y, height - RectBottom(r)) >= 0.25 * height;
@@ -1803,8 +1810,8 @@ void FindFaintCandidates(int32_t width, int32_t height, FirstPass* pass) {
     std::vector<int32_t> labels;
     for (const Component& c : Components(marks, width, height, nullptr, &labels)) {
         const PixelRect& b = c.box;
-        if (c.area < kMinArea || b.width < 3 || b.height < 3 || TooLarge(b, width, height) || b.x == 0 || b.y == 0 ||
-            RectRight(b) == width || RectBottom(b) == height || InMiddle(b, width, height))
+        if (c.area < kMinArea || b.width < 3 || b.height < 3 || TooLarge(b, width, height) ||
+            ReachesSide(b, width, height) || InMiddle(b, width, height))
             continue;
         bool known = false;
         for (const Component& t : pass->firsts) known |= RectIou(t.box, b) > 0;
@@ -2065,7 +2072,7 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         else StartFaint(f);
         return;
     }
-    if (TooLarge(r, width, height) || r.x == 0 || r.y == 0 || RectRight(r) == width || RectBottom(r) == height) {
+    if (TooLarge(r, width, height) || ReachesSide(r, width, height)) {
         f->active = false;
         return;
     }

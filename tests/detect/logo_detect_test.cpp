@@ -786,6 +786,10 @@ TEST(LogoDetect, PicturesWithoutALogo) {
     // held still (a still third, a bar), not a logo.
     EXPECT_EQ(Detect({kNoise, 80, {{{0, 40, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kNoise, 80, {{{170, 88, 22, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
+    // So is one that stops a pixel short of the side, the outermost column
+    // or row moving (a codec or a scaler treats it apart).
+    EXPECT_EQ(Detect({kNoise, 80, {{{169, 10, 22, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
+    EXPECT_EQ(Detect({kNoise, 80, {{{40, 87, 30, 20}, 220, 90, 170, 1.0f, 0, 79}}}).detection.verdict, kDetectNothing);
     EXPECT_EQ(Detect({kStill, 80, {{{8, 8, 30, 14}, 230, 128, 128, 1.0f, 0, 79}}}).detection.verdict, kDetectStatic);
     // Grain changes every pixel of every sample, but not the picture.
     EXPECT_EQ(Detect({kStillGrain, 80, {}}).detection.verdict, kDetectStatic);
