@@ -1653,9 +1653,6 @@ RegionFound FindRegion(const WindowStats& stats, PixelRect box, int32_t width, i
     return found;
 }
 
-// Whether a region keeps a quarter of the frame from every side. A faint
-// logo is told by its steps alone, and the middle of a zoom, where the
-// picture hardly moves, holds its steps as steadily; logos sit nearer a side.
 // Whether a region reaches a side of the frame: logos keep off them. The
 // outermost row or column is one a codec and a scaler treat apart, and a
 // still part of the picture running to the side may stop a pixel short.
@@ -1663,6 +1660,9 @@ bool ReachesSide(const PixelRect& r, int32_t width, int32_t height) {
     return r.x <= 1 || r.y <= 1 || RectRight(r) >= width - 1 || RectBottom(r) >= height - 1;
 }
 
+// Whether a region keeps a quarter of the frame from every side. A faint
+// logo is told by its steps alone, and the middle of a zoom, where the
+// picture hardly moves, holds its steps as steadily; logos sit nearer a side.
 bool InMiddle(const PixelRect& r, int32_t width, int32_t height) {
     return std::min<int64_t>(r.x, width - RectRight(r)) >= 0.25 * width &&
            std::min<int64_t>(r.y, height - RectBottom(r)) >= 0.25 * height;
