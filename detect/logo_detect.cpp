@@ -1929,17 +1929,17 @@ struct Refinement {
     bool                   faint = false;
     PixelRect              first = {0, 0, 0, 0};
     bool                   active = true;
-    bool                   ok = false;
     WindowSums             sums;
     WindowSums             absent;         // over the samples the signature tells are without the logo
-    LogoCandidate          result;
+    LogoCandidate          result;         // the look's own
+    // Of the looks that passed, the one scoring best (score 0 while none
+    // has). A translucent logo passing on its lower least score alone is
+    // looked at again as a faint one, which may find more of it.
+    LogoCandidate          best;
     // A region that holds as a logo's but scores too little (above 0) to be
     // one by itself, a letter of a text found apart from the rest: it may
     // still be more of a logo found beside it.
     LogoCandidate          part;
-    // A translucent logo that passed on its lower least score alone (above
-    // 0): the look for a faint logo may find more of it.
-    LogoCandidate          translucent;
 };
 
 // The runs that mark the candidate best stand for the samples showing it.
@@ -2020,12 +2020,12 @@ double ScoreRegion(const WindowStats& stats, const RegionFound& found, double sh
 // it counts being all of them until a signature tells which show it.
 void StartFaint(Refinement* f) {
     const PixelRect first = f->first;
-    LogoCandidate part = std::move(f->part), translucent = std::move(f->translucent);
+    LogoCandidate part = std::move(f->part), best = std::move(f->best);
     *f = Refinement();
     f->box = first;
     f->first = first;
     f->part = std::move(part);
-    f->translucent = std::move(translucent);
+    f->best = std::move(best);
     f->runs = (uint16_t)((1u << kMaxRuns) - 1);
     f->faint = true;
 }
@@ -2154,14 +2154,11 @@ void Advance(const FirstPass& pass, int32_t width, int32_t height, Refinement* f
         f->result.region = found.region;
         f->result.present = std::move(present);
         const bool signs = !(f->result.signature.edges.empty() && f->result.signature.still.empty());
-        f->ok = f->result.score >= least && signs;
-        if (!f->ok && f->part.score <= 0 && signs) f->part = f->result;
-        if (f->ok && !f->faint && f->result.score < kMinScore) {
-            f->translucent = f->result;
-            f->ok = false;
-        }
+        const bool passes = f->result.score >= least && signs;
+        if (passes && f->result.score >= f->best.score) f->best = f->result;
+        if (!passes && f->part.score <= 0 && signs) f->part = f->result;
     }
-    if (!f->ok && !f->faint) StartFaint(f);
+    if (!f->faint && f->best.score < kMinScore) StartFaint(f);
 }
 
 // The part of every sample a batch reads, kept after the first reading so
@@ -2368,12 +2365,7 @@ bool DetectLogos(const SampleSource& source, int maxCandidates, LogoDetection* r
         }
         if (!Refine(source, pass, &batch)) return false;
         for (Refinement& f : batch) {
-            // A translucent logo's region found as a faint one's stands
-            // when it scores better.
-            if (f.ok && f.result.score >= f.translucent.score)
-                found.push_back(std::move(f.result));
-            else if (f.translucent.score > 0)
-                found.push_back(std::move(f.translucent));
+            if (f.best.score > 0) found.push_back(std::move(f.best));
             if (f.part.score > 0) parts.push_back(std::move(f.part));
         }
     }
