@@ -37,5 +37,8 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "installing: ${missing[*]}"
 $sudo dpkg --add-architecture i386
-$sudo apt-get update -qq
+# A mirror caught mid-sync can fail one index while the rest are fine:
+# install from what the update did fetch, and let apt-get install say so
+# if a package is really out of reach.
+$sudo apt-get update -qq || echo "apt-get update failed in part; installing from the lists it fetched" >&2
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
